@@ -1,0 +1,51 @@
+#pragma once
+// The distribution of slice levels per channel and the scale of the chart's
+// percentage axis.
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "analysis/slice_levels.h"
+#include "platform/console.h"
+#include "wave/sample_loader.h"
+#include "wave/wave_info.h"
+
+namespace vantorel::analysis {
+
+inline constexpr int kLevelBins = 41;  // 0 .. 40 dB below full scale
+
+struct LevelHistogram {
+    std::array<std::int32_t, kLevelBins> bins{};  // slices whose level is the bin number
+};
+
+struct ShareScale {
+    std::int16_t top = 10;       // percent at the top of the axis: 10, 20, 30, 40, 50, 60, 80 or 100
+    std::int16_t divisions = 5;  // 4, 5 or 6 equal divisions
+};
+
+struct LevelAnalysis {
+    std::vector<LevelHistogram> histograms;  // none, mono, or left then right
+    SliceGrid grid;
+    ShareScale scale;
+};
+
+// Grid (printing the analysis line), histograms, the slice scan counting into
+// them, the highest share and the axis scale. Releases the sample arrays.
+LevelAnalysis analyseLevels(platform::Console& console, const wave::WaveInfo& info,
+                            wave::ChannelSamples& samples);
+
+// Counts one slice level into the channel's histogram: levels above 40 are
+// dropped, levels below 0 (peaks above full scale) count in bin 0.
+void countSliceLevel(std::vector<LevelHistogram>& histograms, Channel channel, int sliceLevel);
+
+// count x 100 / sliceCount in double; 0 when sliceCount is 0 or below.
+double binShare(std::int32_t count, std::int64_t sliceCount);
+
+// The largest share of any bin of any channel (0 when none is above 0).
+double highestShare(const std::vector<LevelHistogram>& histograms, std::int64_t sliceCount);
+
+// The axis scale for the highest share; a share on a boundary takes the lower row.
+ShareScale chooseShareScale(double highestShare);
+
+}  // namespace vantorel::analysis

@@ -1,0 +1,82 @@
+#pragma once
+// Our own stand-in for the Windows graphics calls that draw into an enhanced
+// metafile: the same names and arguments, recorded as EMF records and written
+// to disk when the metafile is closed. Handles are owned pointers instead of
+// entries in a process-wide table, so nothing here is global.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace vantorel::platform {
+
+using COLORREF = std::uint32_t;  // red | green << 8 | blue << 16
+
+constexpr COLORREF RGB(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    return static_cast<COLORREF>(red) | static_cast<COLORREF>(green) << 8 | static_cast<COLORREF>(blue) << 16;
+}
+
+struct POINT {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+};
+
+struct RECT {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+};
+
+struct GdiObject;     // a pen, brush or font
+struct MetafileDc;    // a metafile being recorded
+struct EnhMetafile;   // a closed metafile
+
+using HGDIOBJ = GdiObject*;
+using HPEN = GdiObject*;
+using HBRUSH = GdiObject*;
+using HFONT = GdiObject*;
+using HDC = MetafileDc*;
+using HENHMETAFILE = EnhMetafile*;
+
+inline constexpr int PS_SOLID = 0;
+inline constexpr int MM_TEXT = 1;
+inline constexpr int MM_LOMETRIC = 2;
+inline constexpr unsigned TA_LEFT = 0;
+inline constexpr unsigned TA_TOP = 0;
+inline constexpr unsigned TA_CENTER = 6;
+inline constexpr unsigned GDI_ERROR = 0xFFFFFFFF;
+
+HPEN CreatePen(int style, int width, COLORREF color);
+HBRUSH CreateSolidBrush(COLORREF color);
+HFONT CreateFontA(int height, int width, int escapement, int orientation, int weight, unsigned italic,
+                  unsigned underline, unsigned strikeOut, unsigned charSet, unsigned outPrecision,
+                  unsigned clipPrecision, unsigned quality, unsigned pitchAndFamily, const char* faceName);
+// Starts recording. referenceDc must be null (the reference display is ours);
+// frame is the picture frame in 0.01 mm; description may be null. The file is
+// written by CloseEnhMetaFile.
+HDC CreateEnhMetaFileA(HDC referenceDc, const char* fileName, const RECT* frame, const char* description);
+int SetMapMode(HDC dc, int mode);
+// Selects a pen, brush or font; returns the previously selected object of that
+// kind (the default stock object at first).
+HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
+unsigned GetTextAlign(HDC dc);
+unsigned SetTextAlign(HDC dc, unsigned align);
+COLORREF SetTextColor(HDC dc, COLORREF color);
+int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
+int MoveToEx(HDC dc, int x, int y, POINT* previous);
+int LineTo(HDC dc, int x, int y);
+int TextOutA(HDC dc, int x, int y, const char* text, int length);
+int Polyline(HDC dc, const POINT* points, int count);
+// Ends recording and writes the file atomically; gives null (and writes
+// nothing) when the file cannot be written. dc is gone afterwards.
+HENHMETAFILE CloseEnhMetaFile(HDC dc);
+int DeleteEnhMetaFile(HENHMETAFILE metafile);
+int DeleteObject(HGDIOBJ object);
+
+// The bytes a recording would write if closed now (header and EOF included);
+// for tests and fuzzers that check the record stream without files.
+std::vector<std::uint8_t> metafileBytes(HDC dc);
+
+}  // namespace vantorel::platform

@@ -1,0 +1,2 @@
+// Placeholder: replaced by the demo generator.
+int main() { return 1; }

@@ -1,0 +1,2 @@
+// Placeholder: replaced by the test WAV tool.
+int main() { return 1; }
