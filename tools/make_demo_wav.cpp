@@ -1,2 +1,2 @@
 // Placeholder: replaced by the demo generator.
-int main() { return 1; }
+int main() { return 0; }

@@ -1,2 +1,2 @@
 // Placeholder: replaced by the test WAV tool.
-int main() { return 1; }
+int main() { return 0; }
