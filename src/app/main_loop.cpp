@@ -1,0 +1,195 @@
+#include "app/main_loop.h"
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "analysis/level_distribution.h"
+#include "app/console_window.h"
+#include "app/number_format.h"
+#include "output/chart_metafile.h"
+#include "output/text_report.h"
+#include "platform/files.h"
+#include "wave/sample_loader.h"
+#include "wave/wave_info.h"
+
+namespace vantorel::app {
+
+namespace {
+
+using platform::Console;
+using platform::kAttributeDim;
+using platform::kAttributeStrong;
+
+// The two-character sequence backslash-n separates the sentences of a box text.
+constexpr std::string_view kFileNotFoundMessage = "           File not found.\\nPlease enter a valid filename  ";
+constexpr std::string_view kAnswerYOrNMessage = "You must respond either Y or N  ";
+
+constexpr std::string_view kBannerTitle = "   Vantorel";
+constexpr std::string_view kBannerCredit = "   Peak level distribution of wave recordings";
+constexpr std::string_view kBannerHint = "   Results are written beside the analysed file";
+
+constexpr int kPromptRow = 8;
+constexpr int kInputColumn = 29;  // typed text starts four columns right of the question mark
+constexpr std::size_t kLineLimit = 10000;
+
+enum class JobEnd { NextJob, Finish, InputClosed };
+
+// Seconds on a monotonic clock with millisecond resolution, so a job that runs
+// across midnight or a clock change still shows its true duration.
+long double clockSeconds() {
+    const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    return static_cast<long double>(milliseconds.count()) / 1000.0L;
+}
+
+// Erases the character left of the cursor: one cell back (to the end of the
+// previous row from column 1), a blank over it, and back again.
+void eraseCharacterBeforeCursor(Console& console) {
+    platform::moveCursorBack(console.screen);
+    platform::writeText(console, " ");
+    platform::moveCursorBack(console.screen);
+    console.device->present(console.screen);
+}
+
+void printBanner(Console& console) {
+    platform::newLine(console);
+    for (const std::string_view line : {kBannerTitle, kBannerCredit, kBannerHint}) {
+        platform::writeText(console, line);
+        platform::newLine(console);
+    }
+}
+
+// Asks "Analyse another [Y/N]?" on the answer row until the user gives Y or N.
+JobEnd askForAnotherJob(Console& console, int answerRow) {
+    for (;;) {
+        platform::moveCursor(console, answerRow, console.screen.cursorColumn);
+        platform::writeText(console, "   Analyse another [Y/N]?");
+        platform::newLine(console);
+        platform::setAttribute(console, kAttributeStrong);
+        platform::moveCursor(console, answerRow, kInputColumn);
+        std::optional<std::string> answer = readConsoleLine(console);
+        if (!answer) return JobEnd::InputClosed;
+        if (*answer == "y") *answer = "Y";
+        if (*answer == "n") *answer = "N";
+        if (*answer == "Y") return JobEnd::NextJob;
+        if (*answer == "N") return JobEnd::Finish;
+
+        showErrorBox(console, kAnswerYOrNMessage);
+        // Blank out exactly what was typed, including rows it wrapped onto.
+        const std::string blanks(platform::splitCharacters(*answer).size(), ' ');
+        platform::moveCursor(console, answerRow, kInputColumn);
+        platform::writeText(console, blanks);
+        platform::newLine(console);
+        platform::setAttribute(console, kAttributeDim);
+    }
+}
+
+JobEnd runJob(Console& console) {
+    platform::clearScreen(console);
+    platform::setAttribute(console, kAttributeStrong);
+    printBanner(console);
+
+    platform::moveCursor(console, kPromptRow, console.screen.cursorColumn);
+    platform::setAttribute(console, kAttributeDim);
+    platform::writeText(console, "   Wave file to analyse?");
+    platform::newLine(console);
+    platform::setAttribute(console, kAttributeStrong);
+    platform::moveCursor(console, kPromptRow, kInputColumn);
+    const std::optional<std::string> name = readConsoleLine(console);
+    if (!name) return JobEnd::InputClosed;
+    platform::setAttribute(console, kAttributeDim);
+
+    if (!platform::openRegularFileForReading(*name)) {
+        showErrorBox(console, kFileNotFoundMessage);
+        return JobEnd::NextJob;
+    }
+
+    const std::optional<wave::WaveInfo> info = wave::readWaveHeader(console, *name);
+    if (!info) return JobEnd::NextJob;
+
+    const double startSeconds = static_cast<double>(clockSeconds());
+    platform::writeText(console, "   Reading input file...");
+    platform::newLine(console);
+    auto loaded = wave::loadSamples(*name, *info);
+    if (std::holds_alternative<wave::LoadFailure>(loaded)) {
+        showErrorBox(console, wave::kOutOfMemoryMessage);
+        return JobEnd::NextJob;
+    }
+    wave::ChannelSamples& samples = std::get<wave::ChannelSamples>(loaded);
+    platform::setAttribute(console, kAttributeStrong);
+    platform::writeText(console, "   Done");
+    platform::newLine(console, 2);
+    platform::setAttribute(console, kAttributeDim);
+
+    const analysis::LevelAnalysis levels = analysis::analyseLevels(console, *info, samples);
+    output::writeTextReport(*name, info->channels);
+    platform::setAttribute(console, kAttributeStrong);
+    output::writeChartMetafile(*name, info->channels, levels.histograms, levels.grid.sliceCount, levels.scale);
+
+    platform::writeText(console, "   Done");
+    platform::newLine(console, 4);
+    platform::setAttribute(console, kAttributeDim);
+    const long double elapsedSeconds = roundDecimals(clockSeconds() - startSeconds, 2);
+    platform::writeText(console, "   Job finished in");
+    printNumber(console, elapsedSeconds, 15);
+    platform::writeText(console, "sec");
+    platform::newLine(console, 2);
+
+    return askForAnotherJob(console, console.screen.cursorRow);
+}
+
+}  // namespace
+
+void showErrorBox(Console& console, std::string_view message) {
+    platform::MessageBeep(console, 0);
+    const std::string text(message);
+    const std::string caption(kErrorCaption);
+    platform::ConsoleMessageBox(console, text.c_str(), 0, caption.c_str(), 0, 0);
+}
+
+std::optional<std::string> readConsoleLine(Console& console) {
+    const bool cursorWasVisible = console.screen.cursorVisible;
+    platform::setCursorVisible(console, true);
+    std::vector<std::string> characters;
+    std::optional<std::string> line;
+    for (;;) {
+        const platform::KeyPress key = platform::readKey(console);
+        if (key.inputClosed) break;
+        if (key.character.empty()) continue;  // arrows, function keys, modifiers
+        if (key.character == "\r") {
+            platform::newLine(console);
+            line.emplace();
+            for (const std::string& character : characters) *line += character;
+            break;
+        }
+        if (key.character == "\b") {
+            if (!characters.empty()) {
+                characters.pop_back();
+                eraseCharacterBeforeCursor(console);
+            }
+            continue;
+        }
+        if (key.character.size() == 1 && static_cast<unsigned char>(key.character[0]) < 32) continue;
+        if (characters.size() >= kLineLimit) continue;
+        characters.push_back(key.character);
+        platform::writeText(console, key.character);
+    }
+    platform::setCursorVisible(console, cursorWasVisible);
+    return line;
+}
+
+int WINMAIN(Console& console, platform::InstanceHandle instance) {
+    setUpConsoleWindow(console, instance);
+    for (;;) {
+        switch (runJob(console)) {
+        case JobEnd::NextJob: break;
+        case JobEnd::Finish: return 0;
+        case JobEnd::InputClosed: return 1;
+        }
+    }
+}
+
+}  // namespace vantorel::app
