@@ -1,0 +1,51 @@
+#include "output/text_report.h"
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/screen_buffer.h"
+
+namespace vantorel::output {
+
+namespace {
+
+// Characters dropped from the end of the input name: the extension ".wav" and
+// whatever else stands in its four places.
+constexpr std::size_t kDroppedCharacters = 4;
+
+// The report's only line for a channel count; empty when the layout gets none.
+std::string_view reportLine(int channels) {
+    switch (channels) {
+        case 1: return "mono,mono\r\n";                 // 9 characters + CR LF = 11 bytes
+        case 2: return "left, left, right, right\r\n";  // 24 characters + CR LF = 26 bytes
+        default: return {};
+    }
+}
+
+}  // namespace
+
+std::string resultFileName(std::string_view inputName, std::string_view suffix) {
+    // Counting whole characters keeps a multibyte character from being cut in
+    // half; a name too short to lose four keeps them all.
+    const std::vector<std::string> characters = platform::splitCharacters(inputName);
+    const std::size_t kept =
+        characters.size() >= kDroppedCharacters ? characters.size() - kDroppedCharacters : characters.size();
+    std::string name;
+    name.reserve(inputName.size() + suffix.size());
+    for (std::size_t i = 0; i < kept; ++i) name += characters[i];
+    name += suffix;
+    return name;
+}
+
+void writeTextReport(const std::string& inputName, int channels) {
+    const std::string_view line = reportLine(channels);
+    if (line.empty()) return;
+    // Written beside the input through a temporary and a rename: a failure
+    // leaves the previous report as it was, and is not reported.
+    (void)platform::replaceFileContents(resultFileName(inputName, kReportSuffix), std::as_bytes(std::span(line)));
+}
+
+}  // namespace vantorel::output
