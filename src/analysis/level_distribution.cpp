@@ -1,0 +1,88 @@
+#include "analysis/level_distribution.h"
+
+#include <cmath>
+#include <cstddef>
+
+namespace vantorel::analysis {
+
+namespace {
+
+// The rows of the axis scale: a highest share up to `upTo` percent (inclusive)
+// takes this top and number of divisions.
+struct ShareScaleRow {
+    double upTo;
+    ShareScale scale;
+};
+
+constexpr ShareScaleRow kShareScaleRows[] = {
+    {.upTo = 10, .scale = {.top = 10, .divisions = 5}},
+    {.upTo = 20, .scale = {.top = 20, .divisions = 4}},
+    {.upTo = 30, .scale = {.top = 30, .divisions = 6}},
+    {.upTo = 40, .scale = {.top = 40, .divisions = 4}},
+    {.upTo = 50, .scale = {.top = 50, .divisions = 5}},
+    {.upTo = 60, .scale = {.top = 60, .divisions = 6}},
+    {.upTo = 80, .scale = {.top = 80, .divisions = 4}},
+};
+constexpr ShareScale kFullShareScale = {.top = 100, .divisions = 5};  // above 80 percent
+
+// Histogram index of a channel: mono and left come first, right second.
+std::size_t histogramIndex(Channel channel) { return channel == Channel::Right ? 1 : 0; }
+
+}  // namespace
+
+void countSliceLevel(std::vector<LevelHistogram>& histograms, Channel channel, int sliceLevel) {
+    const std::size_t index = histogramIndex(channel);
+    if (index >= histograms.size() || sliceLevel > kLevelBins - 1) return;
+    // Peaks above full scale (float data only) have no bin of their own and count
+    // as 0 dB; their slices stay in the slice count either way.
+    const int bin = sliceLevel < 0 ? 0 : sliceLevel;
+    ++histograms[index].bins[static_cast<std::size_t>(bin)];
+}
+
+double binShare(std::int32_t count, std::int64_t sliceCount) {
+    if (sliceCount <= 0) return 0;
+    // Multiplying first keeps whole shares exact (60 x 100 / 600 is exactly 10).
+    return static_cast<double>(count) * 100.0 / static_cast<double>(sliceCount);
+}
+
+double highestShare(const std::vector<LevelHistogram>& histograms, std::int64_t sliceCount) {
+    double highest = 0;
+    // Bin by bin, each channel in turn (left before right); only a strictly
+    // greater share replaces the highest so far.
+    for (std::size_t bin = 0; bin < static_cast<std::size_t>(kLevelBins); ++bin) {
+        for (const LevelHistogram& histogram : histograms) {
+            const double share = binShare(histogram.bins[bin], sliceCount);
+            if (share > highest) highest = share;
+        }
+    }
+    return highest;
+}
+
+ShareScale chooseShareScale(double highestShare) {
+    // A share that is not a number is no share at all: the lowest row.
+    if (std::isnan(highestShare)) return kShareScaleRows[0].scale;
+    for (const ShareScaleRow& row : kShareScaleRows) {
+        if (highestShare <= row.upTo) return row.scale;
+    }
+    return kFullShareScale;
+}
+
+LevelAnalysis analyseLevels(platform::Console& console, const wave::WaveInfo& info,
+                            wave::ChannelSamples& samples) {
+    LevelAnalysis analysis;
+    analysis.grid = makeSliceGrid(console, info.sampleRate, info.sampleCount);
+
+    // One histogram per channel of a mono or stereo file, whether or not its
+    // samples were loaded; none for other channel counts.
+    if (info.channels == 1) analysis.histograms.resize(1);
+    if (info.channels == 2) analysis.histograms.resize(2);
+
+    scanSliceLevels(info, samples, analysis.grid, [&analysis](Channel channel, int level) {
+        countSliceLevel(analysis.histograms, channel, level);
+    });
+
+    analysis.scale = chooseShareScale(highestShare(analysis.histograms, analysis.grid.sliceCount));
+    return analysis;
+}
+
+}  // namespace vantorel::analysis
