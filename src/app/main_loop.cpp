@@ -1,7 +1,6 @@
 #include "app/main_loop.h"
 
 #include <chrono>
-#include <cstddef>
 #include <string>
 #include <variant>
 #include <vector>
@@ -33,7 +32,6 @@ constexpr std::string_view kBannerHint = "   Results are written beside the anal
 
 constexpr int kPromptRow = 8;
 constexpr int kInputColumn = 29;  // typed text starts four columns right of the question mark
-constexpr std::size_t kLineLimit = 10000;
 
 enum class JobEnd { NextJob, Finish, InputClosed };
 
@@ -43,15 +41,6 @@ long double clockSeconds() {
     const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now().time_since_epoch());
     return static_cast<long double>(milliseconds.count()) / 1000.0L;
-}
-
-// Erases the character left of the cursor: one cell back (to the end of the
-// previous row from column 1), a blank over it, and back again.
-void eraseCharacterBeforeCursor(Console& console) {
-    platform::moveCursorBack(console.screen);
-    platform::writeText(console, " ");
-    platform::moveCursorBack(console.screen);
-    console.device->present(console.screen);
 }
 
 void printBanner(Console& console) {
@@ -142,44 +131,6 @@ JobEnd runJob(Console& console) {
 }
 
 }  // namespace
-
-void showErrorBox(Console& console, std::string_view message) {
-    platform::MessageBeep(console, 0);
-    const std::string text(message);
-    const std::string caption(kErrorCaption);
-    platform::ConsoleMessageBox(console, text.c_str(), 0, caption.c_str(), 0, 0);
-}
-
-std::optional<std::string> readConsoleLine(Console& console) {
-    const bool cursorWasVisible = console.screen.cursorVisible;
-    platform::setCursorVisible(console, true);
-    std::vector<std::string> characters;
-    std::optional<std::string> line;
-    for (;;) {
-        const platform::KeyPress key = platform::readKey(console);
-        if (key.inputClosed) break;
-        if (key.character.empty()) continue;  // arrows, function keys, modifiers
-        if (key.character == "\r") {
-            platform::newLine(console);
-            line.emplace();
-            for (const std::string& character : characters) *line += character;
-            break;
-        }
-        if (key.character == "\b") {
-            if (!characters.empty()) {
-                characters.pop_back();
-                eraseCharacterBeforeCursor(console);
-            }
-            continue;
-        }
-        if (key.character.size() == 1 && static_cast<unsigned char>(key.character[0]) < 32) continue;
-        if (characters.size() >= kLineLimit) continue;
-        characters.push_back(key.character);
-        platform::writeText(console, key.character);
-    }
-    platform::setCursorVisible(console, cursorWasVisible);
-    return line;
-}
 
 int WINMAIN(Console& console, platform::InstanceHandle instance) {
     setUpConsoleWindow(console, instance);
