@@ -52,6 +52,20 @@ inline constexpr std::string_view kOutOfMemoryMessage = "Not enough memory to lo
 // Reads and decodes the samples of the named file. Prints nothing.
 std::variant<ChannelSamples, LoadFailure> loadSamples(const std::string& name, const WaveInfo& info);
 
+// Seconds spent in each phase of one load, for the loading benchmark. Arrays come
+// from fresh pages, so their first-touch page faults fall in the phase that first
+// writes them: the temporary's in reading, the channel arrays' in splitting (or in
+// reading for mono files read straight into their array).
+struct LoadPhaseTimes {
+    double allocating = 0;  // reserving the arrays and the temporary
+    double reading = 0;     // the bulk read
+    double splitting = 0;   // de-interleaving and decoding
+};
+
+// As above, recording the phase times in `times` when it is not null.
+std::variant<ChannelSamples, LoadFailure> loadSamples(const std::string& name, const WaveInfo& info,
+                                                      LoadPhaseTimes* times);
+
 // Decodes one 24-bit little-endian two's-complement sample.
 constexpr std::int32_t decodeInt24(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2) {
     const std::int32_t value = b0 + 256 * b1 + 65536 * b2;

@@ -1,0 +1,162 @@
+#include "wave/sample_loader.h"
+
+#include <algorithm>
+#include <bit>
+#include <chrono>
+#include <cstring>
+
+#include "platform/files.h"
+
+namespace vantorel::wave {
+
+namespace {
+
+// Samples of 16 and 32 bits are copied byte for byte from the file into memory,
+// which keeps their little-endian order only on a little-endian host.
+static_assert(std::endian::native == std::endian::little, "sample copies assume a little-endian host");
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Bytes of one sample in the file.
+template <SampleKind kind>
+constexpr std::size_t fileWidth() {
+    return kind == SampleKind::Int24 ? 3 : sizeof(typename SampleElement<kind>::type);
+}
+
+// One sample from its bytes in file order.
+template <SampleKind kind>
+typename SampleElement<kind>::type decodeSample(const std::byte* bytes) {
+    if constexpr (kind == SampleKind::Int24) {
+        return decodeInt24(std::to_integer<std::uint8_t>(bytes[0]), std::to_integer<std::uint8_t>(bytes[1]),
+                           std::to_integer<std::uint8_t>(bytes[2]));
+    } else {
+        typename SampleElement<kind>::type value;
+        std::memcpy(&value, bytes, sizeof value);
+        return value;
+    }
+}
+
+std::uint64_t ceilDivide(std::uint64_t value, std::uint64_t divisor) { return (value + divisor - 1) / divisor; }
+
+template <SampleKind kind>
+std::variant<ChannelSamples, LoadFailure> loadKind(const std::string& name, const WaveInfo& info,
+                                                    LoadPhaseTimes* times) {
+    using Element = typename SampleElement<kind>::type;
+    constexpr std::uint64_t width = fileWidth<kind>();
+    const bool stereo = info.channels == 2;
+    // A count of channels 1 or 2 times 16, 24 or 32 bits gives 0 <= N <= 2^31.
+    const auto frames = static_cast<std::uint64_t>(info.sampleCount);
+
+    ChannelSamples samples;
+    samples.sampleKind = kind;
+    samples.sampleCount = info.sampleCount;
+    if (frames == 0) return samples;
+
+    // The channel arrays come from fresh zero pages: whatever the file does not
+    // supply stays 0 without a pass over memory, and parts never written cost nothing.
+    auto start = Clock::now();
+    auto first = platform::allocateZeroedArray<Element>(frames);
+    std::optional<platform::ZeroedBlock> second;
+    if (stereo) second = platform::allocateZeroedArray<Element>(frames);
+    if (!first || (stereo && !second)) return LoadFailure::OutOfMemory;
+    if (times != nullptr) times->allocating = secondsSince(start);
+
+    // Hands the arrays over in their fields, whatever the file gave.
+    const auto finished = [&]() {
+        if (stereo) {
+            samples.left = std::move(*first);
+            samples.right = std::move(*second);
+        } else {
+            samples.mono = std::move(*first);
+        }
+        return std::move(samples);
+    };
+
+    // A file that vanished since its header was read leaves the arrays at 0.
+    const auto file = platform::openRegularFileForReading(name);
+    if (!file) return finished();
+
+    // Only the bytes the file really holds are read and decoded: a header that
+    // claims more data than there is costs no more than the data itself.
+    const std::uint64_t frameBytes = (stereo ? 2 : 1) * width;
+    const std::uint64_t size = platform::fileSize(*file);
+    const std::uint64_t available = size > kSampleDataOffset ? size - kSampleDataOffset : 0;
+    const std::uint64_t wanted = std::min(frames * frameBytes, available);
+
+    if (!stereo && width == sizeof(Element)) {
+        // Mono samples in their memory form: one read straight into the array.
+        start = Clock::now();
+        platform::readAt(*file, kSampleDataOffset, {first->data(), static_cast<std::size_t>(wanted)});
+        if (times != nullptr) times->reading = secondsSince(start);
+        return finished();
+    }
+
+    // Interleaved or 3-byte samples: one read into a temporary of whole frames
+    // (zero-filled, so a frame cut short by the end of the file ends in zeros),
+    // then one pass that splits and decodes the frames that were read.
+    start = Clock::now();
+    auto temporary = platform::allocateZeroedArray<std::byte>(ceilDivide(wanted, frameBytes) * frameBytes);
+    if (!temporary) return LoadFailure::OutOfMemory;
+    if (times != nullptr) times->allocating += secondsSince(start);
+
+    start = Clock::now();
+    const std::size_t got =
+        platform::readAt(*file, kSampleDataOffset, {temporary->data(), static_cast<std::size_t>(wanted)});
+    if (times != nullptr) times->reading = secondsSince(start);
+
+    start = Clock::now();
+    const std::uint64_t framesRead = ceilDivide(got, frameBytes);
+    const std::byte* source = temporary->data();
+    if (stereo) {
+        const std::span<Element> left = platform::elementsOf<Element>(*first);
+        const std::span<Element> right = platform::elementsOf<Element>(*second);
+        for (std::uint64_t i = 0; i < framesRead; ++i) {
+            left[i] = decodeSample<kind>(source + i * frameBytes);
+            right[i] = decodeSample<kind>(source + i * frameBytes + width);
+        }
+    } else {
+        const std::span<Element> mono = platform::elementsOf<Element>(*first);
+        for (std::uint64_t i = 0; i < framesRead; ++i) mono[i] = decodeSample<kind>(source + i * frameBytes);
+    }
+    temporary->release();
+    if (times != nullptr) times->splitting = secondsSince(start);
+    return finished();
+}
+
+}  // namespace
+
+std::optional<SampleKind> sampleKindFor(const WaveInfo& info) {
+    if (info.channels != 1 && info.channels != 2) return std::nullopt;
+    switch (info.bitsPerSample) {
+        case 16: return SampleKind::Int16;
+        case 24: return SampleKind::Int24;
+        case 32:
+            if (info.formatTag == 1) return SampleKind::Int32;
+            if (info.formatTag == 3) return SampleKind::Float32;
+            return std::nullopt;
+        default: return std::nullopt;
+    }
+}
+
+std::variant<ChannelSamples, LoadFailure> loadSamples(const std::string& name, const WaveInfo& info) {
+    return loadSamples(name, info, nullptr);
+}
+
+std::variant<ChannelSamples, LoadFailure> loadSamples(const std::string& name, const WaveInfo& info,
+                                                      LoadPhaseTimes* times) {
+    const auto kind = sampleKindFor(info);
+    if (!kind || info.sampleCount < 0) return ChannelSamples{};
+    switch (*kind) {
+        case SampleKind::Int16: return loadKind<SampleKind::Int16>(name, info, times);
+        case SampleKind::Int24: return loadKind<SampleKind::Int24>(name, info, times);
+        case SampleKind::Int32: return loadKind<SampleKind::Int32>(name, info, times);
+        case SampleKind::Float32: return loadKind<SampleKind::Float32>(name, info, times);
+    }
+    return ChannelSamples{};
+}
+
+}  // namespace vantorel::wave
