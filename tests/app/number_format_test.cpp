@@ -61,7 +61,7 @@ TEST(NumberFormat, PrintFormGoesToTheCursorAndJoinsFollowingText) {
     platform::writeText(console, "Sample rate:");
     printNumber(console, 44100, 15);
     platform::writeText(console, "Hz");
-    EXPECT_EQ(platform::rowText(console.screen, 4).substr(9, 22), "Sample rate: 44100 Hz");
+    EXPECT_EQ(platform::rowText(console.screen, 4).substr(9, 21), "Sample rate: 44100 Hz");
     EXPECT_EQ(console.screen.cursorRow, 4);
     EXPECT_EQ(console.screen.cursorColumn, 31);
 }
