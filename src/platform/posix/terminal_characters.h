@@ -1,0 +1,45 @@
+#pragma once
+// Conversions between the screen model's characters (bytes) and the wide
+// characters of the terminal, in the encoding of the current C locale
+// (UTF-8 under a UTF-8 locale). Also the colours a console attribute gets on a
+// terminal with a given number of colours. No curses here, so all of it can be
+// tested without a terminal.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/console.h"
+
+namespace vantorel::platform {
+
+// The wide character shown for a cell's bytes: the one character they encode
+// in the current locale if it takes exactly one column; '?' for bytes that are
+// no character there, a control character, several characters, or a character
+// of another width. An empty cell shows as a blank.
+wchar_t displayCharacter(std::string_view bytes);
+
+// The key press a character code read from the terminal gives: 10 and 13 are
+// Enter ("\r"); 8, 127 and the terminal's erase character are Backspace
+// ("\b"); any other code below 32 is that byte (Ctrl+C is "\x03"); a printable
+// character is its bytes in the current locale. C1 control codes and codes that
+// the locale cannot encode carry no character (empty).
+KeyPress keyPressForCharacter(wchar_t code, wchar_t eraseCharacter);
+
+// How a console attribute (foreground + 16 x background, colour indexes in
+// console order: 1 blue, 4 red, 8 dark grey, 15 bright white) is shown.
+struct TerminalColours {
+    bool usesColour = false;  // false: the terminal has too few colours
+    short foreground = 0;     // curses colour numbers (ANSI order: 1 red, 4 blue)
+    short background = 0;
+    bool dim = false;         // show with the dim attribute
+    bool bold = false;        // show with the bold attribute (bright foreground on 8 colours)
+};
+
+// `colourCount` is what the terminal offers: 16 or more shows the console
+// colours exactly; 8 shows them with the bright bit dropped, a bright
+// foreground as bold and dark grey as dim black; fewer shows no colour, dark
+// grey text as dim.
+TerminalColours terminalColoursFor(std::uint8_t attribute, int colourCount);
+
+}  // namespace vantorel::platform
