@@ -1,0 +1,289 @@
+// Header parsing, validation and the FILE DATA panel, checked against
+// hand-built header bytes and worked examples.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "platform/memory_console.h"
+#include "wave/wave_info.h"
+#include "wave_writer.h"
+
+namespace vantorel::wave {
+namespace {
+
+using test_support::makeWaveHeader;
+using test_support::ScratchFolder;
+using test_support::setBytes;
+using test_support::setLe16;
+using test_support::setLe32;
+using test_support::WaveKind;
+
+std::vector<std::byte> header(WaveKind kind, int channels, std::int32_t rate, std::uint32_t dataBytes) {
+    return makeWaveHeader({kind, channels, rate}, dataBytes);
+}
+
+WaveInfo accepted(const std::vector<std::byte>& bytes) {
+    const auto parsed = parseWaveHeader(bytes);
+    EXPECT_TRUE(std::holds_alternative<WaveInfo>(parsed));
+    return std::holds_alternative<WaveInfo>(parsed) ? std::get<WaveInfo>(parsed) : WaveInfo{};
+}
+
+std::optional<HeaderRejection> rejection(const std::vector<std::byte>& bytes) {
+    const auto parsed = parseWaveHeader(bytes);
+    if (const auto* reason = std::get_if<HeaderRejection>(&parsed)) return *reason;
+    return std::nullopt;
+}
+
+TEST(WaveHeaderParsing, ReadsTheFieldsOfAHandBuiltHeader) {
+    // A stereo 24-bit float-tagged header with unusual values in every field,
+    // written out byte by byte.
+    const std::vector<std::byte> bytes = test_support::bytesOf({
+        'R', 'F', '6', '4', 0xAA, 0xBB, 0xCC, 0xDD,  // any RIFF tag and size
+        'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
+        0x12, 0x00, 0x00, 0x00,                      // format chunk size 18 (not checked)
+        0x03, 0x00,                                  // format tag 3
+        0x02, 0x01,                                  // channels 258: only the low byte counts
+        0x80, 0xBB, 0x00, 0x00,                      // 48000 samples per second
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00,          // bytes per second, alignment: not checked
+        0x18, 0x00,                                  // 24 bits
+        'j', 'u', 'n', 'k',                          // data tag: never compared
+        0x40, 0x1F, 0x00, 0x00,                      // 8000 data bytes
+    });
+    const WaveInfo info = accepted(bytes);
+    EXPECT_EQ(info.formatTag, 3);
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_EQ(info.sampleRate, 48000);
+    EXPECT_EQ(info.bitsPerSample, 24);
+    EXPECT_EQ(info.dataBytes, 8000u);
+    EXPECT_EQ(info.sampleCount, 8000 * 8 / 48);  // 1333.33 rounds to 1333
+    EXPECT_EQ(info.resolutionText, " bits");
+}
+
+TEST(WaveHeaderParsing, ChecksWaveThenEightBitsThenTheFormatTag) {
+    auto notWave = header(WaveKind::Int16, 2, 44100, 0);
+    setBytes(notWave, 8, "wave");  // case matters
+    setLe16(notWave, 34, 8);
+    setLe16(notWave, 20, 0xFFFE);
+    EXPECT_EQ(rejection(notWave), HeaderRejection::NotWave);
+
+    auto eightBitExtensible = header(WaveKind::Int16, 2, 44100, 0);
+    setLe16(eightBitExtensible, 34, 8);
+    setLe16(eightBitExtensible, 20, 0xFFFE);
+    EXPECT_EQ(rejection(eightBitExtensible), HeaderRejection::EightBit);
+
+    auto extensible = header(WaveKind::Int16, 2, 44100, 400);
+    setLe16(extensible, 20, 0xFFFE);
+    const auto parsed = parseWaveHeader(extensible);
+    EXPECT_EQ(std::get<HeaderRejection>(parsed), HeaderRejection::NotPcmOrFloat);
+
+    auto tagTwo = header(WaveKind::Int16, 1, 44100, 400);
+    setLe16(tagTwo, 20, 2);
+    EXPECT_EQ(rejection(tagTwo), HeaderRejection::NotPcmOrFloat);
+
+    // Nothing else is checked: any RIFF tag, a 6-channel 20-bit layout, rate 0.
+    auto odd = header(WaveKind::Int16, 6, 0, 400);
+    setBytes(odd, 0, "RIFX");
+    setLe16(odd, 34, 20);
+    EXPECT_EQ(rejection(odd), std::nullopt);
+}
+
+TEST(WaveHeaderParsing, ShortInputsReadMissingBytesAsZero) {
+    EXPECT_EQ(rejection({}), HeaderRejection::NotWave);
+    const auto full = header(WaveKind::Int16, 2, 44100, 0x01020304);
+    EXPECT_EQ(rejection({full.begin(), full.begin() + 11}), HeaderRejection::NotWave);
+    // 12 bytes pass the WAVE test, then the zero format tag fails.
+    EXPECT_EQ(rejection({full.begin(), full.begin() + 12}), HeaderRejection::NotPcmOrFloat);
+    // 43 bytes: the top byte of the data size is missing and reads as 0.
+    const WaveInfo info = accepted({full.begin(), full.begin() + 43});
+    EXPECT_EQ(info.dataBytes, 0x00020304u);
+}
+
+TEST(WaveHeaderParsing, SampleCountRoundsTheQuotientTiesToEven) {
+    EXPECT_EQ(accepted(header(WaveKind::Int16, 2, 44100, 1002)).sampleCount, 250);  // 250.5
+    EXPECT_EQ(accepted(header(WaveKind::Int16, 2, 44100, 1003)).sampleCount, 251);  // 250.75
+    EXPECT_EQ(accepted(header(WaveKind::Int16, 2, 44100, 1006)).sampleCount, 252);  // 251.5
+    EXPECT_EQ(accepted(header(WaveKind::Int16, 2, 44100, 10584000)).sampleCount, 2646000);
+
+    const WaveInfo mono24 = accepted(header(WaveKind::Int24, 1, 48000, 4320000));
+    EXPECT_EQ(mono24.sampleCount, 1440000);
+    EXPECT_EQ(mono24.durationSeconds, 30.0);
+}
+
+TEST(WaveHeaderParsing, DataSizesFromTwoGibibytesUpGivePositiveCounts) {
+    EXPECT_EQ(accepted(header(WaveKind::Int16, 2, 44100, 0x80000000u)).sampleCount, 536870912);
+    // 4,294,967,295 / 4 = 1,073,741,823.75
+    EXPECT_EQ(accepted(header(WaveKind::Int16, 2, 44100, 0xFFFFFFFFu)).sampleCount, 1073741824);
+    // 4,294,967,295 / 2 = 2,147,483,647.5, a tie, goes to the even 2^31
+    EXPECT_EQ(accepted(header(WaveKind::Int16, 1, 44100, 0xFFFFFFFFu)).sampleCount, 2147483648);
+}
+
+TEST(WaveHeaderParsing, ZeroChannelsOrBitsGiveTheLowestThirtyTwoBitCount) {
+    auto noChannels = header(WaveKind::Int16, 0, 44100, 4000);
+    EXPECT_EQ(accepted(noChannels).sampleCount, -2147483648LL);
+    auto noBits = header(WaveKind::Int16, 2, 44100, 4000);
+    setLe16(noBits, 34, 0);
+    EXPECT_EQ(accepted(noBits).sampleCount, -2147483648LL);
+    // 256 channels: the low byte is 0.
+    auto wrapped = header(WaveKind::Int16, 256, 44100, 4000);
+    EXPECT_EQ(accepted(wrapped).channels, 0);
+    EXPECT_EQ(accepted(wrapped).sampleCount, -2147483648LL);
+    // Negative bits give a negative count: 4000 x 8 / (2 x -16) = -1000.
+    auto negativeBits = header(WaveKind::Int16, 2, 44100, 4000);
+    setLe16(negativeBits, 34, 0xFFF0);
+    EXPECT_EQ(accepted(negativeBits).bitsPerSample, -16);
+    EXPECT_EQ(accepted(negativeBits).sampleCount, -1000);
+}
+
+TEST(WaveHeaderParsing, RateZeroGivesAnInfiniteOrUndefinedDuration) {
+    EXPECT_EQ(accepted(header(WaveKind::Int16, 2, 0, 4000)).durationSeconds, INFINITY);
+    EXPECT_TRUE(std::isnan(accepted(header(WaveKind::Int16, 2, 0, 0)).durationSeconds));
+    auto negative = header(WaveKind::Int16, 2, 0, 4000);
+    setLe16(negative, 34, 0xFFF0);
+    EXPECT_EQ(accepted(negative).durationSeconds, -INFINITY);
+    // Negative rates are used as they are.
+    EXPECT_EQ(accepted(header(WaveKind::Int16, 1, -8, 16)).durationSeconds, -1.0);
+}
+
+TEST(WaveHeaderParsing, ResolutionTextDependsOnBitsAndTag) {
+    auto floatSixteen = header(WaveKind::Int16, 2, 44100, 0);
+    setLe16(floatSixteen, 20, 3);
+    EXPECT_EQ(accepted(floatSixteen).resolutionText, " bits");
+    auto floatTwentyFour = header(WaveKind::Int24, 2, 44100, 0);
+    setLe16(floatTwentyFour, 20, 3);
+    EXPECT_EQ(accepted(floatTwentyFour).resolutionText, " bits");
+    EXPECT_EQ(accepted(header(WaveKind::Int32, 2, 44100, 0)).resolutionText, " bits (integer)");
+    EXPECT_EQ(accepted(header(WaveKind::Float32, 2, 44100, 0)).resolutionText, " bits (float)");
+}
+
+TEST(WaveHeaderParsing, RejectionMessagesAreExact) {
+    EXPECT_EQ(rejectionMessage(HeaderRejection::NotWave), "This is not a Wave file  ");
+    const std::string eightBit = std::string(11, ' ') + "This is an 8-bit Wave file." + '\\' + 'n' +
+                                 " The resolution must be 16-bit or higher" + std::string(3, ' ');
+    EXPECT_EQ(rejectionMessage(HeaderRejection::EightBit), eightBit);
+    EXPECT_EQ(rejectionMessage(HeaderRejection::NotPcmOrFloat), "This is not a PCM or float format Wave file  ");
+}
+
+// The panel as it stands after the main loop's line editor took a name on row 8.
+struct PanelRun {
+    platform::MemoryConsoleDevice device;
+    platform::Console console = platform::makeConsole(device);
+    std::optional<WaveInfo> info;
+
+    explicit PanelRun(const std::string& name) {
+        platform::moveCursor(console, 9, 1);
+        info = readWaveHeader(console, name);
+    }
+    std::string row(int number) const { return platform::rowText(console.screen, number); }
+};
+
+std::string line(const std::string& text) { return text + std::string(80 - text.size(), ' '); }
+
+const std::string kIndent(28, ' ');
+
+TEST(FileDataPanel, ShowsAStereoSixteenBitMinute) {
+    ScratchFolder folder;
+    const std::string name = folder.file("minute.wav");
+    ASSERT_TRUE(test_support::writeFileBytes(name, header(WaveKind::Int16, 2, 44100, 10584000)));
+
+    PanelRun run(name);
+    ASSERT_TRUE(run.info.has_value());
+    EXPECT_TRUE(run.device.boxes.empty());
+    EXPECT_EQ(run.row(9), line(""));
+    EXPECT_EQ(run.row(10), line(""));
+    EXPECT_EQ(run.row(11), line(kIndent + "FILE DATA"));
+    EXPECT_EQ(run.row(12), line(""));
+    EXPECT_EQ(run.row(13), line(kIndent + "Channels     2 "));
+    EXPECT_EQ(run.row(14), line(kIndent + "Sample rate  44100 Hz"));
+    EXPECT_EQ(run.row(15), line(kIndent + "Resolution   16 bits"));
+    EXPECT_EQ(run.row(16), line(kIndent + "Length       2646000 samples"));
+    EXPECT_EQ(run.row(17), line(kIndent + "Duration     60 seconds"));
+    EXPECT_EQ(run.row(18), line(""));
+    EXPECT_EQ(run.console.screen.cursorRow, 21);
+    EXPECT_EQ(run.console.screen.cursorColumn, 1);
+    EXPECT_FALSE(run.console.screen.cursorVisible);
+    EXPECT_EQ(platform::cellAt(run.console.screen, 11, 29).attribute, platform::kAttributeDim);
+    EXPECT_EQ(platform::cellAt(run.console.screen, 17, 50).attribute, platform::kAttributeDim);
+}
+
+TEST(FileDataPanel, ShowsFloatResolutionAndRoundedDurations) {
+    ScratchFolder folder;
+    const std::string floats = folder.file("float.wav");
+    ASSERT_TRUE(test_support::writeFileBytes(floats, header(WaveKind::Float32, 1, 48000, 4 * 48000 * 3)));
+    PanelRun floatRun(floats);
+    EXPECT_EQ(floatRun.row(15), line(kIndent + "Resolution   32 bits (float)"));
+    EXPECT_EQ(floatRun.row(17), line(kIndent + "Duration     3 seconds"));
+
+    // One 16-bit sample at 8 per second lasts .125 s: the tie 12.5 goes to 12.
+    const std::string eighth = folder.file("eighth.wav");
+    ASSERT_TRUE(test_support::writeFileBytes(eighth, header(WaveKind::Int16, 1, 8, 2)));
+    EXPECT_EQ(PanelRun(eighth).row(17), line(kIndent + "Duration     .12 seconds"));
+
+    const std::string threeEighths = folder.file("three eighths.wav");
+    ASSERT_TRUE(test_support::writeFileBytes(threeEighths, header(WaveKind::Int16, 1, 8, 6)));
+    EXPECT_EQ(PanelRun(threeEighths).row(17), line(kIndent + "Duration     .38 seconds"));
+}
+
+TEST(FileDataPanel, ShowsUndefinedCountsAndInfiniteDurations) {
+    ScratchFolder folder;
+    const std::string name = folder.file("odd.wav");
+    auto bytes = header(WaveKind::Int32, 0, 0, 4000);
+    ASSERT_TRUE(test_support::writeFileBytes(name, bytes));
+    PanelRun run(name);
+    EXPECT_EQ(run.row(13), line(kIndent + "Channels     0 "));
+    EXPECT_EQ(run.row(14), line(kIndent + "Sample rate  0 Hz"));
+    EXPECT_EQ(run.row(15), line(kIndent + "Resolution   32 bits (integer)"));
+    EXPECT_EQ(run.row(16), line(kIndent + "Length      -2147483648 samples"));
+    EXPECT_EQ(run.row(17), line(kIndent + "Duration    -9.99999999999999E+998 seconds"));
+
+    const std::string zeroRate = folder.file("zero rate.wav");
+    ASSERT_TRUE(test_support::writeFileBytes(zeroRate, header(WaveKind::Int16, 2, 0, 4000)));
+    EXPECT_EQ(PanelRun(zeroRate).row(17), line(kIndent + "Duration     9.99999999999999E+998 seconds"));
+}
+
+TEST(ReadWaveHeader, RejectionsShowTheirBoxAndPrintNothing) {
+    ScratchFolder folder;
+    const std::string eightBit = folder.file("eight.wav");
+    auto bytes = header(WaveKind::Int16, 1, 8000, 100);
+    setLe16(bytes, 34, 8);
+    ASSERT_TRUE(test_support::writeFileBytes(eightBit, bytes));
+
+    PanelRun run(eightBit);
+    EXPECT_FALSE(run.info.has_value());
+    ASSERT_EQ(run.device.boxes.size(), 1u);
+    EXPECT_EQ(run.device.boxes[0].message, rejectionMessage(HeaderRejection::EightBit));
+    EXPECT_EQ(run.device.boxes[0].caption, "  ERROR");
+    EXPECT_EQ(run.device.beeps, 1);
+    EXPECT_EQ(run.console.screen.cursorRow, 9);
+    EXPECT_TRUE(run.console.screen.cursorVisible);
+    for (int row = 9; row <= 21; ++row) EXPECT_EQ(run.row(row), line("")) << "row " << row;
+}
+
+TEST(ReadWaveHeader, ShortAndMissingFilesAreNotWaveFiles) {
+    ScratchFolder folder;
+    const auto full = header(WaveKind::Int16, 2, 44100, 400);
+    for (const std::size_t length : {0u, 11u}) {
+        const std::string name = folder.file("short " + std::to_string(length) + ".wav");
+        ASSERT_TRUE(test_support::writeFileBytes(name, std::span(full).first(length)));
+        PanelRun run(name);
+        EXPECT_FALSE(run.info.has_value());
+        ASSERT_EQ(run.device.boxes.size(), 1u);
+        EXPECT_EQ(run.device.boxes[0].message, "This is not a Wave file  ");
+    }
+    // A 43-byte file is accepted, with the missing byte read as 0.
+    const std::string cut = folder.file("cut.wav");
+    ASSERT_TRUE(test_support::writeFileBytes(cut, std::span(full).first(43)));
+    PanelRun cutRun(cut);
+    ASSERT_TRUE(cutRun.info.has_value());
+    EXPECT_EQ(cutRun.info->sampleCount, 100);
+
+    PanelRun vanished(folder.file("no such file.wav"));
+    EXPECT_FALSE(vanished.info.has_value());
+    ASSERT_EQ(vanished.device.boxes.size(), 1u);
+    EXPECT_EQ(vanished.device.boxes[0].message, "This is not a Wave file  ");
+}
+
+}  // namespace
+}  // namespace vantorel::wave
