@@ -1,0 +1,265 @@
+#include "analysis/level_distribution.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "analysis_samples.h"
+#include "platform/memory_console.h"
+
+namespace vantorel::analysis {
+namespace {
+
+using testing::samplesOf;
+using testing::silentSamples;
+using testing::waveInfo;
+using wave::SampleKind;
+
+LevelAnalysis analyse(const wave::WaveInfo& info, wave::ChannelSamples& samples) {
+    platform::MemoryConsoleDevice device;
+    platform::Console console = platform::makeConsole(device);
+    return analyseLevels(console, info, samples);
+}
+
+void expectScale(const ShareScale& scale, int top, int divisions) {
+    EXPECT_EQ(scale.top, top);
+    EXPECT_EQ(scale.divisions, divisions);
+}
+
+// ---------------------------------------------------------------------------
+// Counting
+
+TEST(LevelCounting, OnlyLevelsZeroToFortyHaveBins) {
+    std::vector<LevelHistogram> histograms(2);
+    countSliceLevel(histograms, Channel::Left, 40);
+    countSliceLevel(histograms, Channel::Left, 41);   // dropped
+    countSliceLevel(histograms, Channel::Left, 90);   // dropped
+    countSliceLevel(histograms, Channel::Right, 0);
+    countSliceLevel(histograms, Channel::Right, -7);  // above full scale: bin 0
+    countSliceLevel(histograms, Channel::Right, kAboveFullScaleLevel);
+    countSliceLevel(histograms, Channel::Right, kUnmeasurableLevel);  // dropped
+
+    LevelHistogram left;
+    left.bins[40] = 1;
+    LevelHistogram right;
+    right.bins[0] = 3;
+    EXPECT_EQ(histograms[0].bins, left.bins);
+    EXPECT_EQ(histograms[1].bins, right.bins);
+}
+
+TEST(LevelCounting, ChannelsWithoutAHistogramCountNothing) {
+    std::vector<LevelHistogram> mono(1);
+    countSliceLevel(mono, Channel::Right, 3);  // no right histogram: ignored
+    countSliceLevel(mono, Channel::Mono, 3);
+    EXPECT_EQ(mono[0].bins[3], 1);
+
+    std::vector<LevelHistogram> none;
+    countSliceLevel(none, Channel::Mono, 3);
+    EXPECT_TRUE(none.empty());
+}
+
+// ---------------------------------------------------------------------------
+// Shares and the axis scale
+
+TEST(ShareScaleChoice, EveryBoundaryBelongsToTheLowerRow) {
+    struct Row {
+        double upTo;
+        int top;
+        int divisions;
+    };
+    const Row rows[] = {{10, 10, 5}, {20, 20, 4}, {30, 30, 6}, {40, 40, 4},
+                        {50, 50, 5}, {60, 60, 6}, {80, 80, 4}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.upTo);
+        expectScale(chooseShareScale(row.upTo), row.top, row.divisions);
+        expectScale(chooseShareScale(std::nextafter(row.upTo, 0.0)), row.top, row.divisions);
+    }
+    expectScale(chooseShareScale(0), 10, 5);
+    expectScale(chooseShareScale(std::nextafter(10.0, 100.0)), 20, 4);
+    expectScale(chooseShareScale(std::nextafter(20.0, 100.0)), 30, 6);
+    expectScale(chooseShareScale(std::nextafter(30.0, 100.0)), 40, 4);
+    expectScale(chooseShareScale(std::nextafter(40.0, 100.0)), 50, 5);
+    expectScale(chooseShareScale(std::nextafter(50.0, 100.0)), 60, 6);
+    expectScale(chooseShareScale(std::nextafter(60.0, 100.0)), 80, 4);
+    expectScale(chooseShareScale(std::nextafter(80.0, 100.0)), 100, 5);
+    expectScale(chooseShareScale(100), 100, 5);
+    expectScale(chooseShareScale(std::nan("")), 10, 5);
+}
+
+TEST(HighestShare, SixHundredSliceExamples) {
+    std::vector<LevelHistogram> histograms(1);
+    histograms[0].bins[12] = 66;
+    histograms[0].bins[13] = 65;
+    EXPECT_EQ(highestShare(histograms, 600), 11.0);
+    expectScale(chooseShareScale(highestShare(histograms, 600)), 20, 4);
+
+    histograms[0].bins[12] = 60;
+    histograms[0].bins[13] = 59;
+    EXPECT_EQ(highestShare(histograms, 600), 10.0);  // exactly 10: the lower row
+    expectScale(chooseShareScale(highestShare(histograms, 600)), 10, 5);
+}
+
+TEST(HighestShare, StereoTakesTheFullerChannel) {
+    std::vector<LevelHistogram> histograms(2);
+    histograms[0].bins[3] = 150;   // left 25 %
+    histograms[1].bins[30] = 270;  // right 45 %
+    EXPECT_EQ(highestShare(histograms, 600), 45.0);
+    expectScale(chooseShareScale(highestShare(histograms, 600)), 50, 5);
+}
+
+TEST(HighestShare, EightyPercentAndJustAbove) {
+    std::vector<LevelHistogram> histograms(1);
+    histograms[0].bins[0] = 4;
+    expectScale(chooseShareScale(highestShare(histograms, 5)), 80, 4);
+    histograms[0].bins[0] = 4001;
+    expectScale(chooseShareScale(highestShare(histograms, 5000)), 100, 5);
+}
+
+TEST(HighestShare, NoSlicesMeanNoShares) {
+    std::vector<LevelHistogram> histograms(2);
+    histograms[0].bins[5] = 7;  // cannot happen with no slices, and still gives no share
+    EXPECT_EQ(binShare(7, 0), 0.0);
+    EXPECT_EQ(binShare(7, -5), 0.0);
+    EXPECT_EQ(highestShare(histograms, 0), 0.0);
+    EXPECT_EQ(highestShare({}, 600), 0.0);
+}
+
+// ---------------------------------------------------------------------------
+// The whole analysis of one file
+
+TEST(AnalyseLevels, EverySliceSixDecibelsDown) {
+    // 10 s of 16-bit mono at 44.1 kHz, every slice peaking at 16384.
+    const std::int64_t count = 441000;
+    auto samples = silentSamples<SampleKind::Int16>(1, count);
+    auto values = samplesOf<SampleKind::Int16>(samples.mono);
+    for (std::int64_t i = 0; i < count; ++i) values[i] = static_cast<std::int16_t>(i % 2 ? 16384 : -1000);
+
+    const LevelAnalysis analysis = analyse(waveInfo(1, 44100, count), samples);
+    EXPECT_EQ(analysis.grid.sliceLength, 4410);
+    EXPECT_EQ(analysis.grid.sliceCount, 100);
+    ASSERT_EQ(analysis.histograms.size(), 1u);
+    LevelHistogram expected;
+    expected.bins[6] = 100;
+    EXPECT_EQ(analysis.histograms[0].bins, expected.bins);
+    expectScale(analysis.scale, 100, 5);
+    EXPECT_TRUE(samples.mono.empty());
+}
+
+TEST(AnalyseLevels, QuietAndAboveFullScaleSlicesStayInTheSliceCount) {
+    // Four float slices of ten samples: 2.0, +inf, one at 40 dB and one at 41 dB down.
+    auto samples = silentSamples<SampleKind::Float32>(1, 40);
+    auto values = samplesOf<SampleKind::Float32>(samples.mono);
+    values[2] = 2.0f;
+    values[13] = std::numeric_limits<float>::infinity();
+    values[24] = 0.01f;     // 40 dB
+    values[35] = -0.0089f;  // 41.01 dB: counted nowhere
+
+    const LevelAnalysis analysis = analyse(waveInfo(1, 100, 40), samples);
+    EXPECT_EQ(analysis.grid.sliceCount, 4);
+    ASSERT_EQ(analysis.histograms.size(), 1u);
+    LevelHistogram expected;
+    expected.bins[0] = 2;
+    expected.bins[40] = 1;
+    EXPECT_EQ(analysis.histograms[0].bins, expected.bins);
+    expectScale(analysis.scale, 50, 5);  // bin 0 holds 2 of 4 slices: exactly 50 %
+}
+
+TEST(AnalyseLevels, QuietestSamplesAreNotCountedButAreSlices) {
+    auto samples = silentSamples<SampleKind::Int16>(2, 30);
+    samplesOf<SampleKind::Int16>(samples.left)[4] = -1;  // 90 dB down
+    samplesOf<SampleKind::Int16>(samples.right)[25] = 32767;
+
+    const LevelAnalysis analysis = analyse(waveInfo(2, 100, 30), samples);
+    ASSERT_EQ(analysis.histograms.size(), 2u);
+    EXPECT_EQ(analysis.histograms[0].bins, LevelHistogram{}.bins);
+    LevelHistogram right;
+    right.bins[0] = 1;
+    EXPECT_EQ(analysis.histograms[1].bins, right.bins);
+    expectScale(analysis.scale, 40, 4);  // 1 of 3 slices
+    EXPECT_TRUE(samples.left.empty());
+    EXPECT_TRUE(samples.right.empty());
+}
+
+TEST(AnalyseLevels, SilentRecording) {
+    auto samples = silentSamples<SampleKind::Int24>(2, 44100);
+    const LevelAnalysis analysis = analyse(waveInfo(2, 44100, 44100), samples);
+    EXPECT_EQ(analysis.grid.sliceCount, 10);
+    ASSERT_EQ(analysis.histograms.size(), 2u);
+    EXPECT_EQ(analysis.histograms[0].bins, LevelHistogram{}.bins);
+    EXPECT_EQ(analysis.histograms[1].bins, LevelHistogram{}.bins);
+    expectScale(analysis.scale, 10, 5);
+}
+
+TEST(AnalyseLevels, TooShortForOneSlice) {
+    auto samples = silentSamples<SampleKind::Int16>(1, 4409);
+    for (auto& value : samplesOf<SampleKind::Int16>(samples.mono)) value = 32767;
+    const LevelAnalysis analysis = analyse(waveInfo(1, 44100, 4409), samples);
+    EXPECT_EQ(analysis.grid.sliceCount, 0);
+    ASSERT_EQ(analysis.histograms.size(), 1u);
+    EXPECT_EQ(analysis.histograms[0].bins, LevelHistogram{}.bins);
+    expectScale(analysis.scale, 10, 5);
+    EXPECT_TRUE(samples.mono.empty());
+}
+
+TEST(AnalyseLevels, LayoutsThatAreNotMeasured) {
+    // Six channels: no histograms at all.
+    auto six = silentSamples<SampleKind::Int16>(2, 100);
+    for (auto& value : samplesOf<SampleKind::Int16>(six.left)) value = 32767;
+    const LevelAnalysis sixChannels = analyse(waveInfo(6, 100, 100), six);
+    EXPECT_TRUE(sixChannels.histograms.empty());
+    expectScale(sixChannels.scale, 10, 5);
+    EXPECT_TRUE(six.left.empty());
+
+    // Stereo 20-bit: no arrays were made; two empty histograms.
+    wave::ChannelSamples unloaded;
+    const LevelAnalysis twentyBits = analyse(waveInfo(2, 44100, 44100), unloaded);
+    EXPECT_EQ(twentyBits.grid.sliceCount, 10);
+    ASSERT_EQ(twentyBits.histograms.size(), 2u);
+    EXPECT_EQ(twentyBits.histograms[0].bins, LevelHistogram{}.bins);
+    EXPECT_EQ(twentyBits.histograms[1].bins, LevelHistogram{}.bins);
+    expectScale(twentyBits.scale, 10, 5);
+}
+
+TEST(AnalyseLevels, EachFileStartsAfresh) {
+    platform::MemoryConsoleDevice device;
+    platform::Console console = platform::makeConsole(device);
+
+    // First file: 7 of 20 slices at 6 dB down (35 %), the rest silent.
+    auto first = silentSamples<SampleKind::Int32>(1, 200);
+    for (int slice = 0; slice < 7; ++slice) samplesOf<SampleKind::Int32>(first.mono)[slice * 10] = 1073741824;
+    const LevelAnalysis one = analyseLevels(console, waveInfo(1, 100, 200), first);
+    EXPECT_EQ(one.histograms[0].bins[6], 7);
+    expectScale(one.scale, 40, 4);
+
+    // Second file: 2 of 25 slices (8 %).
+    auto second = silentSamples<SampleKind::Int32>(1, 250);
+    samplesOf<SampleKind::Int32>(second.mono)[3] = 1073741824;
+    samplesOf<SampleKind::Int32>(second.mono)[243] = -1073741824;
+    const LevelAnalysis two = analyseLevels(console, waveInfo(1, 100, 250), second);
+    EXPECT_EQ(two.histograms[0].bins[6], 2);
+    expectScale(two.scale, 10, 5);
+
+    EXPECT_EQ(platform::rowText(console.screen, 1).substr(0, 35), "   Analysing over 20 time slices...");
+    EXPECT_EQ(platform::rowText(console.screen, 2).substr(0, 35), "   Analysing over 25 time slices...");
+}
+
+TEST(AnalyseLevels, LongRecordingCountsEverySlice) {
+    // 100 Hz: 400,000 samples are 40,000 slices, beyond any 16-bit count.
+    auto samples = silentSamples<SampleKind::Int16>(1, 400000);
+    auto values = samplesOf<SampleKind::Int16>(samples.mono);
+    for (std::size_t slice = 0; slice < 40000; ++slice) {
+        values[slice * 10 + 9] = static_cast<std::int16_t>(slice < 30000 ? 16384 : 3276);  // 6 or 20 dB
+    }
+    const LevelAnalysis analysis = analyse(waveInfo(1, 100, 400000), samples);
+    EXPECT_EQ(analysis.grid.sliceCount, 40000);
+    EXPECT_EQ(analysis.histograms[0].bins[6], 30000);
+    EXPECT_EQ(analysis.histograms[0].bins[20], 10000);
+    expectScale(analysis.scale, 80, 4);  // 75 %
+}
+
+}  // namespace
+}  // namespace vantorel::analysis

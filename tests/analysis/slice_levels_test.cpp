@@ -1,0 +1,315 @@
+#include "analysis/slice_levels.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "analysis_samples.h"
+#include "platform/memory_console.h"
+#include "platform/screen_buffer.h"
+
+namespace vantorel::analysis {
+namespace {
+
+using testing::Levels;
+using testing::samplesOf;
+using testing::scanAll;
+using testing::silentSamples;
+using testing::waveInfo;
+using wave::SampleKind;
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+// ---------------------------------------------------------------------------
+// Slice level of a peak
+
+struct LevelExample {
+    double peak;
+    double fullScale;
+    int level;
+};
+
+TEST(SliceLevel, WorkedExamplesOfEveryLayout) {
+    const LevelExample examples[] = {
+        // 16-bit: full scale 32768
+        {32768, 32768, 0}, {32767, 32768, 0}, {29205, 32768, 0}, {29204, 32768, 1},
+        {16384, 32768, 6}, {3277, 32768, 19}, {3276, 32768, 20}, {327, 32768, 40},
+        {293, 32768, 40}, {292, 32768, 41}, {1, 32768, 90},
+        // 24-bit: full scale 2^23
+        {8388608, 8388608, 0}, {83886, 8388608, 40}, {74764, 8388608, 40}, {74763, 8388608, 41},
+        // 32-bit integer: full scale 2^31
+        {2147483648.0, 2147483648.0, 0}, {1073741824.0, 2147483648.0, 6}, {1, 2147483648.0, 186},
+        // float: full scale 1.0, above it negative
+        {1.0, 1.0, 0}, {0.5, 1.0, 6}, {2.0, 1.0, -7},
+    };
+    for (const LevelExample& example : examples) {
+        EXPECT_EQ(sliceLevel(example.peak, example.fullScale), example.level)
+            << "peak " << example.peak << " of full scale " << example.fullScale;
+    }
+}
+
+TEST(SliceLevel, PeaksWithoutAFiniteLevelGiveTheirMarkers) {
+    EXPECT_EQ(sliceLevel(kInfinity, 1.0), kAboveFullScaleLevel);
+    EXPECT_EQ(sliceLevel(0.0, 1.0), kUnmeasurableLevel);
+    EXPECT_EQ(sliceLevel(std::nan(""), 1.0), kUnmeasurableLevel);
+    // The largest and smallest floats still have ordinary levels.
+    EXPECT_EQ(sliceLevel(std::numeric_limits<float>::max(), 1.0), -771);
+    EXPECT_EQ(sliceLevel(std::numeric_limits<float>::denorm_min(), 1.0), 897);
+}
+
+// ---------------------------------------------------------------------------
+// Slice grid
+
+struct GridExample {
+    std::int32_t sampleRate;
+    std::int64_t sampleCount;
+    std::int64_t sliceLength;
+    std::int64_t sliceCount;
+};
+
+TEST(SliceGrid, TenthsOfASecondAndWholeSlicesOnly) {
+    const GridExample examples[] = {
+        {44100, 26460, 4410, 6},      // 0.6 s
+        {44100, 26459, 4410, 5},      // 5.9998 slices: the incomplete one is dropped
+        {44100, 4410, 4410, 1},
+        {44100, 4409, 4410, 0},       // shorter than one slice
+        {8000, 8000, 800, 10},
+        {11025, 11025, 1102, 10},     // 1102.5 rounds to even
+        {22050, 22050, 2205, 10},
+        {48000, 2880000, 4800, 600},  // one minute
+        {96000, 96000, 9600, 10},
+        {192000, 192000, 19200, 10},
+        {15, 100, 2, 50},             // 1.5 rounds up to even 2
+        {25, 100, 2, 50},             // 2.5 rounds down to even 2
+        {6, 100, 1, 100},
+    };
+    for (const GridExample& example : examples) {
+        const SliceGrid grid = computeSliceGrid(example.sampleRate, example.sampleCount);
+        EXPECT_EQ(grid.sliceLength, example.sliceLength) << example.sampleRate << " Hz";
+        EXPECT_EQ(grid.sliceCount, example.sliceCount) << example.sampleRate << " Hz, N " << example.sampleCount;
+    }
+}
+
+TEST(SliceGrid, BeyondSixteenBitsTheGridStaysTrue) {
+    const GridExample examples[] = {
+        {327674, 3276740, 32767, 100},
+        {327675, 3276800, 32768, 100},  // 32767.5 rounds to even 32768
+        {500000, 1000000, 50000, 20},
+        {100, 400000, 10, 40000},
+        {44100, 476280000, 4410, 108000},  // three hours
+    };
+    for (const GridExample& example : examples) {
+        const SliceGrid grid = computeSliceGrid(example.sampleRate, example.sampleCount);
+        EXPECT_EQ(grid.sliceLength, example.sliceLength) << example.sampleRate << " Hz";
+        EXPECT_EQ(grid.sliceCount, example.sliceCount) << example.sampleRate << " Hz, N " << example.sampleCount;
+    }
+}
+
+TEST(SliceGrid, NoSlicesWithoutAPositiveLengthOrAnySamples) {
+    const GridExample examples[] = {
+        {0, 44100, 0, 0},
+        {5, 44100, 0, 0},  // 0.5 rounds to even 0
+        {-44100, 44100, -4410, 0},
+        {std::numeric_limits<std::int32_t>::min(), 44100, -214748365, 0},
+        {44100, 0, 4410, 0},
+        {44100, -2147483648LL, 4410, 0},
+    };
+    for (const GridExample& example : examples) {
+        const SliceGrid grid = computeSliceGrid(example.sampleRate, example.sampleCount);
+        EXPECT_EQ(grid.sliceLength, example.sliceLength) << example.sampleRate << " Hz";
+        EXPECT_EQ(grid.sliceCount, 0) << example.sampleRate << " Hz, N " << example.sampleCount;
+    }
+}
+
+std::string analysisLine(std::int32_t sampleRate, std::int64_t sampleCount, SliceGrid& grid) {
+    platform::MemoryConsoleDevice device;
+    platform::Console console = platform::makeConsole(device);
+    platform::setAttribute(console, platform::kAttributeDim);
+    grid = makeSliceGrid(console, sampleRate, sampleCount);
+    EXPECT_EQ(console.screen.cursorRow, 2);
+    EXPECT_EQ(console.screen.cursorColumn, 1);
+    EXPECT_EQ(platform::cellAt(console.screen, 1, 4).attribute, platform::kAttributeDim);
+    return platform::rowText(console.screen, 1);
+}
+
+std::string padded(const std::string& text) { return text + std::string(80 - text.size(), ' '); }
+
+TEST(SliceGrid, AnalysisLineShowsTheSliceCount) {
+    SliceGrid grid;
+    EXPECT_EQ(analysisLine(44100, 26460, grid), padded("   Analysing over 6 time slices..."));
+    EXPECT_EQ(grid.sliceCount, 6);
+    EXPECT_EQ(analysisLine(44100, 2646000, grid), padded("   Analysing over 600 time slices..."));
+    EXPECT_EQ(analysisLine(44100, 4409, grid), padded("   Analysing over 0 time slices..."));
+    EXPECT_EQ(analysisLine(0, 4409, grid), padded("   Analysing over 0 time slices..."));
+    EXPECT_EQ(analysisLine(100, 400000, grid), padded("   Analysing over 40000 time slices..."));
+    EXPECT_EQ(grid.sliceCount, 40000);
+}
+
+// ---------------------------------------------------------------------------
+// Slice scan
+
+TEST(SliceScan, MostNegativeCodesAreExactlyFullScale) {
+    {
+        auto samples = silentSamples<SampleKind::Int16>(1, 10);
+        samplesOf<SampleKind::Int16>(samples.mono)[3] = -32768;
+        EXPECT_EQ(scanAll(waveInfo(1, 100, 10), samples), (Levels{{Channel::Mono, 0}}));
+    }
+    {
+        auto samples = silentSamples<SampleKind::Int24>(1, 10);
+        samplesOf<SampleKind::Int24>(samples.mono)[9] = -8388608;
+        EXPECT_EQ(scanAll(waveInfo(1, 100, 10), samples), (Levels{{Channel::Mono, 0}}));
+    }
+    {
+        auto samples = silentSamples<SampleKind::Int32>(1, 10);
+        samplesOf<SampleKind::Int32>(samples.mono)[0] = std::numeric_limits<std::int32_t>::min();
+        EXPECT_EQ(scanAll(waveInfo(1, 100, 10), samples), (Levels{{Channel::Mono, 0}}));
+    }
+}
+
+// Every position of a slice is examined: a background at 6 dB below full scale
+// and one full-scale sample (negative) somewhere in a slice of 45 samples, which
+// is long enough to use every lane of the block loop and leave a remainder.
+template <SampleKind kind>
+void expectPeakFoundAtEveryPosition(typename wave::SampleElement<kind>::type background,
+                                    typename wave::SampleElement<kind>::type fullScaleSample) {
+    for (int position = 0; position < 45; ++position) {
+        auto samples = silentSamples<kind>(1, 90);
+        auto values = samplesOf<kind>(samples.mono);
+        for (auto& value : values) value = background;
+        values[45 + position] = fullScaleSample;
+        EXPECT_EQ(scanAll(waveInfo(1, 450, 90), samples), (Levels{{Channel::Mono, 6}, {Channel::Mono, 0}}))
+            << "full scale at position " << position;
+    }
+}
+
+TEST(SliceScan, PeakFoundAtEveryPositionOfASlice) {
+    expectPeakFoundAtEveryPosition<SampleKind::Int16>(-16384, -32768);
+    expectPeakFoundAtEveryPosition<SampleKind::Int24>(4194304, -8388608);
+    expectPeakFoundAtEveryPosition<SampleKind::Int32>(1073741824, std::numeric_limits<std::int32_t>::min());
+    expectPeakFoundAtEveryPosition<SampleKind::Float32>(-0.5f, -1.0f);
+}
+
+TEST(SliceScan, StereoChannelsAreMeasuredIndependently) {
+    auto samples = silentSamples<SampleKind::Int16>(2, 30);
+    auto left = samplesOf<SampleKind::Int16>(samples.left);
+    auto right = samplesOf<SampleKind::Int16>(samples.right);
+    right[4] = 32767;   // slice 0: silent left, full-scale right
+    left[12] = 16384;   // slice 1: left 6 dB down, silent right
+    left[25] = -3276;   // slice 2: both channels
+    right[29] = 327;
+    EXPECT_EQ(scanAll(waveInfo(2, 100, 30), samples),
+              (Levels{{Channel::Right, 0}, {Channel::Left, 6}, {Channel::Left, 20}, {Channel::Right, 40}}));
+}
+
+TEST(SliceScan, QuietestSamplesAreHandedOnAtNinetyDecibels) {
+    auto samples = silentSamples<SampleKind::Int16>(1, 20);
+    samplesOf<SampleKind::Int16>(samples.mono)[7] = 1;
+    samplesOf<SampleKind::Int16>(samples.mono)[19] = -1;
+    EXPECT_EQ(scanAll(waveInfo(1, 100, 20), samples), (Levels{{Channel::Mono, 90}, {Channel::Mono, 90}}));
+}
+
+TEST(SliceScan, IncompleteLastSliceIsNeverExamined) {
+    auto samples = silentSamples<SampleKind::Int16>(1, 29);
+    auto values = samplesOf<SampleKind::Int16>(samples.mono);
+    values[5] = 16384;
+    values[15] = 3277;
+    values[20] = -32768;  // a click in the incomplete third slice
+    values[28] = 32767;
+    EXPECT_EQ(scanAll(waveInfo(1, 100, 29), samples), (Levels{{Channel::Mono, 6}, {Channel::Mono, 19}}));
+}
+
+TEST(SliceScan, RecordingShorterThanOneSliceHandsNothingOn) {
+    auto samples = silentSamples<SampleKind::Int16>(1, 4409);
+    for (auto& value : samplesOf<SampleKind::Int16>(samples.mono)) value = 32767;
+    EXPECT_TRUE(scanAll(waveInfo(1, 44100, 4409), samples).empty());
+}
+
+TEST(SliceScan, NotANumberIsNeverAPeak) {
+    // NaN everywhere but one sample of 0.5, at every position of the slice.
+    for (int position = 0; position < 45; ++position) {
+        auto samples = silentSamples<SampleKind::Float32>(1, 45);
+        auto values = samplesOf<SampleKind::Float32>(samples.mono);
+        for (auto& value : values) value = kNaN;
+        values[position] = 0.5f;
+        EXPECT_EQ(scanAll(waveInfo(1, 450, 45), samples), (Levels{{Channel::Mono, 6}}))
+            << "0.5 at position " << position;
+    }
+    auto samples = silentSamples<SampleKind::Float32>(2, 45);
+    for (auto& value : samplesOf<SampleKind::Float32>(samples.left)) value = kNaN;
+    for (auto& value : samplesOf<SampleKind::Float32>(samples.right)) value = -kNaN;
+    EXPECT_TRUE(scanAll(waveInfo(2, 450, 45), samples).empty());  // silent in both channels
+}
+
+TEST(SliceScan, FloatPeaksAboveFullScaleHaveNegativeLevels) {
+    auto samples = silentSamples<SampleKind::Float32>(1, 30);
+    auto values = samplesOf<SampleKind::Float32>(samples.mono);
+    values[3] = -2.0f;
+    values[11] = std::numeric_limits<float>::infinity();
+    values[12] = 0.5f;
+    values[25] = -std::numeric_limits<float>::infinity();
+    values[26] = kNaN;
+    EXPECT_EQ(scanAll(waveInfo(1, 100, 30), samples),
+              (Levels{{Channel::Mono, -7}, {Channel::Mono, kAboveFullScaleLevel},
+                      {Channel::Mono, kAboveFullScaleLevel}}));
+}
+
+TEST(SliceScan, ArraysAreReleasedAfterThePass) {
+    auto stereo = silentSamples<SampleKind::Int24>(2, 100);
+    scanAll(waveInfo(2, 100, 100), stereo);
+    EXPECT_TRUE(stereo.left.empty());
+    EXPECT_TRUE(stereo.right.empty());
+
+    auto mono = silentSamples<SampleKind::Float32>(1, 100);
+    scanAll(waveInfo(1, 0, 100), mono);  // no slices at all
+    EXPECT_TRUE(mono.mono.empty());
+}
+
+TEST(SliceScan, LayoutsOutsideTheTableHandNothingOnButAreReleased) {
+    // Six channels: whatever arrays exist are not read.
+    auto six = silentSamples<SampleKind::Int16>(2, 100);
+    for (auto& value : samplesOf<SampleKind::Int16>(six.left)) value = 32767;
+    EXPECT_TRUE(scanAll(waveInfo(6, 100, 100), six).empty());
+    EXPECT_TRUE(six.left.empty());
+    EXPECT_TRUE(six.right.empty());
+
+    // A stereo file whose bit depth got no kind (20 bits, say).
+    auto unloaded = silentSamples<SampleKind::Int16>(2, 100);
+    for (auto& value : samplesOf<SampleKind::Int16>(unloaded.right)) value = 32767;
+    unloaded.sampleKind.reset();
+    EXPECT_TRUE(scanAll(waveInfo(2, 100, 100), unloaded).empty());
+    EXPECT_TRUE(unloaded.right.empty());
+
+    // Mono header, stereo arrays: the mono array is missing, nothing is read.
+    auto mismatched = silentSamples<SampleKind::Int16>(2, 100);
+    for (auto& value : samplesOf<SampleKind::Int16>(mismatched.left)) value = 32767;
+    EXPECT_TRUE(scanAll(waveInfo(1, 100, 100), mismatched).empty());
+    EXPECT_TRUE(mismatched.left.empty());
+}
+
+TEST(SliceScan, ArraysShorterThanTheHeaderClaimsAreReadOnlyWhereTheyExist) {
+    // The header promises 10 slices, the arrays hold 2.5; only 2 are measured.
+    auto samples = silentSamples<SampleKind::Int32>(2, 25);
+    samplesOf<SampleKind::Int32>(samples.left)[0] = 1073741824;
+    samplesOf<SampleKind::Int32>(samples.right)[19] = -1073741824;
+    EXPECT_EQ(scanAll(waveInfo(2, 100, 100), samples), (Levels{{Channel::Left, 6}, {Channel::Right, 6}}));
+}
+
+TEST(SliceScan, LongRecordingBeyondThirtyTwoThousandSlices) {
+    // 100 Hz: slices of 10 samples; 400,000 samples are 40,000 slices.
+    auto samples = silentSamples<SampleKind::Int16>(1, 400000);
+    auto values = samplesOf<SampleKind::Int16>(samples.mono);
+    for (std::size_t slice = 0; slice < 40000; ++slice) values[slice * 10 + slice % 10] = -16384;
+    const Levels levels = scanAll(waveInfo(1, 100, 400000), samples);
+    ASSERT_EQ(levels.size(), 40000u);
+    for (const auto& [channel, level] : levels) {
+        ASSERT_EQ(channel, Channel::Mono);
+        ASSERT_EQ(level, 6);
+    }
+}
+
+}  // namespace
+}  // namespace vantorel::analysis
