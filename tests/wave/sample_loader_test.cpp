@@ -1,0 +1,244 @@
+// Sample loading: hand-built data bytes in, per-channel arrays out.
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "wave/sample_loader.h"
+#include "wave_writer.h"
+
+namespace vantorel::wave {
+namespace {
+
+using test_support::bytesOf;
+using test_support::makeWaveHeader;
+using test_support::ScratchFolder;
+using test_support::setLe16;
+using test_support::WaveKind;
+
+// The header of a file with `dataBytes` claimed, followed by `data` as given.
+std::vector<std::byte> fileWith(WaveKind kind, int channels, std::uint32_t dataBytes,
+                                const std::vector<std::byte>& data) {
+    std::vector<std::byte> bytes = makeWaveHeader({kind, channels, 44100}, dataBytes);
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    return bytes;
+}
+
+// Writes the bytes, parses their header the way the tool does and loads the samples.
+struct Loaded {
+    WaveInfo info;
+    ChannelSamples samples;
+};
+
+Loaded load(const ScratchFolder& folder, const std::vector<std::byte>& bytes) {
+    const std::string name = folder.file("input.wav");
+    EXPECT_TRUE(test_support::writeFileBytes(name, bytes));
+    const auto parsed = parseWaveHeader(bytes);
+    EXPECT_TRUE(std::holds_alternative<WaveInfo>(parsed));
+    Loaded loaded{std::get<WaveInfo>(parsed), {}};
+    auto result = loadSamples(name, loaded.info);
+    EXPECT_TRUE(std::holds_alternative<ChannelSamples>(result));
+    if (auto* samples = std::get_if<ChannelSamples>(&result)) loaded.samples = std::move(*samples);
+    return loaded;
+}
+
+template <class T>
+std::vector<T> values(const platform::ZeroedBlock& block) {
+    const auto elements = platform::elementsOf<T>(block);
+    return {elements.begin(), elements.end()};
+}
+
+TEST(Int24Decoding, GivesTheTwosComplementValueUnscaled) {
+    EXPECT_EQ(decodeInt24(0xFF, 0xFF, 0x7F), 8388607);
+    EXPECT_EQ(decodeInt24(0x00, 0x00, 0x80), -8388608);
+    EXPECT_EQ(decodeInt24(0xFF, 0xFF, 0xFF), -1);
+    EXPECT_EQ(decodeInt24(0x01, 0x00, 0x00), 1);
+    EXPECT_EQ(decodeInt24(0x56, 0x34, 0x12), 0x123456);
+}
+
+TEST(SampleKinds, FollowBitsTagAndChannelCount) {
+    const auto kindOf = [](int channels, int bits, int tag) {
+        WaveInfo info;
+        info.channels = static_cast<std::int16_t>(channels);
+        info.bitsPerSample = static_cast<std::int16_t>(bits);
+        info.formatTag = static_cast<std::int16_t>(tag);
+        return sampleKindFor(info);
+    };
+    EXPECT_EQ(kindOf(1, 16, 1), SampleKind::Int16);
+    EXPECT_EQ(kindOf(2, 16, 3), SampleKind::Int16);
+    EXPECT_EQ(kindOf(1, 24, 3), SampleKind::Int24);
+    EXPECT_EQ(kindOf(2, 32, 1), SampleKind::Int32);
+    EXPECT_EQ(kindOf(2, 32, 3), SampleKind::Float32);
+    EXPECT_EQ(kindOf(1, 20, 1), std::nullopt);
+    EXPECT_EQ(kindOf(6, 16, 1), std::nullopt);
+    EXPECT_EQ(kindOf(0, 16, 1), std::nullopt);
+}
+
+TEST(SampleLoading, SplitsStereoFramesIntoLeftAndRight) {
+    ScratchFolder folder;
+    // Frames (1, -1), (2, -2) as 16-bit little-endian bytes.
+    const Loaded int16 = load(folder, fileWith(WaveKind::Int16, 2, 8, bytesOf({1, 0, 0xFF, 0xFF, 2, 0, 0xFE, 0xFF})));
+    EXPECT_EQ(int16.samples.sampleKind, SampleKind::Int16);
+    EXPECT_EQ(int16.samples.sampleCount, 2);
+    EXPECT_EQ(values<std::int16_t>(int16.samples.left), (std::vector<std::int16_t>{1, 2}));
+    EXPECT_EQ(values<std::int16_t>(int16.samples.right), (std::vector<std::int16_t>{-1, -2}));
+    EXPECT_TRUE(int16.samples.mono.empty());
+
+    // Frames (8388607, -8388608), (-1, 1) as 24-bit bytes.
+    const Loaded int24 = load(folder, fileWith(WaveKind::Int24, 2, 12,
+                                               bytesOf({0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80,
+                                                        0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00})));
+    EXPECT_EQ(int24.samples.sampleKind, SampleKind::Int24);
+    EXPECT_EQ(values<std::int32_t>(int24.samples.left), (std::vector<std::int32_t>{8388607, -1}));
+    EXPECT_EQ(values<std::int32_t>(int24.samples.right), (std::vector<std::int32_t>{-8388608, 1}));
+
+    // One frame (INT32_MIN, 0x12345678).
+    const Loaded int32 = load(folder, fileWith(WaveKind::Int32, 2, 8,
+                                               bytesOf({0, 0, 0, 0x80, 0x78, 0x56, 0x34, 0x12})));
+    EXPECT_EQ(int32.samples.sampleKind, SampleKind::Int32);
+    EXPECT_EQ(values<std::int32_t>(int32.samples.left), (std::vector<std::int32_t>{INT32_MIN}));
+    EXPECT_EQ(values<std::int32_t>(int32.samples.right), (std::vector<std::int32_t>{0x12345678}));
+
+    // One frame (1.0f, -0.5f): 0x3F800000 and 0xBF000000.
+    const Loaded float32 = load(folder, fileWith(WaveKind::Float32, 2, 8,
+                                                 bytesOf({0, 0, 0x80, 0x3F, 0, 0, 0, 0xBF})));
+    EXPECT_EQ(float32.samples.sampleKind, SampleKind::Float32);
+    EXPECT_EQ(values<float>(float32.samples.left), (std::vector<float>{1.0f}));
+    EXPECT_EQ(values<float>(float32.samples.right), (std::vector<float>{-0.5f}));
+}
+
+TEST(SampleLoading, LoadsMonoFilesIntoOneArray) {
+    ScratchFolder folder;
+    const Loaded int16 = load(folder, fileWith(WaveKind::Int16, 1, 6, bytesOf({0xFF, 0x7F, 0x00, 0x80, 0x05, 0x00})));
+    EXPECT_EQ(values<std::int16_t>(int16.samples.mono), (std::vector<std::int16_t>{32767, -32768, 5}));
+    EXPECT_TRUE(int16.samples.left.empty());
+    EXPECT_TRUE(int16.samples.right.empty());
+
+    const Loaded int24 = load(folder, fileWith(WaveKind::Int24, 1, 12,
+                                               bytesOf({0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80,
+                                                        0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00})));
+    EXPECT_EQ(values<std::int32_t>(int24.samples.mono), (std::vector<std::int32_t>{8388607, -8388608, -1, 1}));
+
+    const Loaded int32 = load(folder, fileWith(WaveKind::Int32, 1, 4, bytesOf({0xFF, 0xFF, 0xFF, 0x7F})));
+    EXPECT_EQ(values<std::int32_t>(int32.samples.mono), (std::vector<std::int32_t>{INT32_MAX}));
+}
+
+TEST(SampleLoading, FloatTagWithSixteenOrTwentyFourBitsLoadsAsIntegers) {
+    ScratchFolder folder;
+    auto sixteen = fileWith(WaveKind::Int16, 1, 2, bytesOf({0x34, 0x12}));
+    setLe16(sixteen, 20, 3);
+    const Loaded int16 = load(folder, sixteen);
+    EXPECT_EQ(int16.samples.sampleKind, SampleKind::Int16);
+    EXPECT_EQ(values<std::int16_t>(int16.samples.mono), (std::vector<std::int16_t>{0x1234}));
+
+    auto twentyFour = fileWith(WaveKind::Int24, 1, 3, bytesOf({0x00, 0x00, 0x80}));
+    setLe16(twentyFour, 20, 3);
+    const Loaded int24 = load(folder, twentyFour);
+    EXPECT_EQ(int24.samples.sampleKind, SampleKind::Int24);
+    EXPECT_EQ(values<std::int32_t>(int24.samples.mono), (std::vector<std::int32_t>{-8388608}));
+}
+
+TEST(SampleLoading, MissingDataLeavesTrailingZeros) {
+    ScratchFolder folder;
+    // Claims 5 mono samples, holds 3.
+    const Loaded mono = load(folder, fileWith(WaveKind::Int16, 1, 10, bytesOf({1, 0, 2, 0, 3, 0})));
+    EXPECT_EQ(values<std::int16_t>(mono.samples.mono), (std::vector<std::int16_t>{1, 2, 3, 0, 0}));
+
+    // Claims 3 stereo 24-bit frames, holds one frame and the first byte of the next:
+    // that frame's left sample gets its low byte, the rest stays 0.
+    const Loaded stereo = load(folder, fileWith(WaveKind::Int24, 2, 18, bytesOf({1, 0, 0, 2, 0, 0, 0x7F})));
+    EXPECT_EQ(values<std::int32_t>(stereo.samples.left), (std::vector<std::int32_t>{1, 0x7F, 0}));
+    EXPECT_EQ(values<std::int32_t>(stereo.samples.right), (std::vector<std::int32_t>{2, 0, 0}));
+
+    // Bytes after the data chunk are read as samples when the claim reaches them.
+    const Loaded trailing = load(folder, fileWith(WaveKind::Int16, 1, 4, bytesOf({1, 0, 2, 0, 9, 0})));
+    EXPECT_EQ(values<std::int16_t>(trailing.samples.mono), (std::vector<std::int16_t>{1, 2}));
+}
+
+TEST(SampleLoading, FilesShorterThanTheHeaderGiveZeroArrays) {
+    ScratchFolder folder;
+    WaveInfo info;
+    info.formatTag = 1;
+    info.channels = 2;
+    info.sampleRate = 44100;
+    info.bitsPerSample = 16;
+    info.dataBytes = 400;
+    info.sampleCount = 100;
+    const auto full = makeWaveHeader({WaveKind::Int16, 2, 44100}, 400);
+    for (const std::size_t length : {0u, 11u, 43u}) {
+        const std::string name = folder.file("short.wav");
+        ASSERT_TRUE(test_support::writeFileBytes(name, std::span(full).first(length)));
+        auto result = loadSamples(name, info);
+        ASSERT_TRUE(std::holds_alternative<ChannelSamples>(result)) << length;
+        const ChannelSamples& samples = std::get<ChannelSamples>(result);
+        EXPECT_EQ(values<std::int16_t>(samples.left), std::vector<std::int16_t>(100, 0)) << length;
+        EXPECT_EQ(values<std::int16_t>(samples.right), std::vector<std::int16_t>(100, 0)) << length;
+    }
+    // A file gone since its header was read: zero arrays too.
+    auto gone = loadSamples(folder.file("gone.wav"), info);
+    ASSERT_TRUE(std::holds_alternative<ChannelSamples>(gone));
+    EXPECT_EQ(values<std::int16_t>(std::get<ChannelSamples>(gone).left), std::vector<std::int16_t>(100, 0));
+}
+
+TEST(SampleLoading, UnsupportedLayoutsAndEmptyDataGetNoSamples) {
+    ScratchFolder folder;
+    const Loaded sixChannels = load(folder, fileWith(WaveKind::Int16, 6, 24, std::vector<std::byte>(24, std::byte{1})));
+    EXPECT_EQ(sixChannels.samples.sampleKind, std::nullopt);
+    EXPECT_TRUE(sixChannels.samples.mono.empty() && sixChannels.samples.left.empty());
+
+    auto twentyBits = fileWith(WaveKind::Int24, 1, 30, std::vector<std::byte>(30, std::byte{1}));
+    setLe16(twentyBits, 34, 20);
+    const Loaded twenty = load(folder, twentyBits);
+    EXPECT_EQ(twenty.samples.sampleKind, std::nullopt);
+    EXPECT_TRUE(twenty.samples.mono.empty());
+
+    // No channels: the count is -2^31, and nothing is made of it.
+    const Loaded none = load(folder, fileWith(WaveKind::Int16, 0, 8, std::vector<std::byte>(8, std::byte{1})));
+    EXPECT_EQ(none.samples.sampleKind, std::nullopt);
+    EXPECT_TRUE(none.samples.mono.empty());
+
+    const Loaded empty = load(folder, fileWith(WaveKind::Int16, 2, 0, bytesOf({1, 0, 1, 0})));
+    EXPECT_EQ(empty.samples.sampleKind, SampleKind::Int16);
+    EXPECT_EQ(empty.samples.sampleCount, 0);
+    EXPECT_TRUE(empty.samples.left.empty() && empty.samples.right.empty());
+}
+
+TEST(SampleLoading, FloatInfinitiesAndNaNsPassUnchanged) {
+    ScratchFolder folder;
+    // +inf, -inf, a quiet NaN with payload 1, a signalling NaN, -0.0.
+    const std::vector<std::uint32_t> bits{0x7F800000, 0xFF800000, 0x7FC00001, 0x7F800001, 0x80000000};
+    std::vector<std::byte> data;
+    for (const std::uint32_t value : bits)
+        for (int i = 0; i < 4; ++i) data.push_back(static_cast<std::byte>(value >> (8 * i)));
+    const Loaded loaded = load(folder, fileWith(WaveKind::Float32, 1, 20, data));
+    const std::vector<float> mono = values<float>(loaded.samples.mono);
+    ASSERT_EQ(mono.size(), bits.size());
+    for (std::size_t i = 0; i < bits.size(); ++i) EXPECT_EQ(std::bit_cast<std::uint32_t>(mono[i]), bits[i]) << i;
+}
+
+TEST(SampleLoading, FourGibibyteClaimInASmallFileLoadsTheRealDataAndZeros) {
+    ScratchFolder folder;
+    // 0xFFFFFFFF bytes claimed for stereo 16-bit: 1,073,741,824 frames, two arrays of 2 GiB.
+    const Loaded loaded = load(folder, fileWith(WaveKind::Int16, 2, 0xFFFFFFFFu,
+                                                bytesOf({1, 0, 0xFF, 0xFF, 2, 0, 0xFE, 0xFF, 3, 0})));
+    ASSERT_EQ(loaded.samples.sampleCount, 1073741824);
+    const auto left = platform::elementsOf<std::int16_t>(loaded.samples.left);
+    const auto right = platform::elementsOf<std::int16_t>(loaded.samples.right);
+    ASSERT_EQ(left.size(), 1073741824u);
+    ASSERT_EQ(right.size(), 1073741824u);
+    EXPECT_EQ(left[0], 1);
+    EXPECT_EQ(right[0], -1);
+    EXPECT_EQ(left[1], 2);
+    EXPECT_EQ(right[1], -2);
+    EXPECT_EQ(left[2], 3);
+    EXPECT_EQ(right[2], 0);
+    EXPECT_EQ(left[3], 0);
+    EXPECT_EQ(left[left.size() / 2], 0);
+    EXPECT_EQ(right.back(), 0);
+}
+
+}  // namespace
+}  // namespace vantorel::wave
