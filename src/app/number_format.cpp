@@ -112,14 +112,15 @@ std::uint64_t powerOfTen(int exponent) {
     return power;
 }
 
-// Significant digits after rounding to the display precision.
+// A fixed count of significant digits d1…dn held as one integer, with the
+// decimal point position P: the value is 0.d1…dn × 10^P.
 struct RoundedDigits {
-    std::uint64_t digits = 0;  // exactly `precision` digits
+    std::uint64_t digits = 0;
     int pointPosition = 0;
 };
 
-// Step 2: the magnitude scaled to an 18-digit integer N, rounded to nearest with
-// ties to even on the exact decimal expansion.
+// First rounding: the magnitude scaled to an 18-digit integer N, rounded to
+// nearest with ties to even on its exact decimal expansion.
 RoundedDigits scaleToEighteenDigits(long double magnitude) {
     const ExactDecimal exact = exactDecimal(magnitude);
     const std::string& all = exact.digits;
@@ -131,9 +132,9 @@ RoundedDigits scaleToEighteenDigits(long double magnitude) {
     int pointPosition = exact.pointPosition;
     if (all.size() > static_cast<std::size_t>(kScaledDigits)) {
         const int next = all[kScaledDigits] - '0';
-        const bool beyondHalf =
+        const bool aboveHalf =
             all.find_first_not_of('0', static_cast<std::size_t>(kScaledDigits) + 1) != std::string::npos;
-        if (next > 5 || (next == 5 && (beyondHalf || scaled % 2 == 1))) ++scaled;
+        if (next > 5 || (next == 5 && (aboveHalf || scaled % 2 == 1))) ++scaled;
         if (scaled == powerOfTen(kScaledDigits)) {
             scaled = powerOfTen(kScaledDigits - 1);
             ++pointPosition;
@@ -142,7 +143,8 @@ RoundedDigits scaleToEighteenDigits(long double magnitude) {
     return {scaled, pointPosition};
 }
 
-// Step 3: keeps the first `precision` digits of N, judging only digit precision + 1.
+// Second rounding: keeps the first `precision` digits of N and judges only the
+// digit after them, so 5 rounds to the even neighbour whatever follows it.
 RoundedDigits roundToPrecision(RoundedDigits scaled, int precision) {
     const std::uint64_t dropped = powerOfTen(kScaledDigits - precision);
     std::uint64_t kept = scaled.digits / dropped;
@@ -156,7 +158,8 @@ RoundedDigits roundToPrecision(RoundedDigits scaled, int precision) {
     return {kept, pointPosition};
 }
 
-// Steps 4 and 5: the body for 0.d1…dS × 10^P, from exactly `precision` digits.
+// The body for `precision` digits: trailing zeros dropped, then plain digits, a
+// decimal point or the exponent layout, whichever shows at most `precision` digits.
 std::string layoutBody(RoundedDigits rounded, int precision) {
     std::string digits = std::to_string(rounded.digits);
     digits.erase(digits.find_last_not_of('0') + 1);
