@@ -17,9 +17,30 @@ struct ChartPoint {
 
 using PointList = std::array<ChartPoint, analysis::kLevelBins>;
 
+// One label of the percentage axis: its text and the middle of its top edge.
+struct ShareLabel {
+    std::string text;  // numberText of the value, 15 digits (" 0", " 20", " 100")
+    std::int32_t x = 0;  // 80 for values below 10, 75 otherwise
+    std::int32_t y = 0;  // its grid line's height + 12, so the text stands above the line
+};
+
+// The percentage axis of one scale: the inner horizontal grid lines (j = 1 ..
+// divisions - 1) and the labels (j = 0 .. divisions), bottom to top.
+struct ShareAxis {
+    std::vector<std::int32_t> gridY;
+    std::vector<ShareLabel> labels;
+};
+
+// Grid line j at j / divisions x 800 + 100 and label j at that height + 12, both
+// rounded ties-to-even; label j shows top x j / divisions. A scale without a
+// positive top and divisions has no grid lines and no labels.
+ShareAxis shareAxis(analysis::ShareScale scale);
+
 // The 41 points of one curve: x = 900 - 20 i, y = count x 100 / sliceCount x 800 /
 // top + 100 evaluated in that order in long double and rounded ties-to-even.
-// With no slices every point lies on the 0 % line (y 100).
+// With no slices (sliceCount <= 0) or no positive top every point lies on the
+// 0 % line (y 100). Counts that are not part of sliceCount cannot push y beyond
+// the 16-bit range: it is held within -32768 .. 32767.
 PointList chartPoints(const analysis::LevelHistogram& histogram, std::int64_t sliceCount, int top);
 
 // Draws the chart and writes it (atomically) as "<name less 4> VT.emf".

@@ -1,0 +1,247 @@
+#include "output/chart_metafile.h"
+
+#include <algorithm>
+#include <array>
+#include <cfloat>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+
+#include "app/number_format.h"
+#include "output/text_report.h"
+#include "platform/metafile.h"
+
+namespace vantorel::output {
+
+static_assert(LDBL_MANT_DIG == 64, "the chart points need the x87 80-bit extended format");
+
+namespace {
+
+using platform::COLORREF;
+using platform::HBRUSH;
+using platform::HDC;
+using platform::HENHMETAFILE;
+using platform::HFONT;
+using platform::HGDIOBJ;
+using platform::HPEN;
+using platform::POINT;
+using platform::RECT;
+using platform::RGB;
+
+// Plot area and picture in logical units (tenths of a millimetre, y upwards).
+constexpr int kPlotLow = 100;
+constexpr int kPlotHigh = 900;
+constexpr int kPlotSpan = kPlotHigh - kPlotLow;  // 800
+constexpr int kPictureSize = 950;
+constexpr int kBinStep = 20;  // x units per decibel
+
+// Label of the percentage axis: its top edge stands this far above its grid line.
+constexpr int kShareLabelOffset = 12;
+
+// Every text goes to TextOutA through a 20-byte zero-terminated buffer, so at
+// most 19 characters of it are drawn.
+constexpr std::size_t kTextBufferSize = 20;
+
+// Point coordinates are held within the 16-bit range: far beyond the picture,
+// yet clear of any overflow when the metafile layer scales or records them.
+constexpr long double kLowestCoordinate = -32768.0L;
+constexpr long double kHighestCoordinate = 32767.0L;
+
+constexpr std::string_view kCreditText = "Vantorel";
+constexpr std::string_view kLevelTitle = "peak level (dBFS)";
+constexpr std::string_view kShareTitle = "%";
+
+struct LevelLabel {
+    int x;
+    std::string_view text;
+};
+
+// The level axis is labelled every 5 dB, all labels 10 units below the plot area.
+constexpr int kLevelLabelY = 90;
+constexpr std::array<LevelLabel, 9> kLevelLabels{{
+    {100, "-40"}, {200, "-35"}, {300, "-30"}, {400, "-25"}, {500, "-20"},
+    {600, "-15"}, {700, "-10"}, {800, "-5"}, {900, "0"},
+}};
+
+// Nearest whole number, ties to the even one, whatever the FPU rounding mode.
+// v - floor(v) is exact in binary floating point.
+long double roundTiesToEven(long double value) {
+    long double whole = std::floor(value);
+    const long double fraction = value - whole;
+    if (fraction > 0.5L || (fraction == 0.5L && std::fmod(whole, 2.0L) != 0)) whole += 1.0L;
+    return whole;
+}
+
+// j / divisions x 800 + 100 + offset, rounded: the height of grid line or label j.
+std::int32_t shareAxisY(int j, int divisions, int offset) {
+    const long double exact =
+        static_cast<long double>(j) / divisions * kPlotSpan + kPlotLow + static_cast<long double>(offset);
+    return static_cast<std::int32_t>(roundTiesToEven(exact));
+}
+
+// The curve's y: a NaN (never produced by the guarded inputs) lies on the 0 % line.
+std::int32_t pointY(long double exact) {
+    if (std::isnan(exact)) return kPlotLow;
+    const long double held = std::clamp(roundTiesToEven(exact), kLowestCoordinate, kHighestCoordinate);
+    return static_cast<std::int32_t>(held);
+}
+
+// TextOutA through the 20-byte buffer: the text is cut to 19 characters and the
+// length given is that of the buffer up to its first zero byte.
+void drawText(HDC dc, int x, int y, std::string_view text) {
+    std::array<char, kTextBufferSize> buffer{};
+    const std::size_t length = std::min(text.size(), kTextBufferSize - 1);
+    std::copy_n(text.data(), length, buffer.data());
+    platform::TextOutA(dc, x, y, buffer.data(), static_cast<int>(std::strlen(buffer.data())));
+}
+
+void drawLine(HDC dc, int fromX, int fromY, int toX, int toY) {
+    platform::MoveToEx(dc, fromX, fromY, nullptr);
+    platform::LineTo(dc, toX, toY);
+}
+
+void drawCurve(HDC dc, const PointList& points) {
+    std::array<POINT, analysis::kLevelBins> polyline{};
+    for (std::size_t i = 0; i < points.size(); ++i) polyline[i] = {points[i].x, points[i].y};
+    platform::Polyline(dc, polyline.data(), static_cast<int>(polyline.size()));
+}
+
+HFONT createChartFont(int height, int width) {
+    // Extra-bold Arial, TrueType, proof quality, horizontal.
+    return platform::CreateFontA(height, width, /*escapement*/ 0, /*orientation*/ 0, /*weight*/ 800,
+                                 /*italic*/ 0, /*underline*/ 0, /*strikeOut*/ 0, /*charSet ANSI*/ 0,
+                                 /*outPrecision OUT_TT_PRECIS*/ 4, /*clipPrecision default*/ 0,
+                                 /*quality PROOF_QUALITY*/ 2, /*pitchAndFamily FF_MODERN*/ 48, "Arial");
+}
+
+bool isUsableScale(analysis::ShareScale scale) { return scale.top > 0 && scale.divisions > 0; }
+
+}  // namespace
+
+ShareAxis shareAxis(analysis::ShareScale scale) {
+    ShareAxis axis;
+    if (!isUsableScale(scale)) return axis;
+    const int divisions = scale.divisions;
+    for (int j = 1; j < divisions; ++j) axis.gridY.push_back(shareAxisY(j, divisions, 0));
+    for (int j = 0; j <= divisions; ++j) {
+        // A whole number for every scale the analysis chooses.
+        const long double value = static_cast<long double>(scale.top) * j / divisions;
+        axis.labels.push_back({app::numberText(value, 15), value < 10 ? 80 : 75,
+                               shareAxisY(j, divisions, kShareLabelOffset)});
+    }
+    return axis;
+}
+
+PointList chartPoints(const analysis::LevelHistogram& histogram, std::int64_t sliceCount, int top) {
+    PointList points{};
+    for (int i = 0; i < analysis::kLevelBins; ++i) {
+        ChartPoint& point = points[static_cast<std::size_t>(i)];
+        point.x = kPlotHigh - kBinStep * i;
+        if (sliceCount <= 0 || top <= 0) {
+            // No share exists (0 / 0): the curve lies on the 0 % line, not below the plot.
+            point.y = kPlotLow;
+            continue;
+        }
+        // Each operation rounds to the 64-bit significand, in exactly this order:
+        // the chart's coordinates on ties depend on it.
+        long double y = static_cast<long double>(histogram.bins[static_cast<std::size_t>(i)]);
+        y = y * 100.0L;
+        y = y / static_cast<long double>(sliceCount);
+        y = y * static_cast<long double>(kPlotSpan);
+        y = y / static_cast<long double>(top);
+        y = y + static_cast<long double>(kPlotLow);
+        point.y = pointY(y);
+    }
+    return points;
+}
+
+void writeChartMetafile(const std::string& inputName, int channels,
+                        const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
+                        analysis::ShareScale scale) {
+    // The analysis always gives a usable scale; anything else is drawn as the
+    // scale of an empty recording.
+    const analysis::ShareScale usedScale = isUsableScale(scale) ? scale : analysis::ShareScale{};
+    const ShareAxis axis = shareAxis(usedScale);
+
+    // One curve per channel whose histogram is at hand; no curve otherwise.
+    std::vector<PointList> curves;
+    if ((channels == 1 && histograms.size() == 1) || (channels == 2 && histograms.size() == 2))
+        for (const analysis::LevelHistogram& histogram : histograms)
+            curves.push_back(chartPoints(histogram, sliceCount, usedScale.top));
+
+    const HPEN framePen = platform::CreatePen(platform::PS_SOLID, 2, RGB(0, 0, 0));
+    const HPEN gridPen = platform::CreatePen(platform::PS_SOLID, 1, RGB(0, 0, 0));
+    const HPEN bluePen = platform::CreatePen(platform::PS_SOLID, 4, RGB(0, 0, 255));
+    const HPEN redPen = platform::CreatePen(platform::PS_SOLID, 4, RGB(255, 0, 0));
+    const HBRUSH whiteBrush = platform::CreateSolidBrush(RGB(255, 255, 255));
+    const HFONT labelFont = createChartFont(30, 15);
+    const HFONT creditFont = createChartFont(80, 40);
+
+    // The picture frame in 0.01 mm, device orientation: the square 0..950 logical.
+    const RECT frame{0, -kPictureSize * 10, kPictureSize * 10, 0};
+    const std::string fileName = resultFileName(inputName, kChartSuffix);
+    const HDC dc = platform::CreateEnhMetaFileA(nullptr, fileName.c_str(), &frame, nullptr);
+    if (dc != nullptr) {
+        const int previousMode = platform::SetMapMode(dc, platform::MM_LOMETRIC);
+        const HGDIOBJ previousPen = platform::SelectObject(dc, framePen);
+        const HGDIOBJ previousBrush = platform::SelectObject(dc, whiteBrush);
+        const unsigned previousAlign = platform::GetTextAlign(dc);
+
+        const RECT picture{0, 0, kPictureSize, kPictureSize};
+        platform::FillRect(dc, &picture, whiteBrush);
+
+        platform::SelectObject(dc, framePen);
+        platform::MoveToEx(dc, kPlotLow, kPlotLow, nullptr);
+        platform::LineTo(dc, kPlotHigh, kPlotLow);
+        platform::LineTo(dc, kPlotHigh, kPlotHigh);
+        platform::LineTo(dc, kPlotLow, kPlotHigh);
+        platform::LineTo(dc, kPlotLow, kPlotLow);
+
+        // The credit stands behind the grid, top-left aligned (the default).
+        const HGDIOBJ previousFont = platform::SelectObject(dc, creditFont);
+        platform::SetTextColor(dc, RGB(220, 220, 220));
+        drawText(dc, 170, 544, kCreditText);
+
+        platform::SelectObject(dc, gridPen);
+        for (int x = 200; x <= 800; x += 100) drawLine(dc, x, kPlotLow, x, kPlotHigh);  // every 5 dB
+        for (const std::int32_t y : axis.gridY) drawLine(dc, kPlotLow, y, kPlotHigh, y);
+
+        platform::SetTextColor(dc, RGB(0, 0, 0));
+        platform::SelectObject(dc, labelFont);
+        platform::SetTextAlign(dc, platform::TA_CENTER | platform::TA_TOP);
+        for (const LevelLabel& label : kLevelLabels) drawText(dc, label.x, kLevelLabelY, label.text);
+        drawText(dc, 500, 50, kLevelTitle);
+        for (const ShareLabel& label : axis.labels) drawText(dc, label.x, label.y, label.text);
+        drawText(dc, 30, 500 + kShareLabelOffset, kShareTitle);
+
+        // Stereo: the red right curve is drawn over the blue left one.
+        if (!curves.empty()) {
+            platform::SelectObject(dc, bluePen);
+            drawCurve(dc, curves[0]);
+        }
+        if (curves.size() == 2) {
+            platform::SelectObject(dc, redPen);
+            drawCurve(dc, curves[1]);
+        }
+
+        // The device context ends as it began.
+        platform::SelectObject(dc, previousBrush);
+        platform::SelectObject(dc, previousPen);
+        platform::SelectObject(dc, previousFont);
+        platform::SetMapMode(dc, previousMode);
+        platform::SetTextAlign(dc, previousAlign);
+        const HENHMETAFILE metafile = platform::CloseEnhMetaFile(dc);
+        if (metafile != nullptr) platform::DeleteEnhMetaFile(metafile);
+    }
+
+    platform::DeleteObject(framePen);
+    platform::DeleteObject(gridPen);
+    platform::DeleteObject(bluePen);
+    platform::DeleteObject(redPen);
+    platform::DeleteObject(whiteBrush);
+    platform::DeleteObject(labelFont);
+    platform::DeleteObject(creditFont);
+}
+
+}  // namespace vantorel::output
