@@ -42,6 +42,9 @@ KeyPress keyPressForCharacter(wchar_t code, wchar_t eraseCharacter) {
     if (code == 8 || code == 127 || (eraseCharacter > 0 && code == eraseCharacter)) return KeyPress{"\b", false};
     if (code >= 0 && code < 32) return KeyPress{std::string(1, static_cast<char>(code)), false};
     if (code >= 0x80 && code < 0xA0) return KeyPress{"", false};  // C1 control codes
+    // Surrogates and values past U+10FFFF are no characters, though wcrtomb
+    // may still turn them into (ill-formed) bytes.
+    if ((code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return KeyPress{"", false};
     char bytes[MB_LEN_MAX];
     std::mbstate_t state{};
     const std::size_t length = std::wcrtomb(bytes, code, &state);
