@@ -1,0 +1,351 @@
+#!/usr/bin/env bash
+# Drives the real binary in a private tmux server with an 80x33 pane and checks
+# what a user sees: the start screen, typing, keys that carry no character, the
+# error box, resizing, and the terminal being given back on every way out
+# (signals from outside, a closed terminal, the normal end).
+#
+# Usage: test_terminal.sh <path-to-vantorel> [<path-to-make_test_wav>]
+# Exits non-zero and names every failed check on failure.
+
+set -u
+
+if [[ $# -lt 1 || ! -x $1 ]]; then
+    echo "usage: $0 <path-to-vantorel> [<path-to-make_test_wav>]" >&2
+    exit 2
+fi
+if ! command -v tmux > /dev/null; then
+    echo "tmux is not installed" >&2
+    exit 2
+fi
+
+TOOL=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/vantorel-terminal-test.XXXXXX")
+SOCKET="vantorel-terminal-test-$$"
+TMUX_COMMAND=(tmux -L "$SOCKET" -f "$WORK/tmux.conf")
+FAILURES=0
+
+cleanup() {
+    "${TMUX_COMMAND[@]}" kill-server > /dev/null 2>&1
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*"
+    FAILURES=$((FAILURES + 1))
+}
+
+pass() { echo "ok: $*"; }
+
+if infocmp tmux-256color > /dev/null 2>&1; then PANE_TERM=tmux-256color; else PANE_TERM=screen; fi
+cat > "$WORK/tmux.conf" << EOF
+set -g status off
+set -g default-terminal $PANE_TERM
+set -s escape-time 0
+set -g history-limit 200
+EOF
+
+# Each run starts in a shell that records the terminal modes, runs the tool
+# under a recorded process id, records the modes again and the exit status.
+#   run.sh <name> [ignore-hangup] [extra environment assignments...]
+cat > "$WORK/run.sh" << 'EOF'
+#!/bin/sh
+name=$1; shift
+work=$(dirname "$0")
+stty -g > "$work/$name.before"
+echo "shell before the tool"
+if [ "${1:-}" = ignore-hangup ]; then shift; trap '' HUP; fi
+sh -c 'echo $$ > "$1"; shift; exec env "$@"' _ "$work/$name.pid" LANG=C.UTF-8 "$@" "$TOOL"
+status=$?
+trap - HUP
+stty -g > "$work/$name.after"
+echo "tool ended with status $status"
+echo "$status" > "$work/$name.status"
+exec sleep 600
+EOF
+
+# start_run <name> [run.sh options...]: a new 80x33 session running the tool.
+start_run() {
+    local name=$1
+    shift
+    "${TMUX_COMMAND[@]}" new-session -d -s "$name" -x 80 -y 33 \
+        "TOOL='$TOOL' sh '$WORK/run.sh' $name $*"
+}
+
+screen_of() { "${TMUX_COMMAND[@]}" capture-pane -p -t "$1"; }
+row_of() { screen_of "$1" | sed -n "${2}p"; }
+# A row with the box's vertical lines as '|', so that columns count in bytes.
+plain_row_of() { row_of "$1" "$2" | sed 's/\xe2\x94\x82/|/g'; }
+cursor_of() { "${TMUX_COMMAND[@]}" display -p -t "$1" '#{cursor_x},#{cursor_y}'; }
+keys() {
+    local session=$1
+    shift
+    "${TMUX_COMMAND[@]}" send-keys -t "$session" "$@"
+}
+text() { "${TMUX_COMMAND[@]}" send-keys -t "$1" -l "$2"; }
+
+# wait_until <seconds> <command...>: polls every 0.1 s.
+wait_until() {
+    local deadline=$((SECONDS + $1))
+    shift
+    while ! "$@"; do
+        ((SECONDS >= deadline)) && return 1
+        sleep 0.1
+    done
+}
+row_is() { [[ "$(row_of "$1" "$2")" == "$3" ]]; }
+screen_has() { screen_of "$1" | grep -qF -- "$2"; }
+screen_lacks() { ! screen_has "$1" "$2"; }
+file_exists() { [[ -s $1 ]]; }
+process_gone() { ! kill -0 "$1" 2> /dev/null; }
+
+# expect_row <session> <row> <text> <what>: waits up to 5 s for the row.
+expect_row() {
+    if wait_until 5 row_is "$1" "$2" "$3"; then
+        pass "$4"
+    else
+        fail "$4: row $2 is '$(row_of "$1" "$2")', expected '$3'"
+    fi
+}
+
+expect_screen_has() {
+    if wait_until 5 screen_has "$1" "$2"; then pass "$3"; else fail "$3: '$2' not on the screen"; fi
+}
+
+expect_screen_lacks() {
+    if wait_until 5 screen_lacks "$1" "$2"; then pass "$3"; else fail "$3: '$2' still on the screen"; fi
+}
+
+expect_cursor() {
+    if wait_until 5 test "$(cursor_of "$1")" = "$2"; then
+        pass "$3"
+    else
+        fail "$3: cursor at $(cursor_of "$1") (x,y from 0), expected $2"
+    fi
+}
+
+# expect_given_back <name> <status> <what>: the tool ended with the status,
+# the terminal modes are those from before it, the shell's screen is back.
+expect_given_back() {
+    local name=$1 status=$2 what=$3
+    if ! wait_until 10 file_exists "$WORK/$name.status"; then
+        fail "$what: the tool did not end"
+        return
+    fi
+    local got
+    got=$(cat "$WORK/$name.status")
+    if [[ $got == "$status" ]]; then pass "$what: exit status $status"; else fail "$what: exit status $got, expected $status"; fi
+    if cmp -s "$WORK/$name.before" "$WORK/$name.after"; then
+        pass "$what: terminal modes restored"
+    else
+        fail "$what: terminal modes differ: before $(cat "$WORK/$name.before"), after $(cat "$WORK/$name.after")"
+    fi
+    if wait_until 5 screen_has "$name" "tool ended with status" && screen_has "$name" "shell before the tool" &&
+        screen_lacks "$name" "Wave file to analyse?"; then
+        pass "$what: the shell's own screen is back"
+    else
+        fail "$what: the shell's screen did not come back:"
+        screen_of "$name" | sed 's/^/    | /'
+    fi
+}
+
+START_ROW_2="   Vantorel"
+PROMPT="   Wave file to analyse?"
+
+# --- Standard input or output not a terminal ------------------------------------
+
+echo | "$TOOL" > "$WORK/piped.out" 2> "$WORK/piped.err"
+status=$?
+if [[ $status -ne 0 && ! -s "$WORK/piped.out" && $(wc -l < "$WORK/piped.err") -eq 1 ]]; then
+    pass "input from a pipe: one line on stderr ($(cat "$WORK/piped.err")), status $status"
+else
+    fail "input from a pipe: status $status, stdout '$(cat "$WORK/piped.out")', stderr '$(cat "$WORK/piped.err")'"
+fi
+
+# --- The start screen, typing, keys without a character ------------------------
+
+start_run main
+expect_row main 2 "$START_ROW_2" "start screen: banner on row 2"
+expect_row main 8 "$PROMPT" "start screen: prompt on row 8"
+expect_cursor main "28,7" "start screen: cursor at row 8, column 29"
+if [[ $PANE_TERM == tmux-256color ]]; then
+    # Black on bright white for the banner, dark grey for the prompt.
+    colours=$("${TMUX_COMMAND[@]}" capture-pane -e -p -t main | sed -n 1,8p)
+    if grep -qE '107m|48;5;15m' <<< "$colours" && grep -qE '90m|38;5;8m' <<< "$colours"; then
+        pass "start screen: bright white background and dark grey prompt"
+    else
+        fail "start screen: colours not found in $(cat -v <<< "$colours")"
+    fi
+fi
+
+keys main Left Right Up Down Home End F1 F5 NPage IC
+text main "nosuch"
+text main "é"
+keys main C-c
+expect_row main 8 "$PROMPT    nosuché" "keys without a character insert nothing; é is one character"
+expect_cursor main "35,7" "cursor after 7 typed characters"
+if process_gone "$(cat "$WORK/main.pid")"; then fail "Ctrl+C ended the tool"; else pass "Ctrl+C does not end the tool"; fi
+keys main BSpace
+text main "_name"
+expect_row main 8 "$PROMPT    nosuch_name" "Backspace removes the whole two-byte character"
+
+# --- The error box ------------------------------------------------------------
+
+keys main Enter
+expect_screen_has main "File not found." "error box: first line"
+expect_screen_has main "Please enter a valid filename" "error box: second line"
+expect_screen_has main "ERROR" "error box: caption"
+expect_screen_has main "[ OK ]" "error box: button"
+if screen_has main '\n'; then fail "error box shows a literal backslash-n"; else pass "error box breaks the line at backslash-n"; fi
+# Centred on the 80x33 screen: a 37 x 7 box from row 14, column 22.
+line16=$(plain_row_of main 16)
+if [[ ${line16:32:15} == "File not found." ]]; then pass "error box: centred"; else fail "error box: row 16 is '$line16'"; fi
+keys main x Down Tab
+sleep 0.3
+if screen_has main "File not found."; then pass "error box: other keys leave it open"; else fail "error box closed on a key other than Enter, Space or Escape"; fi
+keys main Enter
+expect_screen_lacks main "File not found." "error box: Enter closes it"
+expect_row main 8 "$PROMPT" "after the box: a fresh start screen"
+expect_row main 2 "$START_ROW_2" "after the box: banner back"
+
+keys main Enter
+expect_screen_has main "File not found." "empty name: error box"
+keys main Escape
+expect_screen_lacks main "File not found." "error box: Escape closes it"
+keys main Enter
+expect_screen_has main "File not found." "empty name: error box again"
+keys main Space
+expect_screen_lacks main "File not found." "error box: Space closes it"
+expect_row main 8 "$PROMPT" "after Space: the start screen"
+
+# --- Resizing -----------------------------------------------------------------
+
+text main "abc"
+expect_row main 8 "$PROMPT    abc" "typed before resizing"
+"${TMUX_COMMAND[@]}" resize-window -t main -x 30 -y 10
+expect_row main 8 "$PROMPT    ab" "small window: row 8 cut at the right edge"
+if [[ -z $(row_of main 9) && $(screen_of main | wc -l) -le 10 ]]; then
+    pass "small window: nothing wraps onto the next row"
+else
+    fail "small window: screen is"$'\n'"$(screen_of main)"
+fi
+keys main Enter
+expect_screen_has main "ERROR" "small window: the box shows"
+"${TMUX_COMMAND[@]}" resize-window -t main -x 80 -y 33
+expect_row main 2 "$START_ROW_2" "grown back: the full screen returns"
+if wait_until 5 test "$(plain_row_of main 16 | cut -c33-47)" = "File not found."; then
+    pass "grown back: the box is centred again"
+else
+    fail "grown back: row 16 is '$(plain_row_of main 16)'"
+fi
+keys main Enter
+expect_screen_lacks main "File not found." "grown back: Enter closes the box"
+expect_row main 8 "$PROMPT" "grown back: start screen"
+text main "xyz"
+"${TMUX_COMMAND[@]}" resize-window -t main -x 100 -y 40
+expect_row main 8 "$PROMPT    xyz" "large window: the screen stays at the top left"
+"${TMUX_COMMAND[@]}" resize-window -t main -x 80 -y 33
+expect_cursor main "31,7" "after resizing: cursor where the model has it"
+
+# --- SIGTERM from outside -------------------------------------------------------
+
+kill -TERM "$(cat "$WORK/main.pid")"
+expect_given_back main 143 "SIGTERM"
+
+# --- SIGHUP and SIGINT from outside ---------------------------------------------
+
+start_run hangup
+expect_row hangup 8 "$PROMPT" "second run: start screen"
+kill -HUP "$(cat "$WORK/hangup.pid")"
+expect_given_back hangup 129 "SIGHUP"
+
+start_run interrupt
+expect_row interrupt 8 "$PROMPT" "third run: start screen"
+keys interrupt Enter
+expect_screen_has interrupt "File not found." "third run: box open"
+kill -INT "$(cat "$WORK/interrupt.pid")"
+expect_given_back interrupt 130 "SIGINT while a box is open"
+
+# --- The terminal goes away while hang-ups are ignored ---------------------------
+
+start_run closed ignore-hangup
+expect_row closed 8 "$PROMPT" "fourth run: start screen"
+closed_pid=$(cat "$WORK/closed.pid")
+"${TMUX_COMMAND[@]}" kill-session -t closed
+if wait_until 5 process_gone "$closed_pid"; then
+    pass "closed terminal: the tool ends instead of waiting for keys forever"
+else
+    fail "closed terminal: the tool still runs ($(ps -o pid=,stat=,time= -p "$closed_pid"))"
+    kill -KILL "$closed_pid" 2> /dev/null
+fi
+
+# --- An unknown terminal type, output not a terminal ---------------------------
+
+start_run unknown TERM=vantorel-no-such-terminal
+if wait_until 10 file_exists "$WORK/unknown.status"; then
+    status=$(cat "$WORK/unknown.status")
+    if [[ $status -ne 0 ]] && cmp -s "$WORK/unknown.before" "$WORK/unknown.after"; then
+        pass "unknown terminal type: refused with status $status, modes untouched"
+    else
+        fail "unknown terminal type: status $status"
+    fi
+    expect_screen_has unknown "vantorel-no-such-terminal" "unknown terminal type: the reason names it"
+else
+    fail "unknown terminal type: the tool did not end"
+fi
+
+"${TMUX_COMMAND[@]}" new-session -d -s redirected -x 80 -y 33 \
+    "'$TOOL' > '$WORK/redirected.out' 2> '$WORK/redirected.err'; echo \$? > '$WORK/redirected.status'; exec sleep 600"
+if wait_until 10 file_exists "$WORK/redirected.status"; then
+    status=$(cat "$WORK/redirected.status")
+    if [[ $status -ne 0 && ! -s "$WORK/redirected.out" && $(wc -l < "$WORK/redirected.err") -eq 1 ]]; then
+        pass "output to a file: one line on stderr, status $status"
+    else
+        fail "output to a file: status $status, stderr '$(cat "$WORK/redirected.err")'"
+    fi
+else
+    fail "output to a file: the tool did not end"
+fi
+
+# --- Eight colours ------------------------------------------------------------------
+
+start_run eight TERM=screen
+expect_row eight 2 "$START_ROW_2" "TERM=screen: banner"
+expect_row eight 8 "$PROMPT" "TERM=screen: prompt"
+keys eight Enter
+expect_screen_has eight "File not found." "TERM=screen: error box"
+kill -TERM "$(cat "$WORK/eight.pid")"
+expect_given_back eight 143 "TERM=screen, SIGTERM"
+
+# --- The normal end -------------------------------------------------------------
+# A half-second mono 16-bit recording written byte by byte, then N at the question.
+
+le16() { printf '\\x%02x\\x%02x' $(($1 & 255)) $((($1 >> 8) & 255)); }
+le32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $((($1 >> 8) & 255)) $((($1 >> 16) & 255)) $((($1 >> 24) & 255)); }
+samples=4000
+{
+    printf 'RIFF%bWAVEfmt ' "$(le32 $((36 + samples * 2)))"
+    printf '%b' "$(le32 16)$(le16 1)$(le16 1)$(le32 8000)$(le32 16000)$(le16 2)$(le16 16)"
+    printf 'data%b' "$(le32 $((samples * 2)))"
+    for ((i = 0; i < samples / 2; i++)); do printf '\x00\x40\x00\xc0'; done
+} > "$WORK/tone.wav"
+
+start_run finish
+expect_row finish 8 "$PROMPT" "fifth run: start screen"
+text finish "$WORK/tone.wav"
+keys finish Enter
+if wait_until 20 screen_has finish "Analyse another [Y/N]?"; then
+    pass "a whole job runs to the question"
+    text finish "n"
+    keys finish Enter
+    expect_given_back finish 0 "normal end"
+else
+    fail "the job did not reach the question; screen:"
+    screen_of finish | sed 's/^/    | /'
+fi
+
+if ((FAILURES > 0)); then
+    echo "$FAILURES check(s) failed"
+    exit 1
+fi
+echo "all terminal checks passed"
