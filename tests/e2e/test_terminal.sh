@@ -168,6 +168,8 @@ start_run main
 expect_row main 2 "$START_ROW_2" "start screen: banner on row 2"
 expect_row main 8 "$PROMPT" "start screen: prompt on row 8"
 expect_cursor main "28,7" "start screen: cursor at row 8, column 29"
+title=$("${TMUX_COMMAND[@]}" display -p -t main '#{pane_title}')
+if [[ $title == Vantorel ]]; then pass "window title set"; else fail "window title is '$title'"; fi
 if [[ $PANE_TERM == tmux-256color ]]; then
     # Black on bright white for the banner, dark grey for the prompt.
     colours=$("${TMUX_COMMAND[@]}" capture-pane -e -p -t main | sed -n 1,8p)

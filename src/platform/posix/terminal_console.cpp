@@ -199,6 +199,15 @@ std::string_view terminalName() {
     return name == nullptr ? std::string_view() : std::string_view(name);
 }
 
+// Sends bytes curses knows nothing of. Curses empties its output buffer at
+// the end of every update, so after one the bytes cannot land inside a
+// sequence of its own.
+void writeOutsideCurses(const std::string& bytes) {
+    ::wnoutrefresh(stdscr);
+    ::doupdate();
+    writeAll(STDOUT_FILENO, bytes.data(), bytes.size());
+}
+
 // ---------------------------------------------------------------------------
 // The device.
 
@@ -453,7 +462,9 @@ void TerminalConsoleDevice::setTitle(std::string_view title) {
     const char* statusLineStart = ::tigetstr("tsl");
     const char* statusLineFinish = ::tigetstr("fsl");
     const std::string_view name = terminalName();
-    if (isCapability(statusLineStart) && isCapability(statusLineFinish)) {
+    // A status line that takes a column parameter is a real status line, not a title.
+    if (isCapability(statusLineStart) && isCapability(statusLineFinish) &&
+        std::strchr(statusLineStart, '%') == nullptr) {
         start = statusLineStart;
         finish = statusLineFinish;
     } else if (startsWith(name, "xterm") || startsWith(name, "screen") || startsWith(name, "tmux") ||
@@ -467,7 +478,7 @@ void TerminalConsoleDevice::setTitle(std::string_view title) {
     for (const char byte : title)
         if (static_cast<unsigned char>(byte) >= 0x20 && byte != 0x7F) sequence += byte;  // no control bytes
     sequence += finish;
-    writeAll(STDOUT_FILENO, sequence.data(), sequence.size());
+    writeOutsideCurses(sequence);
 }
 
 // Only xterm-like terminals know the window-size request; others keep their
@@ -475,8 +486,7 @@ void TerminalConsoleDevice::setTitle(std::string_view title) {
 void TerminalConsoleDevice::requestSize(int columns, int rows) {
     if (columns < 1 || rows < 1 || (columns == COLS && rows == LINES)) return;
     if (!startsWith(terminalName(), "xterm")) return;
-    const std::string request = "\x1b[8;" + std::to_string(rows) + ";" + std::to_string(columns) + "t";
-    writeAll(STDOUT_FILENO, request.data(), request.size());
+    writeOutsideCurses("\x1b[8;" + std::to_string(rows) + ";" + std::to_string(columns) + "t");
 }
 
 }  // namespace
