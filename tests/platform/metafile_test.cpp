@@ -333,7 +333,7 @@ TEST_F(MetafileFiles, ClosingReplacesAnExistingFileWithTheRecording) {
     const fs::path path = folder_ / (std::string(120, 'n') + " VT.emf");
     std::ofstream(path) << "an older chart, longer than the new one will be" << std::string(8000, '.');
     const RECT frame{0, -9500, 9500, 0};
-    HDC dc = CreateEnhMetaFileA(nullptr, path.c_str(), &frame, nullptr);
+    HDC dc = CreateEnhMetaFileA(nullptr, path.string().c_str(), &frame, nullptr);
     MoveToEx(dc, 10, 10, nullptr);
     LineTo(dc, 20, 20);
     const Bytes expected = metafileBytes(dc);
@@ -348,7 +348,7 @@ TEST_F(MetafileFiles, UnwritableFolderGivesNoMetafileAndNoFile) {
     const fs::path blocker = folder_ / "not-a-folder";
     std::ofstream(blocker) << "x";
     const fs::path path = blocker / "chart VT.emf";
-    HDC dc = CreateEnhMetaFileA(nullptr, path.c_str(), nullptr, nullptr);
+    HDC dc = CreateEnhMetaFileA(nullptr, path.string().c_str(), nullptr, nullptr);
     LineTo(dc, 5, 5);
     EXPECT_EQ(CloseEnhMetaFile(dc), nullptr);
     EXPECT_FALSE(fs::exists(path));
