@@ -1,0 +1,335 @@
+// The chart file read back record by record. Each record is walked by its type
+// and size and written as a short line ("MOVETO 100 100", "TEXT 170 544 Vantorel"),
+// and the lines are compared with the drawing recorded from a real GDI for the
+// same histograms: the sequence of records, their coordinates, objects and texts.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "output/chart_metafile.h"
+#include "wave_writer.h"
+
+namespace vantorel::output {
+namespace {
+
+namespace fs = std::filesystem;
+using analysis::LevelHistogram;
+using analysis::ShareScale;
+using test_support::ScratchFolder;
+using Bytes = std::vector<std::uint8_t>;
+using Lines = std::vector<std::string>;
+
+Bytes fileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::uint32_t le32(const Bytes& bytes, std::size_t offset) {
+    return static_cast<std::uint32_t>(bytes.at(offset)) | static_cast<std::uint32_t>(bytes.at(offset + 1)) << 8 |
+           static_cast<std::uint32_t>(bytes.at(offset + 2)) << 16 |
+           static_cast<std::uint32_t>(bytes.at(offset + 3)) << 24;
+}
+std::int32_t s32(const Bytes& bytes, std::size_t offset) { return static_cast<std::int32_t>(le32(bytes, offset)); }
+std::int16_t s16(const Bytes& bytes, std::size_t offset) {
+    return static_cast<std::int16_t>(bytes.at(offset) | bytes.at(offset + 1) << 8);
+}
+
+std::string colourText(std::uint32_t colorref) {
+    return std::to_string(colorref & 0xFF) + " " + std::to_string(colorref >> 8 & 0xFF) + " " +
+           std::to_string(colorref >> 16 & 0xFF);
+}
+
+std::string hexText(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+// EMR_EXTTEXTOUTA/W: Bounds 8..23, iGraphicsMode 24, exScale 28, eyScale 32, then
+// the EmrText: Reference 36, Chars 44, offString 48 (from the record's start).
+std::string textLine(const Bytes& record, bool wide) {
+    const std::uint32_t count = le32(record, 44);
+    const std::uint32_t offset = le32(record, 48);
+    std::string text;
+    for (std::uint32_t i = 0; i < count; ++i)
+        text += static_cast<char>(wide ? record.at(offset + 2 * i) : record.at(offset + i));
+    return "TEXT " + std::to_string(s32(record, 36)) + " " + std::to_string(s32(record, 40)) + " '" + text + "'";
+}
+
+// EMR_POLYLINE16 / EMR_POLYLINE: Bounds 8..23, Count 24, points from 28.
+std::string polylineLine(const Bytes& record, bool sixteenBit) {
+    const std::uint32_t count = le32(record, 24);
+    std::string line = "POLYLINE";
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const int x = sixteenBit ? s16(record, 28 + 4 * i) : s32(record, 28 + 8 * i);
+        const int y = sixteenBit ? s16(record, 30 + 4 * i) : s32(record, 32 + 8 * i);
+        line += " " + std::to_string(x) + "," + std::to_string(y);
+    }
+    return line;
+}
+
+// EMR_EXTCREATEFONTINDIRECTW: ihFont 8, then the LogFont from 12: Height, Width,
+// Escapement, Orientation, Weight (4 bytes each), eight one-byte fields, FaceName
+// as 32 UTF-16 units.
+std::string fontLine(const Bytes& record) {
+    std::string line = "FONT";
+    for (std::size_t field = 0; field < 5; ++field) line += " " + std::to_string(s32(record, 12 + 4 * field));
+    for (std::size_t field = 0; field < 8; ++field) line += " " + std::to_string(record.at(32 + field));
+    line += " ";
+    for (std::size_t i = 0; i < 32 && record.at(40 + 2 * i) != 0; ++i) line += static_cast<char>(record.at(40 + 2 * i));
+    return line;
+}
+
+// A metafile as lines, one per record. A selection names what it selects: the
+// line of the object's definition, or the stock object's number. Walking the
+// records checks that their sizes add up to the header's length.
+Lines readRecords(const Bytes& file) {
+    Lines lines;
+    std::map<std::uint32_t, std::string> objects;  // object-table index -> definition
+    std::size_t offset = 0;
+    std::uint32_t records = 0;
+    while (offset + 8 <= file.size()) {
+        const std::uint32_t type = le32(file, offset);
+        const std::uint32_t size = le32(file, offset + 4);
+        if (size < 8 || size % 4 != 0 || offset + size > file.size()) {
+            ADD_FAILURE() << "record " << records << " of type " << type << " has size " << size;
+            return lines;
+        }
+        const Bytes record(file.begin() + static_cast<std::ptrdiff_t>(offset),
+                           file.begin() + static_cast<std::ptrdiff_t>(offset + size));
+        ++records;
+        offset += size;
+        switch (type) {
+            case 1:  // EMR_HEADER: Bounds 8, Frame 24, " EMF" 40, Version 44, Bytes 48, Records 52
+                EXPECT_EQ(le32(record, 40), 0x464D4520u);
+                EXPECT_EQ(le32(record, 48), file.size());
+                lines.push_back("HEADER " + std::to_string(s32(record, 24)) + " " + std::to_string(s32(record, 28)) +
+                                " " + std::to_string(s32(record, 32)) + " " + std::to_string(s32(record, 36)) +
+                                " description " + std::to_string(le32(record, 64)));
+                break;
+            case 14: lines.push_back("EOF"); break;
+            case 17: lines.push_back("MAPMODE " + std::to_string(le32(record, 8))); break;
+            case 22: lines.push_back("TEXTALIGN " + std::to_string(le32(record, 8))); break;
+            case 24: lines.push_back("TEXTCOLOR " + colourText(le32(record, 8))); break;
+            case 27: lines.push_back("MOVETO " + std::to_string(s32(record, 8)) + " " + std::to_string(s32(record, 12))); break;
+            case 54: lines.push_back("LINETO " + std::to_string(s32(record, 8)) + " " + std::to_string(s32(record, 12))); break;
+            case 37: {
+                const std::uint32_t index = le32(record, 8);
+                lines.push_back("SELECT " + (objects.count(index) ? objects[index] : hexText(index)));
+                break;
+            }
+            case 38:  // EMR_CREATEPEN: ihPen 8, LogPen: Style 12, Width.x 16, Width.y 20, Color 24
+                objects[le32(record, 8)] = "PEN " + std::to_string(le32(record, 12)) + " " +
+                                           std::to_string(s32(record, 16)) + " " + colourText(le32(record, 24));
+                lines.push_back("CREATE " + objects[le32(record, 8)]);
+                break;
+            case 39:  // EMR_CREATEBRUSHINDIRECT: ihBrush 8, LogBrush: Style 12, Color 16, Hatch 20
+                objects[le32(record, 8)] =
+                    "BRUSH " + std::to_string(le32(record, 12)) + " " + colourText(le32(record, 16));
+                lines.push_back("CREATE " + objects[le32(record, 8)]);
+                break;
+            case 82:
+                objects[le32(record, 8)] = fontLine(record);
+                lines.push_back("CREATE " + objects[le32(record, 8)]);
+                break;
+            case 76:  // EMR_BITBLT: Bounds 8, xDest 24, yDest 28, cxDest 32, cyDest 36, dwRop 40
+                lines.push_back("BITBLT " + std::to_string(s32(record, 24)) + " " + std::to_string(s32(record, 28)) +
+                                " " + std::to_string(s32(record, 32)) + " " + std::to_string(s32(record, 36)) + " " +
+                                hexText(le32(record, 40)));
+                break;
+            case 83: lines.push_back(textLine(record, false)); break;
+            case 84: lines.push_back(textLine(record, true)); break;
+            case 87: lines.push_back(polylineLine(record, true)); break;
+            case 4: lines.push_back(polylineLine(record, false)); break;
+            default: lines.push_back("TYPE " + std::to_string(type)); break;
+        }
+    }
+    EXPECT_EQ(offset, file.size());
+    return lines;
+}
+
+const std::string kFramePen = "PEN 0 2 0 0 0";
+const std::string kGridPen = "PEN 0 1 0 0 0";
+const std::string kBluePen = "PEN 0 4 0 0 255";
+const std::string kRedPen = "PEN 0 4 255 0 0";
+const std::string kWhiteBrush = "BRUSH 0 255 255 255";
+const std::string kLabelFont = "FONT 30 15 0 0 800 0 0 0 0 4 0 2 48 Arial";
+const std::string kCreditFont = "FONT 80 40 0 0 800 0 0 0 0 4 0 2 48 Arial";
+
+// The records of the reference recordings, up to the curves: the same for every
+// chart but for the percentage axis, given as grid heights and label lines.
+Lines chartWithoutCurves(const std::vector<int>& gridHeights, const Lines& shareLabels) {
+    Lines lines{"HEADER 0 -9500 9500 0 description 0",
+                "MAPMODE 2",
+                "CREATE " + kFramePen,
+                "SELECT " + kFramePen,
+                "CREATE " + kWhiteBrush,
+                "SELECT " + kWhiteBrush,
+                // FillRect: the brush selected for the fill, the picture painted, the brush again.
+                "SELECT " + kWhiteBrush,
+                "BITBLT 0 0 950 950 0x00F00021",
+                "SELECT " + kWhiteBrush,
+                "SELECT " + kFramePen,
+                "MOVETO 100 100", "LINETO 900 100", "LINETO 900 900", "LINETO 100 900", "LINETO 100 100",
+                "CREATE " + kCreditFont,
+                "SELECT " + kCreditFont,
+                "TEXTCOLOR 220 220 220",
+                "TEXT 170 544 'Vantorel'",
+                "CREATE " + kGridPen,
+                "SELECT " + kGridPen};
+    for (const int x : {200, 300, 400, 500, 600, 700, 800}) {
+        lines.push_back("MOVETO " + std::to_string(x) + " 100");
+        lines.push_back("LINETO " + std::to_string(x) + " 900");
+    }
+    for (const int y : gridHeights) {
+        lines.push_back("MOVETO 100 " + std::to_string(y));
+        lines.push_back("LINETO 900 " + std::to_string(y));
+    }
+    const Lines labels{"TEXTCOLOR 0 0 0",
+                       "CREATE " + kLabelFont,
+                       "SELECT " + kLabelFont,
+                       "TEXTALIGN 6",
+                       "TEXT 100 90 '-40'", "TEXT 200 90 '-35'", "TEXT 300 90 '-30'", "TEXT 400 90 '-25'",
+                       "TEXT 500 90 '-20'", "TEXT 600 90 '-15'", "TEXT 700 90 '-10'", "TEXT 800 90 '-5'",
+                       "TEXT 900 90 '0'",
+                       "TEXT 500 50 'peak level (dBFS)'"};
+    lines.insert(lines.end(), labels.begin(), labels.end());
+    lines.insert(lines.end(), shareLabels.begin(), shareLabels.end());
+    lines.push_back("TEXT 30 512 '%'");
+    return lines;
+}
+
+// Brush, pen and font put back (as the stock objects), then mode and alignment.
+const Lines kChartEnd{"SELECT 0x80000000", "SELECT 0x80000007", "SELECT 0x8000000D", "MAPMODE 1", "TEXTALIGN 0",
+                      "EOF"};
+
+Lines joined(Lines lines, const Lines& more) {
+    lines.insert(lines.end(), more.begin(), more.end());
+    return lines;
+}
+
+std::string polylineOf(const std::vector<int>& ys) {
+    std::string line = "POLYLINE";
+    for (std::size_t i = 0; i < ys.size(); ++i) line += " " + std::to_string(900 - 20 * static_cast<int>(i)) + "," + std::to_string(ys[i]);
+    return line;
+}
+
+LevelHistogram histogramOf(const std::vector<std::int32_t>& counts) {
+    LevelHistogram histogram;
+    for (std::size_t i = 0; i < counts.size(); ++i) histogram.bins[i] = counts[i];
+    return histogram;
+}
+
+// Reads the chart back; the header's record count (offset 52) must match the walk.
+Lines chartRecords(const fs::path& chart) {
+    const Bytes bytes = fileBytes(chart);
+    if (bytes.size() < 56) {
+        ADD_FAILURE() << "no chart at " << chart;
+        return {};
+    }
+    const Lines lines = readRecords(bytes);
+    EXPECT_EQ(le32(bytes, 52), lines.size());
+    return lines;
+}
+
+const Lines kTopTenLabels{"TEXT 80 112 ' 0'", "TEXT 80 272 ' 2'", "TEXT 80 432 ' 4'",
+                          "TEXT 80 592 ' 6'", "TEXT 80 752 ' 8'", "TEXT 75 912 ' 10'"};
+
+TEST(ChartRecords, StereoMatchesTheReferenceRecording) {
+    const LevelHistogram left = histogramOf({18, 12, 7,  8,  10, 9,  18, 7,  16, 19, 14, 16, 18, 17,
+                                             12, 24, 19, 18, 20, 18, 15, 26, 26, 18, 16, 16, 18, 14,
+                                             17, 14, 10, 12, 14, 9,  5,  7,  8,  10, 4,  2,  2});
+    const LevelHistogram right = histogramOf({18, 3,  8,  6,  7,  11, 12, 9,  16, 13, 9,  15, 19, 16,
+                                              20, 10, 21, 21, 17, 23, 20, 17, 22, 24, 22, 28, 22, 21,
+                                              19, 15, 16, 11, 8,  12, 7,  3,  3,  3,  9,  2,  2});
+    ScratchFolder folder;
+    writeChartMetafile(folder.file("music.wav"), 2, {left, right}, 600, ShareScale{10, 5});
+
+    Lines expected = chartWithoutCurves({260, 420, 580, 740}, kTopTenLabels);
+    expected = joined(expected,
+                      {"CREATE " + kBluePen, "SELECT " + kBluePen,
+                       polylineOf({340, 260, 193, 207, 233, 220, 340, 193, 313, 353, 287, 313, 340, 327,
+                                   260, 420, 353, 340, 367, 340, 300, 447, 447, 340, 313, 313, 340, 287,
+                                   327, 287, 233, 260, 287, 220, 167, 193, 207, 233, 153, 127, 127}),
+                       "CREATE " + kRedPen, "SELECT " + kRedPen,
+                       polylineOf({340, 140, 207, 180, 193, 247, 260, 220, 313, 273, 220, 300, 353, 313,
+                                   367, 233, 380, 380, 327, 407, 367, 327, 393, 420, 393, 473, 393, 380,
+                                   353, 300, 313, 247, 207, 260, 193, 140, 140, 140, 220, 127, 127})});
+    EXPECT_EQ(chartRecords(folder.path() / "music VT.emf"), joined(expected, kChartEnd));
+}
+
+TEST(ChartRecords, MonoMatchesTheReferenceRecording) {
+    ScratchFolder folder;
+    writeChartMetafile(folder.file("song.wav"), 1, {histogramOf({0, 0, 0, 0, 0, 0, 100})}, 100,
+                       ShareScale{100, 5});
+    std::vector<int> ys(41, 100);
+    ys[6] = 900;
+    const Lines expected = joined(
+        chartWithoutCurves({260, 420, 580, 740}, {"TEXT 80 112 ' 0'", "TEXT 75 272 ' 20'", "TEXT 75 432 ' 40'",
+                                                  "TEXT 75 592 ' 60'", "TEXT 75 752 ' 80'", "TEXT 75 912 ' 100'"}),
+        {"CREATE " + kBluePen, "SELECT " + kBluePen, polylineOf(ys)});
+    EXPECT_EQ(chartRecords(folder.path() / "song VT.emf"), joined(expected, kChartEnd));
+}
+
+TEST(ChartRecords, OtherChannelCountsDrawEverythingButTheCurves) {
+    ScratchFolder folder;
+    writeChartMetafile(folder.file("surround.wav"), 6, {}, 600, ShareScale{10, 5});
+    EXPECT_EQ(chartRecords(folder.path() / "surround VT.emf"),
+              joined(chartWithoutCurves({260, 420, 580, 740}, kTopTenLabels), kChartEnd));
+}
+
+TEST(ChartRecords, HistogramsThatDoNotFitTheChannelCountDrawNoCurve) {
+    ScratchFolder folder;
+    const LevelHistogram some = histogramOf({60});
+    writeChartMetafile(folder.file("one.wav"), 1, {some, some}, 600, ShareScale{10, 5});
+    writeChartMetafile(folder.file("two.wav"), 2, {some}, 600, ShareScale{10, 5});
+    const Lines noCurves = joined(chartWithoutCurves({260, 420, 580, 740}, kTopTenLabels), kChartEnd);
+    EXPECT_EQ(chartRecords(folder.path() / "one VT.emf"), noCurves);
+    EXPECT_EQ(chartRecords(folder.path() / "two VT.emf"), noCurves);
+}
+
+TEST(ChartRecords, AScaleOfSixDivisionsAndARecordingWithoutSlices) {
+    ScratchFolder folder;
+    writeChartMetafile(folder.file("short.wav"), 1, {histogramOf({5})}, 0, ShareScale{30, 6});
+    const Lines expected = joined(
+        chartWithoutCurves({233, 367, 500, 633, 767},
+                           {"TEXT 80 112 ' 0'", "TEXT 80 245 ' 5'", "TEXT 75 379 ' 10'", "TEXT 75 512 ' 15'",
+                            "TEXT 75 645 ' 20'", "TEXT 75 779 ' 25'", "TEXT 75 912 ' 30'"}),
+        {"CREATE " + kBluePen, "SELECT " + kBluePen, polylineOf(std::vector<int>(41, 100))});
+    EXPECT_EQ(chartRecords(folder.path() / "short VT.emf"), joined(expected, kChartEnd));
+}
+
+TEST(ChartFile, ReplacesAnOlderChartAndKeepsALongNameWhole) {
+    ScratchFolder folder;
+    const fs::path chart = folder.path() / "song VT.emf";
+    std::ofstream(chart, std::ios::binary) << "not a metafile";
+    writeChartMetafile(folder.file("song.wav"), 6, {}, 0, ShareScale{10, 5});
+    const Bytes bytes = fileBytes(chart);
+    ASSERT_GE(bytes.size(), 8u);
+    EXPECT_EQ(le32(bytes, 0), 1u);  // EMR_HEADER
+
+    // 120 characters of name: the chart keeps its whole name and suffix.
+    const std::string longName = std::string(116, 'n') + ".wav";
+    writeChartMetafile(folder.file(longName), 6, {}, 0, ShareScale{10, 5});
+    EXPECT_TRUE(fs::exists(folder.path() / (std::string(116, 'n') + " VT.emf")));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 2);
+}
+
+TEST(ChartFile, AnUnwritablePlaceLeavesNoFile) {
+    ScratchFolder folder;
+    std::ofstream(folder.path() / "plain", std::ios::binary) << "x";
+    writeChartMetafile(folder.file("plain/song.wav"), 1, {LevelHistogram{}}, 10, ShareScale{10, 5});
+    writeChartMetafile(folder.file("missing/song.wav"), 1, {LevelHistogram{}}, 10, ShareScale{10, 5});
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
+}
+
+}  // namespace
+}  // namespace vantorel::output
