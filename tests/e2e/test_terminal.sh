@@ -296,6 +296,18 @@ else
     fail "unknown terminal type: the tool did not end"
 fi
 
+start_run dumb TERM=dumb
+if wait_until 10 file_exists "$WORK/dumb.status"; then
+    status=$(cat "$WORK/dumb.status")
+    if [[ $status -ne 0 ]] && cmp -s "$WORK/dumb.before" "$WORK/dumb.after" && screen_lacks dumb "Vantorel"; then
+        pass "terminal without cursor addressing: refused with status $status, nothing drawn"
+    else
+        fail "terminal without cursor addressing: status $status, screen:"$'\n'"$(screen_of dumb)"
+    fi
+else
+    fail "terminal without cursor addressing: the tool did not end"
+fi
+
 "${TMUX_COMMAND[@]}" new-session -d -s redirected -x 80 -y 33 \
     "'$TOOL' > '$WORK/redirected.out' 2> '$WORK/redirected.err'; echo \$? > '$WORK/redirected.status'; exec sleep 600"
 if wait_until 10 file_exists "$WORK/redirected.status"; then

@@ -511,8 +511,15 @@ std::variant<std::unique_ptr<ConsoleDevice>, std::string> openTerminalConsole() 
         removeSignalHandlers();
         return "cannot use the terminal type \"" + std::string(terminalName()) + "\"";
     }
-    session.screen = screen;
     ::set_term(screen);
+    if (!isCapability(::tigetstr("cup"))) {  // e.g. "dumb": lines would run together
+        ::endwin();
+        ::delscreen(screen);
+        session.active = 0;
+        removeSignalHandlers();
+        return "the terminal type \"" + std::string(terminalName()) + "\" cannot place the cursor";
+    }
+    session.screen = screen;
     prepareResetBytes();
     if (!session.exitHookRegistered) session.exitHookRegistered = std::atexit(endTerminalSessionAtExit) == 0;
     session.previousTerminate = std::set_terminate(endTerminalSessionOnTerminate);
