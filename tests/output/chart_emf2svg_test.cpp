@@ -1,0 +1,142 @@
+// The chart read by an independent EMF reader: emf2svg-conv turns the file into
+// SVG, and the picture it sees must hold the white background, the label texts
+// and both curves at their points. Skipped where the converter is not installed.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "output/chart_metafile.h"
+#include "wave_writer.h"
+
+namespace vantorel::output {
+namespace {
+
+using analysis::LevelHistogram;
+using analysis::ShareScale;
+using test_support::ScratchFolder;
+
+struct SvgPath {
+    std::string style;       // the attributes before d= (fill)
+    std::string stroke;      // "#0000FF"
+    std::vector<double> coordinates;  // x, y, x, y, ... in SVG pixels
+};
+
+struct SvgText {
+    std::string fill;
+    double x = 0;
+    std::string text;
+};
+
+std::string fileText(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<SvgPath> pathsOf(const std::string& svg) {
+    static const std::regex pathElement(R"re(<path([^>]*?)d="([^"]*)"([^>]*)/>)re");
+    static const std::regex number(R"(-?[0-9]+(\.[0-9]+)?)");
+    static const std::regex stroke(R"re(stroke="([^"]*)")re");
+    std::vector<SvgPath> paths;
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), pathElement); it != std::sregex_iterator(); ++it) {
+        SvgPath path{(*it)[1].str(), "", {}};
+        const std::string data = (*it)[2].str();
+        for (auto n = std::sregex_iterator(data.begin(), data.end(), number); n != std::sregex_iterator(); ++n)
+            path.coordinates.push_back(std::stod(n->str()));
+        const std::string rest = (*it)[3].str();
+        std::smatch strokeMatch;
+        if (std::regex_search(rest, strokeMatch, stroke)) path.stroke = strokeMatch[1].str();
+        paths.push_back(path);
+    }
+    return paths;
+}
+
+std::vector<SvgText> textsOf(const std::string& svg) {
+    static const std::regex textElement(
+        R"re(<text[^>]*fill="([^"]*)"[^>]*x="([^"]*)"[^>]*><!\[CDATA\[(.*?)\]\]></text>)re");
+    std::vector<SvgText> texts;
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), textElement); it != std::sregex_iterator(); ++it)
+        texts.push_back({(*it)[1].str(), std::stod((*it)[2].str()), (*it)[3].str()});
+    return texts;
+}
+
+LevelHistogram histogramOf(const std::vector<std::int32_t>& counts) {
+    LevelHistogram histogram;
+    for (std::size_t i = 0; i < counts.size(); ++i) histogram.bins[i] = counts[i];
+    return histogram;
+}
+
+TEST(ChartInAnotherReader, ShowsBackgroundLabelsAndBothCurves) {
+    if (std::system("command -v emf2svg-conv > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "emf2svg-conv is not installed (Debian package emf2svg)";
+
+    const LevelHistogram left = histogramOf({18, 12, 7,  8,  10, 9,  18, 7,  16, 19, 14, 16, 18, 17,
+                                             12, 24, 19, 18, 20, 18, 15, 26, 26, 18, 16, 16, 18, 14,
+                                             17, 14, 10, 12, 14, 9,  5,  7,  8,  10, 4,  2,  2});
+    const LevelHistogram right = histogramOf({18, 3,  8,  6,  7,  11, 12, 9,  16, 13, 9,  15, 19, 16,
+                                              20, 10, 21, 21, 17, 23, 20, 17, 22, 24, 22, 28, 22, 21,
+                                              19, 15, 16, 11, 8,  12, 7,  3,  3,  3,  9,  2,  2});
+    ScratchFolder folder;
+    writeChartMetafile(folder.file("music.wav"), 2, {left, right}, 600, ShareScale{10, 5});
+    const std::string chart = folder.file("music VT.emf");
+    const std::string svgName = folder.file("music.svg");
+    ASSERT_EQ(std::system(("emf2svg-conv -i '" + chart + "' -o '" + svgName + "' > /dev/null 2>&1").c_str()), 0);
+    const std::string svg = fileText(svgName);
+
+    // The white background covers the whole picture; its width gives the scale
+    // from logical units (0.1 mm) to SVG pixels.
+    const std::vector<SvgPath> paths = pathsOf(svg);
+    ASSERT_FALSE(paths.empty());
+    ASSERT_NE(paths[0].style.find("fill:#ffffff"), std::string::npos) << paths[0].style;
+    ASSERT_EQ(paths[0].coordinates.size(), 8u);
+    const double scale = paths[0].coordinates[2] / 950;
+    ASSERT_GT(scale, 0);
+    auto logical = [scale](double pixels) { return static_cast<int>(std::lround(pixels / scale)); };
+    EXPECT_EQ(logical(-paths[0].coordinates[5]), 950);
+
+    // The curves, blue left then red right, as logical points (y upwards).
+    const std::vector<int> leftY{340, 260, 193, 207, 233, 220, 340, 193, 313, 353, 287, 313, 340, 327,
+                                 260, 420, 353, 340, 367, 340, 300, 447, 447, 340, 313, 313, 340, 287,
+                                 327, 287, 233, 260, 287, 220, 167, 193, 207, 233, 153, 127, 127};
+    const std::vector<int> rightY{340, 140, 207, 180, 193, 247, 260, 220, 313, 273, 220, 300, 353, 313,
+                                  367, 233, 380, 380, 327, 407, 367, 327, 393, 420, 393, 473, 393, 380,
+                                  353, 300, 313, 247, 207, 260, 193, 140, 140, 140, 220, 127, 127};
+    std::vector<SvgPath> curves;
+    for (const SvgPath& path : paths)
+        if (path.coordinates.size() == 82) curves.push_back(path);
+    ASSERT_EQ(curves.size(), 2u);
+    EXPECT_EQ(curves[0].stroke, "#0000FF");
+    EXPECT_EQ(curves[1].stroke, "#FF0000");
+    for (int i = 0; i < 41; ++i) {
+        const auto at = static_cast<std::size_t>(2 * i);
+        EXPECT_EQ(logical(curves[0].coordinates[at]), 900 - 20 * i);
+        EXPECT_EQ(logical(-curves[0].coordinates[at + 1]), leftY[static_cast<std::size_t>(i)]) << "left " << i;
+        EXPECT_EQ(logical(-curves[1].coordinates[at + 1]), rightY[static_cast<std::size_t>(i)]) << "right " << i;
+    }
+
+    // Every text, in drawing order, with its colour and x.
+    const std::vector<SvgText> texts = textsOf(svg);
+    const std::vector<SvgText> expected{
+        {"#DCDCDC", 170, "Vantorel"}, {"#000000", 100, "-40"}, {"#000000", 200, "-35"},
+        {"#000000", 300, "-30"},      {"#000000", 400, "-25"}, {"#000000", 500, "-20"},
+        {"#000000", 600, "-15"},      {"#000000", 700, "-10"}, {"#000000", 800, "-5"},
+        {"#000000", 900, "0"},        {"#000000", 500, "peak level (dBFS)"},
+        {"#000000", 80, " 0"},        {"#000000", 80, " 2"},   {"#000000", 80, " 4"},
+        {"#000000", 80, " 6"},        {"#000000", 80, " 8"},   {"#000000", 75, " 10"},
+        {"#000000", 30, "%"}};
+    ASSERT_EQ(texts.size(), expected.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(texts[i].text, expected[i].text) << "text " << i;
+        EXPECT_EQ(texts[i].fill, expected[i].fill) << "text " << i;
+        EXPECT_EQ(logical(texts[i].x), static_cast<int>(expected[i].x)) << "text " << i;
+    }
+}
+
+}  // namespace
+}  // namespace vantorel::output
