@@ -17,12 +17,16 @@ namespace {
 using wave::SampleElement;
 using wave::SampleKind;
 
-// How one kind of sample becomes a magnitude. Integer magnitudes are kept in an
-// unsigned type one bit wider in range than the samples, so the most negative
-// code has its exact magnitude (|-32768| = 32768, |-2^31| = 2^31) and the
-// slice's largest magnitude is found with plain integer maxima, which the
-// compiler turns into vector instructions. Each slice peak is converted to
-// double once; every magnitude fits a double exactly.
+// How one kind of sample becomes a magnitude, in the narrowest type that holds
+// every magnitude of that kind exactly, so that the slice's largest magnitude is
+// found with plain vector maxima on all four kinds (with nothing beyond SSE2):
+//   Int16   - unsigned 16-bit: |-32768| = 32768 still fits
+//   Int24   - float: every whole number up to 2^24 is a float, so the values
+//             -2^23 .. 2^23 - 1 that the loader makes convert exactly and
+//             |-2^23| = 2^23 (anything wider would round, never overflow)
+//   Int32   - double: every 32-bit integer is a double, |-2^31| = 2^31
+//   Float32 - float: the sample's own magnitude
+// Each slice peak becomes a double once; every one of these converts exactly.
 template <SampleKind kind> struct SampleMagnitude;
 
 template <> struct SampleMagnitude<SampleKind::Int16> {
@@ -34,18 +38,16 @@ template <> struct SampleMagnitude<SampleKind::Int16> {
     }
 };
 
-template <> struct SampleMagnitude<SampleKind::Int32> {
-    using type = std::uint32_t;
-    static constexpr double fullScale = 2147483648.0;  // 2^31
-    static type of(std::int32_t sample) {
-        const auto bits = static_cast<std::uint32_t>(sample);
-        return sample < 0 ? 0u - bits : bits;
-    }
+template <> struct SampleMagnitude<SampleKind::Int24> {
+    using type = float;
+    static constexpr double fullScale = 8388608.0;  // 2^23
+    static type of(std::int32_t sample) { return std::fabs(static_cast<float>(sample)); }
 };
 
-// 24-bit values sit unscaled in 32 bits; only the full scale differs.
-template <> struct SampleMagnitude<SampleKind::Int24> : SampleMagnitude<SampleKind::Int32> {
-    static constexpr double fullScale = 8388608.0;  // 2^23
+template <> struct SampleMagnitude<SampleKind::Int32> {
+    using type = double;
+    static constexpr double fullScale = 2147483648.0;  // 2^31
+    static type of(std::int32_t sample) { return std::fabs(static_cast<double>(sample)); }
 };
 
 template <> struct SampleMagnitude<SampleKind::Float32> {
@@ -57,7 +59,8 @@ template <> struct SampleMagnitude<SampleKind::Float32> {
 // Keeps the larger of a magnitude and the peak so far. The magnitude wins only
 // when it compares strictly greater, so a float NaN (for which every comparison
 // is false) never becomes a peak. With the operands in this order the vector
-// form is MAXPS, which also hands back the running peak when the magnitude is NaN.
+// form is MAXPS (MAXPD for doubles), which likewise hands back the running peak when the magnitude
+// is NaN.
 template <class Magnitude>
 Magnitude larger(Magnitude magnitude, Magnitude peak) {
     return magnitude > peak ? magnitude : peak;

@@ -170,6 +170,39 @@ TEST(SliceScan, MostNegativeCodesAreExactlyFullScale) {
     }
 }
 
+TEST(SliceScan, LevelBoundariesOfEveryIntegerKind) {
+    {
+        auto samples = silentSamples<SampleKind::Int16>(1, 40);
+        auto values = samplesOf<SampleKind::Int16>(samples.mono);
+        values[1] = -29205;
+        values[12] = 29204;
+        values[23] = -293;
+        values[34] = 292;
+        EXPECT_EQ(scanAll(waveInfo(1, 100, 40), samples),
+                  (Levels{{Channel::Mono, 0}, {Channel::Mono, 1}, {Channel::Mono, 40}, {Channel::Mono, 41}}));
+    }
+    {
+        auto samples = silentSamples<SampleKind::Int24>(1, 40);
+        auto values = samplesOf<SampleKind::Int24>(samples.mono);
+        values[1] = 8388607;
+        values[12] = -83886;
+        values[23] = 74764;
+        values[34] = -74763;
+        EXPECT_EQ(scanAll(waveInfo(1, 100, 40), samples),
+                  (Levels{{Channel::Mono, 0}, {Channel::Mono, 40}, {Channel::Mono, 40}, {Channel::Mono, 41}}));
+    }
+    {
+        auto samples = silentSamples<SampleKind::Int32>(1, 40);
+        auto values = samplesOf<SampleKind::Int32>(samples.mono);
+        values[1] = 2147483647;
+        values[12] = -21474836;  // 40.0000002 dB
+        values[23] = 21474837;   // 39.9999998 dB
+        values[34] = -1;
+        EXPECT_EQ(scanAll(waveInfo(1, 100, 40), samples),
+                  (Levels{{Channel::Mono, 0}, {Channel::Mono, 40}, {Channel::Mono, 39}, {Channel::Mono, 186}}));
+    }
+}
+
 // Every position of a slice is examined: a background at 6 dB below full scale
 // and one full-scale sample (negative) somewhere in a slice of 45 samples, which
 // is long enough to use every lane of the block loop and leave a remainder.
