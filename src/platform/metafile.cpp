@@ -144,6 +144,10 @@ struct MetafileDc {
     emf::RecordStream records;
     std::vector<ObjectSlot> slots;  // slot i is object-table index i + 1
     std::array<HGDIOBJ, 3> selected{stockObject(kPen), stockObject(kBrush), stockObject(kFont)};
+    // What EMR_SELECTOBJECT named for each selected object, so that it can be
+    // selected again without looking at its handle (which the caller may
+    // already have deleted).
+    std::array<std::uint32_t, 3> selectedIndex{emf::kStockBlackPen, emf::kStockWhiteBrush, emf::kStockSystemFont};
     PenDefinition pen = std::get<PenDefinition>(stockObject(kPen)->definition);
     emf::LogFont font = std::get<emf::LogFont>(stockObject(kFont)->definition);
     bool stockFontSelected = true;
@@ -301,6 +305,7 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
     }
     emf::writeSelectObject(dc->records, index);
     const auto kind = static_cast<ObjectKind>(object->definition.index());
+    dc->selectedIndex[kind] = index;
     if (kind == kPen) dc->pen = std::get<PenDefinition>(object->definition);
     if (kind == kFont) {
         dc->font = std::get<emf::LogFont>(object->definition);
@@ -331,6 +336,7 @@ int FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
     if (width != clampToInt32(width) || height != clampToInt32(height)) return 0;
     // The rectangle is painted with the given brush, which is selected for the
     // purpose and then replaced by the one that was selected before.
+    const std::uint32_t previousIndex = dc->selectedIndex[kBrush];
     const HGDIOBJ previous = SelectObject(dc, brush);
     if (previous == nullptr) return 0;
     const DeviceBox corners = unite(pixelOf(*dc, POINT{rect->left, rect->top}),
@@ -338,7 +344,9 @@ int FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
     emf::writeBitBltPatCopy(dc->records, toRect(corners), rect->left, rect->top, static_cast<std::int32_t>(width),
                             static_cast<std::int32_t>(height));
     noteDrawn(*dc, corners);
-    SelectObject(dc, previous);
+    emf::writeSelectObject(dc->records, previousIndex);
+    dc->selectedIndex[kBrush] = previousIndex;
+    dc->selected[kBrush] = previous;
     return 1;
 }
 
@@ -359,6 +367,8 @@ int LineTo(HDC dc, int x, int y) {
     return 1;
 }
 
+// The text's reference point is always (x, y): TA_UPDATECP, drawing at the
+// current position, is not modelled.
 int TextOutA(HDC dc, int x, int y, const char* text, int length) {
     if (dc == nullptr || text == nullptr || length < 0) return 0;
     if (length == 0) return 1;

@@ -264,6 +264,50 @@ TEST(MetafileText, AnsiBytesBecomeUtf16AndLongFaceNamesAreCut) {
     EXPECT_EQ(slice(text, 76, 80), (Bytes{0xE9, 0x00, 0xAC, 0x20}));  // U+00E9, U+20AC
 }
 
+std::vector<std::uint32_t> types(const std::vector<Record>& records) {
+    std::vector<std::uint32_t> result;
+    for (const Record& record : records) result.push_back(record.type);
+    return result;
+}
+
+TEST(MetafileObjects, FillRectPutsBackTheBrushSelectedBeforeEvenWhenItIsGone) {
+    HDC dc = CreateEnhMetaFileA(nullptr, "/nonexistent-vantorel/f.emf", nullptr, nullptr);
+    const HBRUSH red = CreateSolidBrush(RGB(255, 0, 0));
+    const HBRUSH white = CreateSolidBrush(RGB(255, 255, 255));
+    SelectObject(dc, red);
+    DeleteObject(red);  // still selected: the dc must not look at it again
+    const RECT rect{10, 10, 20, 20};
+    EXPECT_NE(FillRect(dc, &rect, white), 0);
+    const std::vector<Record> records = splitRecords(metafileBytes(dc));
+    DeleteEnhMetaFile(CloseEnhMetaFile(dc));
+    DeleteObject(white);
+    EXPECT_EQ(types(records), (std::vector<std::uint32_t>{kHeader, 39, kSelectObject, 39, kSelectObject, kBitBlt,
+                                                          kSelectObject, 14}));
+    EXPECT_EQ(le32(records[3].bytes, 16), RGB(255, 255, 255));
+    EXPECT_EQ(le32(records[4].bytes, 8), 2U);  // the white brush for the fill
+    EXPECT_EQ(le32(records[6].bytes, 8), 1U);  // the red brush back
+}
+
+TEST(MetafileObjects, EachRecordingDefinesItsObjectsAfresh) {
+    const HPEN pen = CreatePen(PS_SOLID, 3, RGB(1, 2, 3));
+    for (int recording = 0; recording < 2; ++recording) {
+        HDC dc = CreateEnhMetaFileA(nullptr, "/nonexistent-vantorel/o.emf", nullptr, nullptr);
+        const HGDIOBJ previous = SelectObject(dc, pen);
+        SelectObject(dc, pen);
+        SelectObject(dc, previous);
+        const std::vector<Record> records = splitRecords(metafileBytes(dc));
+        DeleteEnhMetaFile(CloseEnhMetaFile(dc));
+        ASSERT_EQ(types(records), (std::vector<std::uint32_t>{kHeader, 38, kSelectObject, kSelectObject,
+                                                              kSelectObject, 14}));
+        EXPECT_EQ(slice(records[1].bytes, 8, 28), (Bytes{1, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 0}));
+        EXPECT_EQ(le32(records[2].bytes, 8), 1U);
+        EXPECT_EQ(le32(records[3].bytes, 8), 1U);
+        EXPECT_EQ(le32(records[4].bytes, 8), 0x80000007U);  // BLACK_PEN, the default
+        EXPECT_EQ(records[0].bytes[56], 2);                 // one slot and the reserved index 0
+    }
+    DeleteObject(pen);
+}
+
 TEST(MetafilePolyline, PointsBeyond16BitsUse32BitRecord) {
     HDC dc = CreateEnhMetaFileA(nullptr, "/nonexistent-vantorel/p.emf", nullptr, nullptr);
     const POINT points[] = {{0, 0}, {40000, -5}, {7, -70000}};
