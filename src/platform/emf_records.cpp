@@ -57,11 +57,13 @@ void appendRect(std::vector<std::uint8_t>& out, const RECT& rect) {
     appendLe32(out, rect.bottom);  // +12, 4: bottom
 }
 
+bool RecordStream::reserve(std::uint64_t size) {
+    if (overflowed || size > kLargestRecordStream - bytes.size()) overflowed = true;
+    return !overflowed;
+}
+
 bool RecordStream::begin(std::uint32_t type, std::uint64_t size) {
-    if (overflowed || size > kLargestRecordStream - bytes.size()) {
-        overflowed = true;
-        return false;
-    }
+    if (!reserve(size)) return false;
     appendLe32(bytes, type);                              // 0, 4: Type
     appendLe32(bytes, static_cast<std::uint32_t>(size));  // 4, 4: Size of the record in bytes, a multiple of 4
     ++count;
@@ -191,11 +193,16 @@ void writeBitBltPatCopy(RecordStream& stream, const RECT& bounds, std::int32_t x
 }
 
 // EMR_EXTTEXTOUTW: 76 fixed bytes, the string (padded to 4) and the advances.
+constexpr std::uint64_t kStringOffset = 76;
+
+std::uint64_t extTextOutWSize(std::size_t characters) {
+    return kStringOffset + paddedTo4(2 * std::uint64_t{characters}) + 4 * std::uint64_t{characters};
+}
+
 void writeExtTextOutW(RecordStream& stream, const RECT& bounds, float exScale, float eyScale, POINT reference,
                       std::span<const char16_t> text, std::span<const std::int32_t> advances) {
-    constexpr std::uint64_t kStringOffset = 76;
     const std::uint64_t advancesOffset = kStringOffset + paddedTo4(2 * std::uint64_t{text.size()});
-    const std::uint64_t size = advancesOffset + 4 * std::uint64_t{text.size()};
+    const std::uint64_t size = extTextOutWSize(text.size());
     if (text.size() != advances.size() || !stream.begin(EMR_EXTTEXTOUTW, size)) return;
     std::vector<std::uint8_t>& out = stream.bytes;
     appendRect(out, bounds);                                    // 8, 16: Bounds, device units, inclusive

@@ -55,6 +55,9 @@ struct RecordStream {
     std::uint32_t count = 0;
     bool overflowed = false;
 
+    // Whether a record of this size still fits; marks the stream as
+    // overflowed when it does not.
+    bool reserve(std::uint64_t size);
     // Appends Type and Size and counts the record; false (nothing appended)
     // when the record would not fit.
     bool begin(std::uint32_t type, std::uint64_t size);
@@ -94,6 +97,8 @@ void writeExtCreateFontIndirectW(RecordStream& stream, std::uint32_t index, cons
 // Paints the logical rectangle (x, y, cx, cy) with the selected brush.
 void writeBitBltPatCopy(RecordStream& stream, const RECT& bounds, std::int32_t x, std::int32_t y, std::int32_t cx,
                         std::int32_t cy);
+// Size of the EMR_EXTTEXTOUTW record of a text of this many characters.
+std::uint64_t extTextOutWSize(std::size_t characters);
 // exScale, eyScale: 0.01 mm per logical unit along x and y (signed).
 void writeExtTextOutW(RecordStream& stream, const RECT& bounds, float exScale, float eyScale, POINT reference,
                       std::span<const char16_t> text, std::span<const std::int32_t> advances);

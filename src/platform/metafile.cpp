@@ -4,7 +4,6 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -372,13 +371,10 @@ int LineTo(HDC dc, int x, int y) {
 int TextOutA(HDC dc, int x, int y, const char* text, int length) {
     if (dc == nullptr || text == nullptr || length < 0) return 0;
     if (length == 0) return 1;
+    // A text whose record could never be written is refused before any
+    // memory is spent on it (or any of it is read).
+    if (!dc->records.reserve(emf::extTextOutWSize(static_cast<std::size_t>(length)))) return 0;
     const std::span<const char> characters(text, static_cast<std::size_t>(length));
-    // Six bytes per character: refuse a text whose record could never be
-    // written before spending memory on it.
-    if (6 * std::uint64_t{characters.size()} > std::numeric_limits<std::uint32_t>::max()) {
-        dc->records.overflowed = true;
-        return 0;
-    }
     const FontSize size = selectedFontSize(*dc);
     const std::vector<std::int32_t> advances = textAdvances(characters, size);
     std::int64_t width = 0;

@@ -359,6 +359,16 @@ TEST(MetafileSafety, NullHandlesAreRefusedWithoutEffect) {
     DeleteEnhMetaFile(CloseEnhMetaFile(dc));
 }
 
+TEST(MetafileSafety, ARecordPastTheFourGigabyteLimitSpoilsTheWholeMetafile) {
+    HDC dc = CreateEnhMetaFileA(nullptr, "/nonexistent-vantorel/big.emf", nullptr, nullptr);
+    const char oneCharacter[] = "x";
+    // Six bytes a character would need 12 GiB; the text is refused unread.
+    EXPECT_EQ(TextOutA(dc, 0, 0, oneCharacter, INT32_MAX), 0);
+    EXPECT_NE(LineTo(dc, 1, 1), 0);
+    EXPECT_TRUE(metafileBytes(dc).empty());
+    EXPECT_EQ(CloseEnhMetaFile(dc), nullptr);
+}
+
 class MetafileFiles : public ::testing::Test {
 protected:
     void SetUp() override {
