@@ -216,6 +216,29 @@ TEST(MetafileHeader, CountsAndBoundsAgreeWithTheRecords) {
     EXPECT_EQ(records.back().type, 14U);
 }
 
+TEST(MetafileHeader, DescriptionFollowsTheHeaderAndAMissingFrameIsTheDrawnArea) {
+    HDC dc = CreateEnhMetaFileA(nullptr, "/nonexistent-vantorel/d.emf", nullptr, "Vantorel");
+    MoveToEx(dc, 0, 0, nullptr);
+    LineTo(dc, 100, 100);  // MM_TEXT: pixels; the default pen is one pixel wide
+    const Bytes bytes = metafileBytes(dc);
+    DeleteEnhMetaFile(CloseEnhMetaFile(dc));
+    const std::vector<Record> records = splitRecords(bytes);
+    ASSERT_EQ(records.size(), 4U);
+    const Bytes& header = records[0].bytes;
+    // "Vantorel", a zero and the closing zero: 10 UTF-16 units, 20 bytes after the 108.
+    EXPECT_EQ(header.size(), 128U);
+    EXPECT_EQ(le32(header, 60), 10U);
+    EXPECT_EQ(le32(header, 64), 108U);
+    EXPECT_EQ(slice(header, 108, 112), (Bytes{'V', 0, 'a', 0}));
+    EXPECT_EQ(slice(header, 124, 128), (Bytes{0, 0, 0, 0}));
+    EXPECT_EQ(le32(header, 48), bytes.size());
+    // Bounds (0, 0) - (100, 100) pixels; frame in 0.01 mm at 271 mm / 1024 px and 203 mm / 768 px.
+    EXPECT_EQ((std::vector<std::int32_t>{s32(header, 8), s32(header, 12), s32(header, 16), s32(header, 20)}),
+              (std::vector<std::int32_t>{0, 0, 100, 100}));
+    EXPECT_EQ((std::vector<std::int32_t>{s32(header, 24), s32(header, 28), s32(header, 32), s32(header, 36)}),
+              (std::vector<std::int32_t>{0, 0, 2646, 2643}));
+}
+
 TEST(MetafileText, AdvancesFollowArialBoldScaledToTheAverageWidth) {
     const std::vector<Record> records = splitRecords(drawChartInMemory(monoAllInBin6()));
     std::vector<std::vector<std::int32_t>> advances;
