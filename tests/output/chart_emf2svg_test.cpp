@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -23,9 +22,9 @@ using analysis::ShareScale;
 using test_support::ScratchFolder;
 
 struct SvgPath {
-    std::string style;       // the attributes before d= (fill)
-    std::string stroke;      // "#0000FF"
-    std::vector<double> coordinates;  // x, y, x, y, ... in SVG pixels
+    std::string style;                // "fill:#ffffff" for a filled area
+    std::string stroke;               // "#0000FF" for a line
+    std::vector<double> coordinates;  // x, y, x, y, ... in SVG pixels, y downwards
 };
 
 struct SvgText {
@@ -39,30 +38,60 @@ std::string fileText(const std::string& name) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::vector<SvgPath> pathsOf(const std::string& svg) {
-    static const std::regex pathElement(R"re(<path([^>]*?)d="([^"]*)"([^>]*)/>)re");
-    static const std::regex number(R"(-?[0-9]+(\.[0-9]+)?)");
-    static const std::regex stroke(R"re(stroke="([^"]*)")re");
-    std::vector<SvgPath> paths;
-    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), pathElement); it != std::sregex_iterator(); ++it) {
-        SvgPath path{(*it)[1].str(), "", {}};
-        const std::string data = (*it)[2].str();
-        for (auto n = std::sregex_iterator(data.begin(), data.end(), number); n != std::sregex_iterator(); ++n)
-            path.coordinates.push_back(std::stod(n->str()));
-        const std::string rest = (*it)[3].str();
-        std::smatch strokeMatch;
-        if (std::regex_search(rest, strokeMatch, stroke)) path.stroke = strokeMatch[1].str();
-        paths.push_back(path);
+// The value of attribute `name` within an element's text ("" when absent).
+std::string attribute(const std::string& element, const std::string& name) {
+    const std::string opening = " " + name + "=\"";
+    const std::size_t start = element.find(opening);
+    if (start == std::string::npos) return "";
+    const std::size_t from = start + opening.size();
+    return element.substr(from, element.find('"', from) - from);
+}
+
+// Every number of a path's data ("M 1.5,-2 L 3,4 ").
+std::vector<double> numbersOf(const std::string& data) {
+    std::vector<double> numbers;
+    const char* cursor = data.c_str();
+    while (*cursor != '\0') {
+        if (*cursor == '-' || (*cursor >= '0' && *cursor <= '9')) {
+            char* end = nullptr;
+            numbers.push_back(std::strtod(cursor, &end));
+            cursor = end;
+        } else {
+            ++cursor;
+        }
     }
+    return numbers;
+}
+
+// The elements named `tag` of the SVG, each as its text from "<tag" to its end.
+std::vector<std::string> elementsOf(const std::string& svg, const std::string& tag, const std::string& ending) {
+    std::vector<std::string> elements;
+    for (std::size_t at = svg.find("<" + tag + " "); at != std::string::npos; at = svg.find("<" + tag + " ", at + 1)) {
+        const std::size_t end = svg.find(ending, at);
+        if (end == std::string::npos) break;
+        elements.push_back(svg.substr(at, end + ending.size() - at));
+    }
+    return elements;
+}
+
+std::vector<SvgPath> pathsOf(const std::string& svg) {
+    std::vector<SvgPath> paths;
+    for (const std::string& element : elementsOf(svg, "path", "/>"))
+        paths.push_back({attribute(element, "style"), attribute(element, "stroke"),
+                         numbersOf(attribute(element, "d"))});
     return paths;
 }
 
 std::vector<SvgText> textsOf(const std::string& svg) {
-    static const std::regex textElement(
-        R"re(<text[^>]*fill="([^"]*)"[^>]*x="([^"]*)"[^>]*><!\[CDATA\[(.*?)\]\]></text>)re");
+    static const std::string kOpening = "<![CDATA[";
     std::vector<SvgText> texts;
-    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), textElement); it != std::sregex_iterator(); ++it)
-        texts.push_back({(*it)[1].str(), std::stod((*it)[2].str()), (*it)[3].str()});
+    for (const std::string& element : elementsOf(svg, "text", "</text>")) {
+        const std::size_t from = element.find(kOpening);
+        const std::size_t to = element.find("]]>");
+        if (from == std::string::npos || to == std::string::npos) continue;
+        texts.push_back({attribute(element, "fill"), std::strtod(attribute(element, "x").c_str(), nullptr),
+                         element.substr(from + kOpening.size(), to - from - kOpening.size())});
+    }
     return texts;
 }
 
@@ -93,7 +122,7 @@ TEST(ChartInAnotherReader, ShowsBackgroundLabelsAndBothCurves) {
     // from logical units (0.1 mm) to SVG pixels.
     const std::vector<SvgPath> paths = pathsOf(svg);
     ASSERT_FALSE(paths.empty());
-    ASSERT_NE(paths[0].style.find("fill:#ffffff"), std::string::npos) << paths[0].style;
+    EXPECT_EQ(paths[0].style, "fill:#ffffff");
     ASSERT_EQ(paths[0].coordinates.size(), 8u);
     const double scale = paths[0].coordinates[2] / 950;
     ASSERT_GT(scale, 0);
