@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "output/chart_metafile.h"
+#include "reference_charts.h"
 #include "wave_writer.h"
 
 namespace vantorel::output {
@@ -95,24 +96,13 @@ std::vector<SvgText> textsOf(const std::string& svg) {
     return texts;
 }
 
-LevelHistogram histogramOf(const std::vector<std::int32_t>& counts) {
-    LevelHistogram histogram;
-    for (std::size_t i = 0; i < counts.size(); ++i) histogram.bins[i] = counts[i];
-    return histogram;
-}
-
 TEST(ChartInAnotherReader, ShowsBackgroundLabelsAndBothCurves) {
     if (std::system("command -v emf2svg-conv > /dev/null 2>&1") != 0)
         GTEST_SKIP() << "emf2svg-conv is not installed (Debian package emf2svg)";
 
-    const LevelHistogram left = histogramOf({18, 12, 7,  8,  10, 9,  18, 7,  16, 19, 14, 16, 18, 17,
-                                             12, 24, 19, 18, 20, 18, 15, 26, 26, 18, 16, 16, 18, 14,
-                                             17, 14, 10, 12, 14, 9,  5,  7,  8,  10, 4,  2,  2});
-    const LevelHistogram right = histogramOf({18, 3,  8,  6,  7,  11, 12, 9,  16, 13, 9,  15, 19, 16,
-                                              20, 10, 21, 21, 17, 23, 20, 17, 22, 24, 22, 28, 22, 21,
-                                              19, 15, 16, 11, 8,  12, 7,  3,  3,  3,  9,  2,  2});
     ScratchFolder folder;
-    writeChartMetafile(folder.file("music.wav"), 2, {left, right}, 600, ShareScale{10, 5});
+    writeChartMetafile(folder.file("music.wav"), 2, {reference::kMusicLeft, reference::kMusicRight},
+                       reference::kMusicSlices, ShareScale{10, 5});
     const std::string chart = folder.file("music VT.emf");
     const std::string svgName = folder.file("music.svg");
     ASSERT_EQ(std::system(("emf2svg-conv -i '" + chart + "' -o '" + svgName + "' > /dev/null 2>&1").c_str()), 0);
@@ -130,12 +120,6 @@ TEST(ChartInAnotherReader, ShowsBackgroundLabelsAndBothCurves) {
     EXPECT_EQ(logical(-paths[0].coordinates[5]), 950);
 
     // The curves, blue left then red right, as logical points (y upwards).
-    const std::vector<int> leftY{340, 260, 193, 207, 233, 220, 340, 193, 313, 353, 287, 313, 340, 327,
-                                 260, 420, 353, 340, 367, 340, 300, 447, 447, 340, 313, 313, 340, 287,
-                                 327, 287, 233, 260, 287, 220, 167, 193, 207, 233, 153, 127, 127};
-    const std::vector<int> rightY{340, 140, 207, 180, 193, 247, 260, 220, 313, 273, 220, 300, 353, 313,
-                                  367, 233, 380, 380, 327, 407, 367, 327, 393, 420, 393, 473, 393, 380,
-                                  353, 300, 313, 247, 207, 260, 193, 140, 140, 140, 220, 127, 127};
     std::vector<SvgPath> curves;
     for (const SvgPath& path : paths)
         if (path.coordinates.size() == 82) curves.push_back(path);
@@ -145,8 +129,8 @@ TEST(ChartInAnotherReader, ShowsBackgroundLabelsAndBothCurves) {
     for (int i = 0; i < 41; ++i) {
         const auto at = static_cast<std::size_t>(2 * i);
         EXPECT_EQ(logical(curves[0].coordinates[at]), 900 - 20 * i);
-        EXPECT_EQ(logical(-curves[0].coordinates[at + 1]), leftY[static_cast<std::size_t>(i)]) << "left " << i;
-        EXPECT_EQ(logical(-curves[1].coordinates[at + 1]), rightY[static_cast<std::size_t>(i)]) << "right " << i;
+        EXPECT_EQ(logical(-curves[0].coordinates[at + 1]), reference::kMusicLeftY[static_cast<std::size_t>(i)]) << "left " << i;
+        EXPECT_EQ(logical(-curves[1].coordinates[at + 1]), reference::kMusicRightY[static_cast<std::size_t>(i)]) << "right " << i;
     }
 
     // Every text, in drawing order, with its colour and x.

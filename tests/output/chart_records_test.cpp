@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "output/chart_metafile.h"
+#include "reference_charts.h"
 #include "wave_writer.h"
 
 namespace vantorel::output {
@@ -216,16 +217,11 @@ Lines joined(Lines lines, const Lines& more) {
     return lines;
 }
 
-std::string polylineOf(const std::vector<int>& ys) {
+std::string polylineOf(const std::vector<std::int32_t>& ys) {
     std::string line = "POLYLINE";
-    for (std::size_t i = 0; i < ys.size(); ++i) line += " " + std::to_string(900 - 20 * static_cast<int>(i)) + "," + std::to_string(ys[i]);
+    for (std::size_t i = 0; i < ys.size(); ++i)
+        line += " " + std::to_string(900 - 20 * static_cast<int>(i)) + "," + std::to_string(ys[i]);
     return line;
-}
-
-LevelHistogram histogramOf(const std::vector<std::int32_t>& counts) {
-    LevelHistogram histogram;
-    for (std::size_t i = 0; i < counts.size(); ++i) histogram.bins[i] = counts[i];
-    return histogram;
 }
 
 // Reads the chart back; the header's record count (offset 52) must match the walk.
@@ -244,33 +240,24 @@ const Lines kTopTenLabels{"TEXT 80 112 ' 0'", "TEXT 80 272 ' 2'", "TEXT 80 432 '
                           "TEXT 80 592 ' 6'", "TEXT 80 752 ' 8'", "TEXT 75 912 ' 10'"};
 
 TEST(ChartRecords, StereoMatchesTheReferenceRecording) {
-    const LevelHistogram left = histogramOf({18, 12, 7,  8,  10, 9,  18, 7,  16, 19, 14, 16, 18, 17,
-                                             12, 24, 19, 18, 20, 18, 15, 26, 26, 18, 16, 16, 18, 14,
-                                             17, 14, 10, 12, 14, 9,  5,  7,  8,  10, 4,  2,  2});
-    const LevelHistogram right = histogramOf({18, 3,  8,  6,  7,  11, 12, 9,  16, 13, 9,  15, 19, 16,
-                                              20, 10, 21, 21, 17, 23, 20, 17, 22, 24, 22, 28, 22, 21,
-                                              19, 15, 16, 11, 8,  12, 7,  3,  3,  3,  9,  2,  2});
     ScratchFolder folder;
-    writeChartMetafile(folder.file("music.wav"), 2, {left, right}, 600, ShareScale{10, 5});
+    writeChartMetafile(folder.file("music.wav"), 2, {reference::kMusicLeft, reference::kMusicRight},
+                       reference::kMusicSlices, ShareScale{10, 5});
 
     Lines expected = chartWithoutCurves({260, 420, 580, 740}, kTopTenLabels);
     expected = joined(expected,
                       {"CREATE " + kBluePen, "SELECT " + kBluePen,
-                       polylineOf({340, 260, 193, 207, 233, 220, 340, 193, 313, 353, 287, 313, 340, 327,
-                                   260, 420, 353, 340, 367, 340, 300, 447, 447, 340, 313, 313, 340, 287,
-                                   327, 287, 233, 260, 287, 220, 167, 193, 207, 233, 153, 127, 127}),
+                       polylineOf(reference::kMusicLeftY),
                        "CREATE " + kRedPen, "SELECT " + kRedPen,
-                       polylineOf({340, 140, 207, 180, 193, 247, 260, 220, 313, 273, 220, 300, 353, 313,
-                                   367, 233, 380, 380, 327, 407, 367, 327, 393, 420, 393, 473, 393, 380,
-                                   353, 300, 313, 247, 207, 260, 193, 140, 140, 140, 220, 127, 127})});
+                       polylineOf(reference::kMusicRightY)});
     EXPECT_EQ(chartRecords(folder.path() / "music VT.emf"), joined(expected, kChartEnd));
 }
 
 TEST(ChartRecords, MonoMatchesTheReferenceRecording) {
     ScratchFolder folder;
-    writeChartMetafile(folder.file("song.wav"), 1, {histogramOf({0, 0, 0, 0, 0, 0, 100})}, 100,
+    writeChartMetafile(folder.file("song.wav"), 1, {reference::histogramOf({0, 0, 0, 0, 0, 0, 100})}, 100,
                        ShareScale{100, 5});
-    std::vector<int> ys(41, 100);
+    std::vector<std::int32_t> ys(41, 100);
     ys[6] = 900;
     const Lines expected = joined(
         chartWithoutCurves({260, 420, 580, 740}, {"TEXT 80 112 ' 0'", "TEXT 75 272 ' 20'", "TEXT 75 432 ' 40'",
@@ -288,7 +275,7 @@ TEST(ChartRecords, OtherChannelCountsDrawEverythingButTheCurves) {
 
 TEST(ChartRecords, HistogramsThatDoNotFitTheChannelCountDrawNoCurve) {
     ScratchFolder folder;
-    const LevelHistogram some = histogramOf({60});
+    const LevelHistogram some = reference::histogramOf({60});
     writeChartMetafile(folder.file("one.wav"), 1, {some, some}, 600, ShareScale{10, 5});
     writeChartMetafile(folder.file("two.wav"), 2, {some}, 600, ShareScale{10, 5});
     const Lines noCurves = joined(chartWithoutCurves({260, 420, 580, 740}, kTopTenLabels), kChartEnd);
@@ -298,12 +285,12 @@ TEST(ChartRecords, HistogramsThatDoNotFitTheChannelCountDrawNoCurve) {
 
 TEST(ChartRecords, AScaleOfSixDivisionsAndARecordingWithoutSlices) {
     ScratchFolder folder;
-    writeChartMetafile(folder.file("short.wav"), 1, {histogramOf({5})}, 0, ShareScale{30, 6});
+    writeChartMetafile(folder.file("short.wav"), 1, {reference::histogramOf({5})}, 0, ShareScale{30, 6});
     const Lines expected = joined(
         chartWithoutCurves({233, 367, 500, 633, 767},
                            {"TEXT 80 112 ' 0'", "TEXT 80 245 ' 5'", "TEXT 75 379 ' 10'", "TEXT 75 512 ' 15'",
                             "TEXT 75 645 ' 20'", "TEXT 75 779 ' 25'", "TEXT 75 912 ' 30'"}),
-        {"CREATE " + kBluePen, "SELECT " + kBluePen, polylineOf(std::vector<int>(41, 100))});
+        {"CREATE " + kBluePen, "SELECT " + kBluePen, polylineOf(std::vector<std::int32_t>(41, 100))});
     EXPECT_EQ(chartRecords(folder.path() / "short VT.emf"), joined(expected, kChartEnd));
 }
 
