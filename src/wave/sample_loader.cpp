@@ -41,6 +41,21 @@ typename SampleElement<kind>::type decodeSample(const std::byte* bytes) {
     }
 }
 
+// As decodeSample, but a 24-bit sample is taken from the 4-byte little-endian
+// word at its first byte, so at least one more byte must follow the sample.
+// Shifting the word's low 24 bits to the top and back down (arithmetic shift)
+// gives their two's-complement value, the same as decodeInt24.
+template <SampleKind kind>
+typename SampleElement<kind>::type decodeSampleFromWord(const std::byte* bytes) {
+    if constexpr (kind == SampleKind::Int24) {
+        std::uint32_t word;
+        std::memcpy(&word, bytes, sizeof word);
+        return static_cast<std::int32_t>(word << 8) >> 8;
+    } else {
+        return decodeSample<kind>(bytes);
+    }
+}
+
 std::uint64_t ceilDivide(std::uint64_t value, std::uint64_t divisor) { return (value + divisor - 1) / divisor; }
 
 template <SampleKind kind>
@@ -116,16 +131,24 @@ std::variant<ChannelSamples, LoadFailure> loadKind(const std::string& name, cons
     start = Clock::now();
     const std::uint64_t framesRead = ceilDivide(got, frameBytes);
     const std::byte* source = temporary->data();
+    // The last frame is decoded byte by byte: the word reads of 24-bit samples
+    // look one byte past the sample, which only the frames before it have.
+    const std::uint64_t wordFrames = framesRead > 0 ? framesRead - 1 : 0;
     if (stereo) {
         const std::span<Element> left = platform::elementsOf<Element>(*first);
         const std::span<Element> right = platform::elementsOf<Element>(*second);
-        for (std::uint64_t i = 0; i < framesRead; ++i) {
+        for (std::uint64_t i = 0; i < wordFrames; ++i) {
+            left[i] = decodeSampleFromWord<kind>(source + i * frameBytes);
+            right[i] = decodeSampleFromWord<kind>(source + i * frameBytes + width);
+        }
+        for (std::uint64_t i = wordFrames; i < framesRead; ++i) {
             left[i] = decodeSample<kind>(source + i * frameBytes);
             right[i] = decodeSample<kind>(source + i * frameBytes + width);
         }
     } else {
         const std::span<Element> mono = platform::elementsOf<Element>(*first);
-        for (std::uint64_t i = 0; i < framesRead; ++i) mono[i] = decodeSample<kind>(source + i * frameBytes);
+        for (std::uint64_t i = 0; i < wordFrames; ++i) mono[i] = decodeSampleFromWord<kind>(source + i * frameBytes);
+        for (std::uint64_t i = wordFrames; i < framesRead; ++i) mono[i] = decodeSample<kind>(source + i * frameBytes);
     }
     temporary->release();
     if (times != nullptr) times->splitting = secondsSince(start);

@@ -141,6 +141,43 @@ TEST(SampleLoading, FloatTagWithSixteenOrTwentyFourBitsLoadsAsIntegers) {
     EXPECT_EQ(values<std::int32_t>(int24.samples.mono), (std::vector<std::int32_t>{-8388608}));
 }
 
+TEST(SampleLoading, EveryFrameOfALongerStereoFileLandsInPlace) {
+    // Values that differ in every byte and change sign, so a frame or byte read
+    // from the wrong place shows.
+    ScratchFolder folder;
+    const auto value = [](int channel, std::int64_t frame, double fullScale) {
+        const double step = fullScale / 1031.0;
+        return (channel == 0 ? 1.0 : -1.0) * (static_cast<double>(frame % 2000) - 1000.0) * step;
+    };
+    constexpr std::int64_t kFrames = 5000;
+    const auto check = [&](WaveKind kind, double fullScale, auto element) {
+        using Element = decltype(element);
+        const test_support::SampleGenerator generator = [&](int channel, std::int64_t frame) {
+            return value(channel, frame, fullScale);
+        };
+        const Loaded loaded = load(folder, test_support::makeWaveBytes({kind, 2, 44100}, kFrames, generator));
+        const std::vector<Element> left = values<Element>(loaded.samples.left);
+        const std::vector<Element> right = values<Element>(loaded.samples.right);
+        ASSERT_EQ(left.size(), static_cast<std::size_t>(kFrames));
+        for (std::int64_t frame = 0; frame < kFrames; ++frame) {
+            const auto index = static_cast<std::size_t>(frame);
+            const double expectedLeft = value(0, frame, fullScale);
+            const double expectedRight = value(1, frame, fullScale);
+            if (kind == WaveKind::Float32) {
+                ASSERT_EQ(left[index], static_cast<float>(expectedLeft)) << frame;
+                ASSERT_EQ(right[index], static_cast<float>(expectedRight)) << frame;
+            } else {
+                ASSERT_EQ(left[index], static_cast<Element>(std::nearbyint(expectedLeft))) << frame;
+                ASSERT_EQ(right[index], static_cast<Element>(std::nearbyint(expectedRight))) << frame;
+            }
+        }
+    };
+    check(WaveKind::Int16, 32767.0, std::int16_t{});
+    check(WaveKind::Int24, 8388607.0, std::int32_t{});
+    check(WaveKind::Int32, 2147483647.0, std::int32_t{});
+    check(WaveKind::Float32, 1.0, float{});
+}
+
 TEST(SampleLoading, MissingDataLeavesTrailingZeros) {
     ScratchFolder folder;
     // Claims 5 mono samples, holds 3.
