@@ -32,13 +32,20 @@ struct DialogueFixture : ::testing::Test {
     MemoryConsoleDevice device;
     platform::Console console = platform::makeConsole(device);
     ScratchFolder folder;
+    // The scratch folder is the current folder while a test runs, so recordings
+    // are typed by their bare names and the name stays on row 8 however long the
+    // system's temporary folder is (on Windows it alone can fill the row).
+    std::filesystem::path previousFolder = std::filesystem::current_path();
 
-    // A stereo 16-bit file of one second at 44.1 kHz, a sine at half scale.
+    DialogueFixture() { std::filesystem::current_path(folder.path()); }
+    ~DialogueFixture() override { std::filesystem::current_path(previousFolder); }
+
+    // A stereo 16-bit file of one second at 44.1 kHz, a sine at half scale;
+    // returns the name to type.
     std::string writeShortRecording(const std::string& name) {
-        const std::string path = folder.file(name);
-        test_support::writeWaveFile(path, {WaveKind::Int16, 2, 44100}, 44100,
+        test_support::writeWaveFile(folder.file(name), {WaveKind::Int16, 2, 44100}, 44100,
                                     [](int, std::int64_t frame) { return frame % 2 == 0 ? 16384.0 : -16384.0; });
-        return path;
+        return name;
     }
 };
 
