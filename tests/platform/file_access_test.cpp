@@ -1,0 +1,145 @@
+// Behaviour of the plain file access every platform gives: what opens, what
+// reads at which offset, and that results replace their targets whole.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "wave_writer.h"
+
+namespace vantorel::platform {
+namespace {
+
+using test_support::bytesOf;
+using test_support::ScratchFolder;
+using test_support::writeFileBytes;
+
+std::vector<std::byte> fileBytes(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::byte> bytes;
+    for (const char c : chars) bytes.push_back(static_cast<std::byte>(c));
+    return bytes;
+}
+
+std::size_t entriesIn(const std::filesystem::path& folder) {
+    return static_cast<std::size_t>(
+        std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()));
+}
+
+TEST(FileAccess, OpensAnExistingRegularFile) {
+    ScratchFolder folder;
+    const std::string name = folder.file("take 1.wav");
+    ASSERT_TRUE(writeFileBytes(name, bytesOf({1, 2, 3})));
+    const auto file = openRegularFileForReading(name);
+    ASSERT_TRUE(file.has_value());
+    EXPECT_EQ(fileSize(*file), 3u);
+}
+
+TEST(FileAccess, GivesNoFileForAMissingNameAnEmptyNameOrAFolder) {
+    ScratchFolder folder;
+    EXPECT_FALSE(openRegularFileForReading(folder.file("missing.wav")).has_value());
+    EXPECT_FALSE(openRegularFileForReading("").has_value());
+    EXPECT_FALSE(openRegularFileForReading(folder.path().string()).has_value());
+}
+
+TEST(FileAccess, ReadsAtTheOffsetAndStopsAtTheEnd) {
+    ScratchFolder folder;
+    const std::string name = folder.file("bytes.bin");
+    ASSERT_TRUE(writeFileBytes(name, bytesOf({10, 11, 12, 13, 14, 15})));
+    const auto file = openRegularFileForReading(name);
+    ASSERT_TRUE(file.has_value());
+
+    std::array<std::byte, 3> middle{};
+    EXPECT_EQ(readAt(*file, 2, middle), 3u);
+    EXPECT_EQ(middle, (std::array{std::byte{12}, std::byte{13}, std::byte{14}}));
+
+    // Reads do not depend on one another: offset 0 after offset 2.
+    std::array<std::byte, 1> first{};
+    EXPECT_EQ(readAt(*file, 0, first), 1u);
+    EXPECT_EQ(first[0], std::byte{10});
+
+    std::array<std::byte, 4> pastTheEnd{std::byte{0xAA}, std::byte{0xAA}, std::byte{0xAA}, std::byte{0xAA}};
+    EXPECT_EQ(readAt(*file, 4, pastTheEnd), 2u);
+    EXPECT_EQ(pastTheEnd[0], std::byte{14});
+    EXPECT_EQ(pastTheEnd[1], std::byte{15});
+    EXPECT_EQ(pastTheEnd[2], std::byte{0xAA});  // not transferred
+
+    EXPECT_EQ(readAt(*file, 6, first), 0u);
+    EXPECT_EQ(readAt(*file, 1'000'000, first), 0u);
+    EXPECT_EQ(readAt(*file, UINT64_MAX, first), 0u);
+}
+
+TEST(FileAccess, ReadsAFileLargerThanOneRead) {
+    ScratchFolder folder;
+    const std::string name = folder.file("large.bin");
+    std::vector<std::byte> bytes(3'000'017);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::byte>((i * 7 + i / 251) & 0xFF);
+    ASSERT_TRUE(writeFileBytes(name, bytes));
+    const auto file = openRegularFileForReading(name);
+    ASSERT_TRUE(file.has_value());
+    EXPECT_EQ(fileSize(*file), bytes.size());
+    std::vector<std::byte> read(bytes.size() - 5);
+    EXPECT_EQ(readAt(*file, 5, read), read.size());
+    EXPECT_TRUE(std::equal(read.begin(), read.end(), bytes.begin() + 5));
+}
+
+TEST(FileAccess, AMovedFileKeepsReadingAndTheEmptiedOneReadsNothing) {
+    ScratchFolder folder;
+    const std::string name = folder.file("a.bin");
+    ASSERT_TRUE(writeFileBytes(name, bytesOf({7, 8})));
+    auto opened = openRegularFileForReading(name);
+    ASSERT_TRUE(opened.has_value());
+    ReadOnlyFile moved = std::move(*opened);
+    std::array<std::byte, 2> into{};
+    EXPECT_EQ(readAt(moved, 0, into), 2u);
+    EXPECT_EQ(into[1], std::byte{8});
+    EXPECT_EQ(readAt(*opened, 0, into), 0u);  // NOLINT(bugprone-use-after-move): the moved-from state is defined
+    EXPECT_EQ(fileSize(*opened), 0u);
+}
+
+TEST(FileAccess, ReplacingCreatesTheFileWithExactlyTheBytes) {
+    ScratchFolder folder;
+    const std::string name = folder.file("take 1 VT.txt");
+    const auto bytes = bytesOf({'a', '\r', '\n', 0, 0xFF});
+    ASSERT_TRUE(replaceFileContents(name, bytes));
+    EXPECT_EQ(fileBytes(name), bytes);
+    EXPECT_EQ(entriesIn(folder.path()), 1u);  // no temporary left behind
+}
+
+TEST(FileAccess, ReplacingOverwritesALongerFileWhole) {
+    ScratchFolder folder;
+    const std::string name = folder.file("result.emf");
+    ASSERT_TRUE(writeFileBytes(name, std::vector<std::byte>(1000, std::byte{0x55})));
+    ASSERT_TRUE(replaceFileContents(name, bytesOf({1, 2})));
+    EXPECT_EQ(fileBytes(name), bytesOf({1, 2}));
+    ASSERT_TRUE(replaceFileContents(name, {}));
+    EXPECT_TRUE(fileBytes(name).empty());
+    EXPECT_EQ(entriesIn(folder.path()), 1u);
+}
+
+TEST(FileAccess, ReplacingFailsInAMissingFolderAndLeavesNothing) {
+    ScratchFolder folder;
+    EXPECT_FALSE(replaceFileContents(folder.file("no such folder/result.txt"), bytesOf({1})));
+    EXPECT_FALSE(replaceFileContents("", bytesOf({1})));
+    EXPECT_EQ(entriesIn(folder.path()), 0u);
+}
+
+TEST(FileAccess, ReplacingAFolderFailsAndKeepsIt) {
+    ScratchFolder folder;
+    const std::string name = folder.file("taken");
+    ASSERT_TRUE(std::filesystem::create_directory(name));
+    EXPECT_FALSE(replaceFileContents(name, bytesOf({1})));
+    EXPECT_TRUE(std::filesystem::is_directory(name));
+    EXPECT_EQ(entriesIn(folder.path()), 1u);
+}
+
+}  // namespace
+}  // namespace vantorel::platform
