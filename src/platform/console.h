@@ -38,6 +38,15 @@ public:
     virtual void setTitle(std::string_view title) = 0;
     // Asks for a window of this size in character cells (terminals may refuse).
     virtual void requestSize(int columns, int rows) = 0;
+    // Window decorations that a desktop console window has and a terminal has
+    // not; a device without them keeps these defaults, which do nothing.
+    // The window's icon, a resource number of the system's icons (32512 is the
+    // standard application icon).
+    virtual void setIcon(int /*iconId*/) {}
+    // Removes an item from the window's system menu.
+    virtual void deleteSystemMenuItem(int /*item*/) {}
+    // Moves the window's top left corner to (x, y) on the desktop.
+    virtual void moveWindow(int /*x*/, int /*y*/) {}
 };
 
 struct Console {

@@ -11,9 +11,15 @@ int ConsoleTitle(Console& console, const char* title) {
     return 0;
 }
 
-int ConsoleIcon(Console&, int) { return 0; }
+int ConsoleIcon(Console& console, int iconId) {
+    console.device->setIcon(iconId);
+    return 0;
+}
 
-int DeleteWindowMenuItem(Console&, int) { return 0; }
+int DeleteWindowMenuItem(Console& console, int item) {
+    console.device->deleteSystemMenuItem(item);
+    return 0;
+}
 
 int Console80x(Console& console, int rows) {
     if (rows < 1) return 0;
@@ -29,7 +35,10 @@ int Console80x(Console& console, int rows) {
     return 0;
 }
 
-int ConsoleMove(Console&, int, int) { return 0; }
+int ConsoleMove(Console& console, int x, int y) {
+    console.device->moveWindow(x, y);
+    return 0;
+}
 
 int ConsoleMessageBox(Console& console, const char* text, int, const char* caption, int, int) {
     console.device->showMessageBox(console.screen, text == nullptr ? "" : text,

@@ -1,8 +1,9 @@
 #pragma once
 // Stand-in for the console-tools library the tool was designed around: the same
 // calls with the same argument lists, each taking the Console it acts on first.
-// On a terminal the title and size reach the terminal; the icon, tool bar,
-// system menu and window position have no terminal counterpart and do nothing.
+// The title, size, icon, system-menu items and window position are handed to
+// the device; a terminal takes the title and size and has no counterpart for
+// the rest. The tool bar has none anywhere and the call does nothing.
 // Every call returns 0 and its result may be ignored.
 
 #include <cstdint>
