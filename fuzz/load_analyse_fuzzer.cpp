@@ -221,7 +221,9 @@ ExpectedHistograms expectedHistograms(const std::vector<std::uint8_t>& file, con
             const double decibels = 20.0 * std::log10(facts.fullScale / peak);
             const double level = std::floor(decibels);  // -inf for an infinite peak
             if (level > 40) continue;
-            if (decibels - level < 1e-9 || level + 1 - decibels < 1e-9) expected.ambiguous = true;
+            // Only full scale itself (0 dB) may lie on a whole number; a level
+            // this close to one is beyond what the double arithmetic can settle.
+            if (decibels != 0 && std::fabs(decibels - std::round(decibels)) < 1e-12) expected.ambiguous = true;
             const auto bin = static_cast<std::size_t>(level < 0 ? 0 : level);
             ++expected.histograms[channel].bins[bin];
         }
