@@ -51,17 +51,6 @@ TEST(LevelCounting, OnlyLevelsZeroToFortyHaveBins) {
     EXPECT_EQ(histograms[1].bins, right.bins);
 }
 
-TEST(LevelCounting, ChannelsWithoutAHistogramCountNothing) {
-    std::vector<LevelHistogram> mono(1);
-    countSliceLevel(mono, Channel::Right, 3);  // no right histogram: ignored
-    countSliceLevel(mono, Channel::Mono, 3);
-    EXPECT_EQ(mono[0].bins[3], 1);
-
-    std::vector<LevelHistogram> none;
-    countSliceLevel(none, Channel::Mono, 3);
-    EXPECT_TRUE(none.empty());
-}
-
 // ---------------------------------------------------------------------------
 // Shares and the axis scale
 

@@ -86,33 +86,15 @@ TEST(SliceGrid, TenthsOfASecondAndWholeSlicesOnly) {
         {15, 100, 2, 50},             // 1.5 rounds up to even 2
         {25, 100, 2, 50},             // 2.5 rounds down to even 2
         {6, 100, 1, 100},
-    };
-    for (const GridExample& example : examples) {
-        const SliceGrid grid = computeSliceGrid(example.sampleRate, example.sampleCount);
-        EXPECT_EQ(grid.sliceLength, example.sliceLength) << example.sampleRate << " Hz";
-        EXPECT_EQ(grid.sliceCount, example.sliceCount) << example.sampleRate << " Hz, N " << example.sampleCount;
-    }
-}
-
-TEST(SliceGrid, BeyondSixteenBitsTheGridStaysTrue) {
-    const GridExample examples[] = {
+        // Beyond 16-bit fields the grid stays true.
         {327674, 3276740, 32767, 100},
-        {327675, 3276800, 32768, 100},  // 32767.5 rounds to even 32768
+        {327675, 3276800, 32768, 100},     // 32767.5 rounds to even 32768
         {500000, 1000000, 50000, 20},
         {100, 400000, 10, 40000},
         {44100, 476280000, 4410, 108000},  // three hours
-    };
-    for (const GridExample& example : examples) {
-        const SliceGrid grid = computeSliceGrid(example.sampleRate, example.sampleCount);
-        EXPECT_EQ(grid.sliceLength, example.sliceLength) << example.sampleRate << " Hz";
-        EXPECT_EQ(grid.sliceCount, example.sliceCount) << example.sampleRate << " Hz, N " << example.sampleCount;
-    }
-}
-
-TEST(SliceGrid, NoSlicesWithoutAPositiveLengthOrAnySamples) {
-    const GridExample examples[] = {
+        // No slices without a positive length or any samples.
         {0, 44100, 0, 0},
-        {5, 44100, 0, 0},  // 0.5 rounds to even 0
+        {5, 44100, 0, 0},                  // 0.5 rounds to even 0
         {-44100, 44100, -4410, 0},
         {std::numeric_limits<std::int32_t>::min(), 44100, -214748365, 0},
         {44100, 0, 4410, 0},
@@ -121,7 +103,7 @@ TEST(SliceGrid, NoSlicesWithoutAPositiveLengthOrAnySamples) {
     for (const GridExample& example : examples) {
         const SliceGrid grid = computeSliceGrid(example.sampleRate, example.sampleCount);
         EXPECT_EQ(grid.sliceLength, example.sliceLength) << example.sampleRate << " Hz";
-        EXPECT_EQ(grid.sliceCount, 0) << example.sampleRate << " Hz, N " << example.sampleCount;
+        EXPECT_EQ(grid.sliceCount, example.sliceCount) << example.sampleRate << " Hz, N " << example.sampleCount;
     }
 }
 
@@ -255,12 +237,6 @@ TEST(SliceScan, IncompleteLastSliceIsNeverExamined) {
     EXPECT_EQ(scanAll(waveInfo(1, 100, 29), samples), (Levels{{Channel::Mono, 6}, {Channel::Mono, 19}}));
 }
 
-TEST(SliceScan, RecordingShorterThanOneSliceHandsNothingOn) {
-    auto samples = silentSamples<SampleKind::Int16>(1, 4409);
-    for (auto& value : samplesOf<SampleKind::Int16>(samples.mono)) value = 32767;
-    EXPECT_TRUE(scanAll(waveInfo(1, 44100, 4409), samples).empty());
-}
-
 TEST(SliceScan, NotANumberIsNeverAPeak) {
     // NaN everywhere but one sample of 0.5, at every position of the slice.
     for (int position = 0; position < 45; ++position) {
@@ -288,17 +264,6 @@ TEST(SliceScan, FloatPeaksAboveFullScaleHaveNegativeLevels) {
     EXPECT_EQ(scanAll(waveInfo(1, 100, 30), samples),
               (Levels{{Channel::Mono, -7}, {Channel::Mono, kAboveFullScaleLevel},
                       {Channel::Mono, kAboveFullScaleLevel}}));
-}
-
-TEST(SliceScan, ArraysAreReleasedAfterThePass) {
-    auto stereo = silentSamples<SampleKind::Int24>(2, 100);
-    scanAll(waveInfo(2, 100, 100), stereo);
-    EXPECT_TRUE(stereo.left.empty());
-    EXPECT_TRUE(stereo.right.empty());
-
-    auto mono = silentSamples<SampleKind::Float32>(1, 100);
-    scanAll(waveInfo(1, 0, 100), mono);  // no slices at all
-    EXPECT_TRUE(mono.mono.empty());
 }
 
 TEST(SliceScan, LayoutsOutsideTheTableHandNothingOnButAreReleased) {
@@ -329,19 +294,6 @@ TEST(SliceScan, ArraysShorterThanTheHeaderClaimsAreReadOnlyWhereTheyExist) {
     samplesOf<SampleKind::Int32>(samples.left)[0] = 1073741824;
     samplesOf<SampleKind::Int32>(samples.right)[19] = -1073741824;
     EXPECT_EQ(scanAll(waveInfo(2, 100, 100), samples), (Levels{{Channel::Left, 6}, {Channel::Right, 6}}));
-}
-
-TEST(SliceScan, LongRecordingBeyondThirtyTwoThousandSlices) {
-    // 100 Hz: slices of 10 samples; 400,000 samples are 40,000 slices.
-    auto samples = silentSamples<SampleKind::Int16>(1, 400000);
-    auto values = samplesOf<SampleKind::Int16>(samples.mono);
-    for (std::size_t slice = 0; slice < 40000; ++slice) values[slice * 10 + slice % 10] = -16384;
-    const Levels levels = scanAll(waveInfo(1, 100, 400000), samples);
-    ASSERT_EQ(levels.size(), 40000u);
-    for (const auto& [channel, level] : levels) {
-        ASSERT_EQ(channel, Channel::Mono);
-        ASSERT_EQ(level, 6);
-    }
 }
 
 }  // namespace
