@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# The Windows build: cross-compiles vantorel.exe and the unit tests with
+# MinGW-w64 (preset "windows"), checks that the programs need no DLLs beyond
+# Windows' own, runs the unit tests under Wine, then runs the Windows binary's
+# whole job under Wine in a tmux terminal (Wine gives a program started from a
+# terminal a console on it) and compares both result files byte for byte with
+# those the Linux build writes for the same recording.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+# Packages: the cross compiler, Wine, and what the Linux build needs for the
+# reference run.
+packages=(cmake ninja-build g++ libgtest-dev libncurses-dev tmux g++-mingw-w64-x86-64 wine64)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+wine=$(command -v wine || command -v wine-stable || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || command -v wineserver-stable || echo /usr/lib/wine/wineserver)
+
+# A private, headless Wine: its own prefix, no debug chatter, no display.
+export WINEDEBUG=-all
+WINEPREFIX=$(mktemp -d /tmp/vantorel-wine.XXXXXX)
+export WINEPREFIX
+unset DISPLAY WAYLAND_DISPLAY
+work=$(mktemp -d /tmp/vantorel-windows-job.XXXXXX)
+socket="vantorel-windows-$$"
+cleanup() {
+  tmux -L "$socket" kill-server 2>/dev/null || true
+  "$wineserver" -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX" "$work"
+}
+trap cleanup EXIT
+
+echo "== Wine prefix =="
+"$wine" wineboot -i >/dev/null 2>&1 || true
+"$wineserver" -p  # stays up, so each program starts quickly
+
+echo "== Cross build (preset windows) =="
+cmake --preset windows
+cmake --build --preset windows -j2
+
+echo "== No DLLs of ours =="
+for program in build-windows/vantorel.exe build-windows/vantorel_tests.exe; do
+  dlls=$(x86_64-w64-mingw32-objdump -p "$program" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+  echo "$program: $(echo $dlls)"
+  if echo "$dlls" | grep -Eq 'libstdc|libgcc|libwinpthread|gtest'; then
+    echo "FAIL: $program needs a DLL that is not part of Windows" >&2
+    exit 1
+  fi
+done
+
+echo "== Unit tests under Wine =="
+"$wine" build-windows/vantorel_tests.exe --gtest_brief=1
+
+echo "== Linux reference build =="
+cmake --preset default >/dev/null
+cmake --build --preset default -j2 --target vantorel make_test_wav demo_wav
+
+# Waits until the pane shows the pattern (an extended regular expression).
+wait_for() {
+  local session=$1 pattern=$2 seconds=$3
+  local deadline=$((SECONDS + seconds))
+  until tmux -L "$socket" capture-pane -p -t "$session" 2>/dev/null | grep -Eq "$pattern"; do
+    if [ $SECONDS -ge $deadline ]; then
+      echo "FAIL: $session did not show /$pattern/ within ${seconds}s; the screen:" >&2
+      tmux -L "$socket" capture-pane -p -t "$session" >&2 || true
+      return 1
+    fi
+    sleep 0.5
+  done
+}
+
+# Runs one whole job: types the name, waits for the question, answers N and
+# waits for the program to end with status 0.
+run_job() {
+  local session=$1 folder=$2 name=$3
+  shift 3
+  local command
+  command=$(printf '%q ' "$@")
+  tmux -L "$socket" new-session -d -s "$session" -x 100 -y 40 -c "$folder" \
+    "env WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all $command; echo \$? > '$folder/.exit-status'; sleep 600"
+  wait_for "$session" 'Wave file to analyse\?' 120
+  tmux -L "$socket" send-keys -t "$session" -l "$name"
+  tmux -L "$socket" send-keys -t "$session" Enter
+  wait_for "$session" 'Job finished in' 300
+  wait_for "$session" 'Analyse another \[Y/N\]\?' 30
+  tmux -L "$socket" send-keys -t "$session" N Enter
+  local deadline=$((SECONDS + 60))
+  until [ -s "$folder/.exit-status" ]; do
+    if [ $SECONDS -ge $deadline ]; then
+      echo "FAIL: $session did not end after N" >&2
+      tmux -L "$socket" capture-pane -p -t "$session" >&2 || true
+      return 1
+    fi
+    sleep 0.5
+  done
+  local status
+  status=$(cat "$folder/.exit-status")
+  tmux -L "$socket" kill-session -t "$session"
+  if [ "$status" != 0 ]; then
+    echo "FAIL: $session ended with status $status" >&2
+    return 1
+  fi
+}
+
+echo "== The whole job under Wine against the Linux build =="
+recordings=(
+  "take 1.wav|--kind int16 --channels 2 --seconds 3 --level-db 7 --channel-step-db 5"
+  "float mono.wav|--kind float32 --channels 1 --seconds 2.5 --level-db 13"
+  "loud 24.wav|--kind int24 --channels 2 --rate 48000 --seconds 4 --level-db 0.5"
+  "demo.wav|copy build/demo/demo.wav"
+)
+number=0
+for recording in "${recordings[@]}"; do
+  number=$((number + 1))
+  name=${recording%%|*}
+  read -r -a options <<<"${recording#*|}"
+  mkdir -p "$work/linux" "$work/windows"
+  if [ "${options[0]}" = copy ]; then
+    cp "${options[1]}" "$work/linux/$name"
+  else
+    build/make_test_wav "$work/linux/$name" "${options[@]}" >/dev/null
+  fi
+  cp "$work/linux/$name" "$work/windows/$name"
+  run_job "linux$number" "$work/linux" "$name" "$root/build/vantorel"
+  run_job "windows$number" "$work/windows" "$name" "$wine" "$root/build-windows/vantorel.exe"
+  stem=${name%????}
+  for suffix in " VT.txt" " VT.emf"; do
+    if ! cmp "$work/linux/$stem$suffix" "$work/windows/$stem$suffix"; then
+      echo "FAIL: \"$stem$suffix\" differs between the Linux and the Windows build" >&2
+      exit 1
+    fi
+    echo "same bytes: \"$stem$suffix\" ($(stat -c %s "$work/windows/$stem$suffix") bytes)"
+  done
+done
+echo "== Windows build: all checks passed =="
