@@ -190,6 +190,9 @@ if process_gone "$(cat "$WORK/main.pid")"; then fail "Ctrl+C ended the tool"; el
 keys main BSpace
 text main "_name"
 expect_row main 8 "$PROMPT    nosuch_name" "Backspace removes the whole two-byte character"
+keys main -H e9 ff  # bytes that are no UTF-8
+text main "2"
+expect_row main 8 "$PROMPT    nosuch_name2" "stray bytes are dropped and do not hold up later keys"
 
 # --- The error box ------------------------------------------------------------
 

@@ -52,6 +52,29 @@ KeyPress keyPressForCharacter(wchar_t code, wchar_t eraseCharacter) {
     return KeyPress{std::string(bytes, length), false};
 }
 
+std::optional<wchar_t> decodeKeyByte(KeyByteDecoder& decoder, unsigned char byte) {
+    const char text[1] = {static_cast<char>(byte)};
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        wchar_t character = 0;
+        const std::size_t used = std::mbrtowc(&character, text, 1, &decoder.state);
+        if (used == static_cast<std::size_t>(-2)) {
+            decoder.pending = true;
+            return std::nullopt;
+        }
+        if (used != static_cast<std::size_t>(-1)) {
+            decoder.pending = false;
+            return character;
+        }
+        // No character: drop what was held; the byte itself may still start one.
+        const bool hadPending = decoder.pending;
+        resetKeyByteDecoder(decoder);
+        if (!hadPending) break;
+    }
+    return std::nullopt;
+}
+
+void resetKeyByteDecoder(KeyByteDecoder& decoder) { decoder = KeyByteDecoder{}; }
+
 TerminalColours terminalColoursFor(std::uint8_t attribute, int colourCount) {
     const unsigned foreground = attribute & 0x0Fu;
     const unsigned background = (attribute >> 4) & 0x0Fu;

@@ -6,6 +6,8 @@
 // tested without a terminal.
 
 #include <cstdint>
+#include <cwchar>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +27,22 @@ wchar_t displayCharacter(std::string_view bytes);
 // character is its bytes in the current locale. C1 control codes and codes that
 // the locale cannot encode carry no character (empty).
 KeyPress keyPressForCharacter(wchar_t code, wchar_t eraseCharacter);
+
+// Turns the bytes of typed characters, read one at a time, into characters of
+// the current locale. Bytes that make no character are dropped one sequence
+// at a time, so a stray byte never holds up the keys after it.
+struct KeyByteDecoder {
+    std::mbstate_t state{};
+    bool pending = false;  // some bytes of an unfinished character are held
+};
+
+// Feeds one byte: gives the character it completes, or nothing while a
+// character is unfinished or when the bytes so far make none (they are then
+// dropped, and this byte starts afresh if it can).
+std::optional<wchar_t> decodeKeyByte(KeyByteDecoder& decoder, unsigned char byte);
+
+// Forgets an unfinished character (a key without a character came between).
+void resetKeyByteDecoder(KeyByteDecoder& decoder);
 
 // How a console attribute (foreground + 16 x background, colour indexes in
 // console order: 1 blue, 4 red, 8 dark grey, 15 bright white) is shown.

@@ -235,8 +235,8 @@ private:
     enum class ReadOutcome { Key, Resized, Closed };
     struct Reading {
         ReadOutcome outcome = ReadOutcome::Closed;
-        bool functionKey = false;
-        wint_t code = 0;
+        bool functionKey = false;  // a curses KEY_ code rather than a character
+        int code = 0;
     };
 
     Reading readTerminal();
@@ -253,6 +253,7 @@ private:
     std::array<bool, 256> lookKnown_{};
     std::array<CellLook, 256> looks_{};
     wchar_t eraseCharacter_ = 0;
+    KeyByteDecoder decoder_;
     bool inputClosed_ = false;
     std::vector<cchar_t> rowCells_;
 };
@@ -349,18 +350,25 @@ void TerminalConsoleDevice::present(const ScreenBuffer& screen) {
     ::doupdate();
 }
 
+// Reads bytes and keys one at a time and decodes characters here rather than
+// in curses' wide reader, which holds on to bytes that make no character and
+// swallows the keys after them.
 TerminalConsoleDevice::Reading TerminalConsoleDevice::readTerminal() {
     while (!inputClosed_) {
-        wint_t code = 0;
         errno = 0;
-        const int status = ::wget_wch(stdscr, &code);
-        if (status == ERR) {
+        const int code = ::wgetch(stdscr);
+        if (code == ERR) {
             if (errno == EINTR) continue;  // a signal that was handled elsewhere
             inputClosed_ = true;           // end of input, or the terminal went away
             break;
         }
-        if (status == KEY_CODE_YES && code == KEY_RESIZE) return Reading{ReadOutcome::Resized, true, code};
-        return Reading{ReadOutcome::Key, status == KEY_CODE_YES, code};
+        if (code == KEY_RESIZE) return Reading{ReadOutcome::Resized, true, 0};
+        if (code > 0xFF) {
+            resetKeyByteDecoder(decoder_);
+            return Reading{ReadOutcome::Key, true, code};
+        }
+        if (const auto character = decodeKeyByte(decoder_, static_cast<unsigned char>(code)))
+            return Reading{ReadOutcome::Key, false, static_cast<int>(*character)};
     }
     return Reading{};
 }

@@ -73,6 +73,64 @@ TEST(TerminalKeys, CodesWithoutACharacterGiveNone) {
     EXPECT_EQ(keyBytes(L'a'), "a");
 }
 
+// Feeds bytes to a fresh decoder; the characters it gives, as code points.
+std::u32string decodeBytes(const std::string& bytes, KeyByteDecoder& decoder) {
+    std::u32string characters;
+    for (const char byte : bytes)
+        if (const auto character = decodeKeyByte(decoder, static_cast<unsigned char>(byte)))
+            characters += static_cast<char32_t>(*character);
+    return characters;
+}
+
+std::u32string decodeBytes(const std::string& bytes) {
+    KeyByteDecoder decoder;
+    return decodeBytes(bytes, decoder);
+}
+
+TEST(TerminalKeyBytes, WellFormedUtf8GivesOneCharacterPerSequence) {
+    InLocale utf8("C.UTF-8");
+    ASSERT_TRUE(utf8.available());
+    EXPECT_EQ(decodeBytes("ab"), U"ab");
+    EXPECT_EQ(decodeBytes("\xC3\xA9"), U"\u00E9");
+    EXPECT_EQ(decodeBytes("\xE2\x82\xAC!"), U"\u20AC!");
+    EXPECT_EQ(decodeBytes("\xF0\x9F\x98\x80"), U"\U0001F600");
+    EXPECT_EQ(decodeBytes(std::string("\x03\x1b\r\x7f\0", 5)), std::u32string(U"\x03\x1b\r\x7f\0", 5));
+    KeyByteDecoder decoder;
+    EXPECT_FALSE(decodeKeyByte(decoder, 0xC3).has_value());
+    EXPECT_TRUE(decoder.pending);
+    EXPECT_EQ(decodeKeyByte(decoder, 0xA9), std::optional<wchar_t>(0xE9));
+    EXPECT_FALSE(decoder.pending);
+}
+
+TEST(TerminalKeyBytes, BytesThatMakeNoCharacterAreDroppedAndDoNotHoldUpLaterKeys) {
+    InLocale utf8("C.UTF-8");
+    ASSERT_TRUE(utf8.available());
+    EXPECT_EQ(decodeBytes("a\xE9" "bcd"), U"abcd");                // a Latin-1 byte in UTF-8 input
+    EXPECT_EQ(decodeBytes("\xFF" "x"), U"x");
+    EXPECT_EQ(decodeBytes("\xC0\xAF" "y"), U"y");                  // overlong
+    EXPECT_EQ(decodeBytes("\xA9" "z"), U"z");                       // a continuation byte alone
+    EXPECT_EQ(decodeBytes("\xE2\x82\xC3\xA9"), U"\u00E9");        // cut short, then a whole one
+    EXPECT_EQ(decodeBytes("\xED\xA0\x80" "s"), U"s");              // an encoded surrogate
+    const std::string junk(200, '\xFF');
+    EXPECT_EQ(decodeBytes(junk + "ok"), U"ok");
+}
+
+TEST(TerminalKeyBytes, AKeyBetweenTheBytesOfACharacterDropsThem) {
+    InLocale utf8("C.UTF-8");
+    ASSERT_TRUE(utf8.available());
+    KeyByteDecoder decoder;
+    EXPECT_EQ(decodeBytes("\xC3", decoder), U"");
+    resetKeyByteDecoder(decoder);
+    EXPECT_FALSE(decoder.pending);
+    EXPECT_EQ(decodeBytes("\xA9" "q", decoder), U"q");
+}
+
+TEST(TerminalKeyBytes, APlainAsciiLocaleDropsEveryHighByte) {
+    InLocale plain("C");
+    ASSERT_TRUE(plain.available());
+    EXPECT_EQ(decodeBytes("a\xC3\xA9" "b\xE2\x82\xAC" "c"), U"abc");
+}
+
 TEST(TerminalDisplay, OneColumnCharactersShowAsThemselves) {
     InLocale utf8("C.UTF-8");
     ASSERT_TRUE(utf8.available());
