@@ -1,0 +1,717 @@
+#!/usr/bin/env python3
+"""Bad-input matrix: the real binary in an 80x33 tmux pane, one run per case.
+
+Every case makes its input in a folder of its own, starts the tool there, types
+the name at the prompt and checks what the user sees: the error box with its
+text (then the box closes, the start screen comes back and the tool still
+runs), or the FILE DATA panel and the whole job down to "Analyse another
+[Y/N]?" (then N ends the tool with status 0). Around each run the folder is
+listed with types, sizes, modification times and checksums: the input must be
+byte for byte what it was, and nothing but the expected result files may appear
+or change. Temporary files left by a failed write show up here too.
+
+Usage: bad_input_matrix.py <vantorel> <make_test_wav> [--only NAME[,NAME...]] [--list]
+Exits 1 and names every failed check on failure; skipped cases say why.
+"""
+
+from __future__ import annotations
+
+import argparse
+import dataclasses
+import hashlib
+import os
+import re
+import shutil
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+from typing import Callable, Optional
+
+ROWS, COLUMNS = 33, 80
+PROMPT = "   Wave file to analyse?"
+BANNER = "   Vantorel"
+QUESTION = "   Analyse another [Y/N]?"
+LABEL = " " * 28
+HEADING = LABEL + "FILE DATA"
+CHANNELS = LABEL + "Channels    "
+RATE = LABEL + "Sample rate "
+RESOLUTION = LABEL + "Resolution  "
+LENGTH = LABEL + "Length      "
+DURATION = LABEL + "Duration    "
+FINISHED = re.compile(r"^   Job finished in [ -]?[0-9.]+ sec$")
+
+NOT_FOUND = ("File not found.", "Please enter a valid filename")
+NOT_WAVE = ("This is not a Wave file",)
+EIGHT_BIT = ("This is an 8-bit Wave file.", "The resolution must be 16-bit or higher")
+NOT_PCM = ("This is not a PCM or float format Wave file",)
+
+STEREO_REPORT = b"left, left, right, right\r\n"
+MONO_REPORT = b"mono,mono\r\n"
+
+
+@dataclasses.dataclass
+class Box:
+    """The error box with these lines; nothing of the panel is printed."""
+
+    lines: tuple[str, ...]
+
+
+@dataclasses.dataclass
+class Job:
+    """The whole job. Panel values carry their sign position (" 2", "-5")."""
+
+    channels: str
+    rate: str
+    resolution: str
+    length: str
+    duration: str
+    slices: str
+    report: Optional[bytes]  # expected report bytes, None: no report file
+    chart: bool  # a chart file is written
+    seconds: float = 20.0  # how long the job may take
+
+
+@dataclasses.dataclass
+class Case:
+    name: str
+    # Makes the inputs in the folder; returns the name to type.
+    prepare: Callable[["Context", str], str]
+    expect: Box | Job
+    # Result names (relative to the folder) the job writes; with a Job and an
+    # empty tuple nothing may change at all.
+    results: tuple[str, ...] = ()
+    # Entries of the folder the case itself removes.
+    removed: tuple[str, ...] = ()
+    # Paths outside the folder that must not exist afterwards.
+    absent: tuple[str, ...] = ()
+    # Returns a reason when the case cannot run on this machine.
+    unsupported: Optional[Callable[["Context"], Optional[str]]] = None
+    # Runs the tool under strace, delaying the given open of the input (see below).
+    delay_open: Optional[int] = None
+    note: str = ""
+
+
+class Context:
+    def __init__(self, tool: str, make_wav: str, work: str):
+        self.tool = tool
+        self.make_wav = make_wav
+        self.work = work
+        self.socket = f"vantorel-bad-input-{os.getpid()}"
+        self.failures = 0
+        self.skipped: list[str] = []
+        self.immutable: list[str] = []
+        self.cleanups: list[Callable[[], None]] = []
+        conf = os.path.join(work, "tmux.conf")
+        with open(conf, "w") as f:
+            f.write("set -g status off\nset -s escape-time 0\nset -g history-limit 100\n")
+        self.tmux_base = ["tmux", "-L", self.socket, "-f", conf]
+
+    # --- tmux -------------------------------------------------------------------
+
+    def tmux(self, *args: str, check: bool = True) -> str:
+        done = subprocess.run(self.tmux_base + list(args), capture_output=True, text=True,
+                              env=dict(os.environ, LANG="C.UTF-8"))
+        if check and done.returncode != 0:
+            raise RuntimeError(f"tmux {' '.join(args)}: {done.stderr.strip()}")
+        return done.stdout
+
+    def screen(self, session: str) -> list[str]:
+        rows = self.tmux("capture-pane", "-p", "-t", session, check=False).split("\n")
+        rows = [r.rstrip() for r in rows[:ROWS]]
+        return rows + [""] * (ROWS - len(rows))
+
+    def row(self, session: str, number: int) -> str:
+        return self.screen(session)[number - 1]
+
+    def type_text(self, session: str, text: str) -> None:
+        if text:
+            self.tmux("send-keys", "-t", session, "-l", text)
+
+    def key(self, session: str, name: str) -> None:
+        self.tmux("send-keys", "-t", session, name)
+
+    # --- checks -------------------------------------------------------------------
+
+    def ok(self, case: str, what: str) -> None:
+        print(f"ok: {case}: {what}")
+
+    def fail(self, case: str, what: str, session: Optional[str] = None) -> None:
+        print(f"FAIL: {case}: {what}")
+        if session is not None:
+            for number, text in enumerate(self.screen(session), start=1):
+                print(f"    {number:2d} | {text}")
+        self.failures += 1
+
+
+def wait_until(seconds: float, test: Callable[[], bool]) -> bool:
+    deadline = time.monotonic() + seconds
+    while True:
+        if test():
+            return True
+        if time.monotonic() >= deadline:
+            return False
+        time.sleep(0.05)
+
+
+def alive(pid: int) -> bool:
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    # A zombie has ended as far as the user is concerned.
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return True
+
+
+# --- Folder listings -----------------------------------------------------------
+
+
+def listing(folder: str) -> dict[str, tuple]:
+    """Every entry under the folder: type, size, mtime, checksum or link target.
+    Pipes and devices are listed, never opened."""
+    entries: dict[str, tuple] = {}
+    for root, dirs, files in os.walk(folder):
+        for name in dirs + files:
+            path = os.path.join(root, name)
+            status = os.lstat(path)
+            kind = stat.S_IFMT(status.st_mode)
+            if stat.S_ISREG(status.st_mode):
+                with open(path, "rb") as f:
+                    content = hashlib.sha256(f.read()).hexdigest()
+            elif stat.S_ISLNK(status.st_mode):
+                content = os.readlink(path)
+            else:
+                content = ""
+            if stat.S_ISDIR(status.st_mode):
+                # A folder's own time changes when results are written in it;
+                # what it holds is listed entry by entry.
+                entries[os.path.relpath(path, folder)] = (kind, 0, 0, "")
+            else:
+                entries[os.path.relpath(path, folder)] = (kind, status.st_size, status.st_mtime_ns, content)
+    return entries
+
+
+def compare_listings(ctx: Context, case: Case, before: dict, after: dict) -> None:
+    allowed = set(case.results)
+    changed = sorted(n for n in set(before) | set(after)
+                     if before.get(n) != after.get(n) and n not in allowed and n not in case.removed)
+    if changed:
+        for name in changed:
+            ctx.fail(case.name, f"'{name}' changed: before {before.get(name)}, after {after.get(name)}")
+    else:
+        ctx.ok(case.name, f"folder unchanged apart from the results ({len(before)} entries before)")
+    for name in case.removed:
+        if name in after:
+            ctx.fail(case.name, f"'{name}' should have been removed by the case itself")
+
+
+# --- Making inputs ---------------------------------------------------------------
+
+
+def make_wav(ctx: Context, path: str, *options: str) -> None:
+    subprocess.run([ctx.make_wav, path, *options], check=True)
+
+
+def wav(file: str, *options: str) -> Callable[[Context, str], str]:
+    """A case input made by make_test_wav, typed as a name relative to the folder."""
+
+    def prepare(ctx: Context, folder: str) -> str:
+        make_wav(ctx, os.path.join(folder, file), *options)
+        return file
+
+    return prepare
+
+
+def raw(file: str, content: bytes) -> Callable[[Context, str], str]:
+    def prepare(ctx: Context, folder: str) -> str:
+        with open(os.path.join(folder, file), "wb") as f:
+            f.write(content)
+        return file
+
+    return prepare
+
+
+def typed(name: str) -> Callable[[Context, str], str]:
+    return lambda ctx, folder: name
+
+
+def folder_input(ctx: Context, folder: str) -> str:
+    os.mkdir(os.path.join(folder, "folder.wav"))
+    make_wav(ctx, os.path.join(folder, "folder.wav", "inside.wav"), "--seconds", "0.1")
+    return "folder.wav"
+
+
+def pipe_input(ctx: Context, folder: str) -> str:
+    os.mkfifo(os.path.join(folder, "pipe.wav"))
+    return "pipe.wav"
+
+
+def zero_device_input(ctx: Context, folder: str) -> str:
+    os.symlink("/dev/zero", os.path.join(folder, "zero.wav"))
+    return "zero.wav"
+
+
+def dangling_input(ctx: Context, folder: str) -> str:
+    os.symlink("gone.wav", os.path.join(folder, "dangling.wav"))
+    return "dangling.wav"
+
+
+def absolute_input(ctx: Context, folder: str) -> str:
+    make_wav(ctx, os.path.join(folder, "vanishing.wav"), "--seconds", "0.5")
+    return os.path.join(folder, "vanishing.wav")
+
+
+def long_path_input(ctx: Context, folder: str) -> str:
+    # About 300 characters over several components, each well under the
+    # 255-byte limit of a component.
+    path = folder
+    for letter in "abc":
+        path = os.path.join(path, letter * 70)
+    os.makedirs(path)
+    base = os.path.join(path, "take ")
+    name = base + "x" * (300 - len(base) - 4) + ".wav"
+    assert len(name) == 300
+    make_wav(ctx, name, "--kind", "int32", "--channels", "1", "--rate", "8000", "--seconds", "1")
+    return name
+
+
+def long_path_results(folder: str) -> tuple[str, ...]:
+    path = os.path.join(*(letter * 70 for letter in "abc"))
+    base = os.path.join(folder, path, "take ")
+    stem = os.path.relpath(base + "x" * (300 - len(base) - 4), folder)
+    return (stem + " VT.emf", stem + " VT.txt")
+
+
+TOO_LONG = "x" * 251 + ".wav"  # 255 bytes; its result names would have 258
+
+
+def results_are_folders(ctx: Context, folder: str) -> str:
+    make_wav(ctx, os.path.join(folder, "take.wav"), "--seconds", "0.5")
+    for suffix in (" VT.emf", " VT.txt"):
+        os.mkdir(os.path.join(folder, "take" + suffix))
+        with open(os.path.join(folder, "take" + suffix, "earlier result"), "wb") as f:
+            f.write(b"keep me\n")
+    return "take.wav"
+
+
+def old_results_then_readonly(ctx: Context, folder: str) -> str:
+    make_wav(ctx, os.path.join(folder, "take.wav"), "--seconds", "0.5")
+    for suffix in (" VT.emf", " VT.txt"):
+        with open(os.path.join(folder, "take" + suffix), "wb") as f:
+            f.write(b"earlier result\r\n")
+    if os.geteuid() == 0:
+        # Root writes through permission bits; an immutable folder refuses it too.
+        subprocess.run(["chattr", "+i", folder], check=True, capture_output=True)
+        ctx.immutable.append(folder)
+    else:
+        os.chmod(folder, 0o555)
+        ctx.cleanups.append(lambda: os.chmod(folder, 0o755))
+    return "take.wav"
+
+
+def readonly_unsupported(ctx: Context) -> Optional[str]:
+    if os.geteuid() != 0:
+        return None
+    probe = os.path.join(ctx.work, "chattr-probe")
+    os.mkdir(probe)
+    try:
+        done = subprocess.run(["chattr", "+i", probe], capture_output=True, text=True)
+    except FileNotFoundError:
+        return "chattr is not installed and root ignores permission bits"
+    if done.returncode != 0:
+        return f"the file system does not take chattr +i ({done.stderr.strip()}) and root ignores permission bits"
+    subprocess.run(["chattr", "-i", probe], check=True)
+    return None
+
+
+def old_results_replaced(ctx: Context, folder: str) -> str:
+    make_wav(ctx, os.path.join(folder, "my take 1.wav"), "--channels", "1", "--seconds", "0.5")
+    for suffix in (" VT.emf", " VT.txt"):
+        with open(os.path.join(folder, "my take 1" + suffix), "wb") as f:
+            f.write(b"an older and longer result that must not survive in any part\r\n" * 4)
+    return "my take 1.wav"
+
+
+def strace_unsupported(ctx: Context) -> Optional[str]:
+    if shutil.which("strace") is None:
+        return "strace is not installed, and nothing else can stop the tool between two opens"
+    done = subprocess.run(["strace", "-o", "/dev/null", "-e", "trace=none", "true"], capture_output=True, text=True)
+    if done.returncode != 0:
+        return f"strace cannot trace here ({done.stderr.strip()})"
+    return None
+
+
+# --- The matrix -------------------------------------------------------------------
+
+S16 = ("--seconds", "1")  # stereo 16-bit 44.1 kHz, 1 s: 176,400 data bytes
+STEREO_RESULTS = lambda stem: (stem + " VT.emf", stem + " VT.txt")  # noqa: E731
+
+CASES: list[Case] = [
+    # Names that cannot be opened as a regular file.
+    Case("empty name", typed(""), Box(NOT_FOUND)),
+    Case("missing file", typed("nosuch.wav"), Box(NOT_FOUND)),
+    Case("dangling link", dangling_input, Box(NOT_FOUND)),
+    Case("folder", folder_input, Box(NOT_FOUND)),
+    Case("named pipe without a writer", pipe_input, Box(NOT_FOUND), note="must not block in open"),
+    Case("device /dev/null", typed("/dev/null"), Box(NOT_FOUND), absent=("/dev/ VT.emf", "/dev/ VT.txt")),
+    Case("link to /dev/zero", zero_device_input, Box(NOT_FOUND)),
+    # Headers that are refused.
+    Case("0-byte file", raw("empty.wav", b""), Box(NOT_WAVE)),
+    Case("11-byte file", wav("short.wav", *S16, "--truncate", "11"), Box(NOT_WAVE)),
+    Case("form type not WAVE", wav("riff.wav", *S16, "--set-bytes", "8=wave"), Box(NOT_WAVE)),
+    Case("8 bits", wav("eight.wav", *S16, "--set-u16", "34=8"), Box(EIGHT_BIT)),
+    Case("8 bits and tag 2: bits first", wav("eight2.wav", *S16, "--set-u16", "34=8", "--set-u16", "20=2"),
+         Box(EIGHT_BIT)),
+    Case("format tag 2", wav("adpcm.wav", *S16, "--set-u16", "20=2"), Box(NOT_PCM)),
+    Case("extensible tag 0xFFFE", wav("ext.wav", *S16, "--set-u16", "20=0xFFFE"), Box(NOT_PCM)),
+    # Headers that pass with values the tool does not analyse.
+    # 43 bytes: the top byte of the data size is missing and reads as 0:
+    # 0x345678 = 3,430,008 bytes / 4 = 857,502 frames, 19.44 s, 194 slices.
+    Case("43-byte file", wav("cut.wav", *S16, "--set-u32", "40=0x12345678", "--truncate", "43"),
+         Job(" 2", " 44100", " 16 bits", " 857502", " 19.44", " 194", STEREO_REPORT, True),
+         results=STEREO_RESULTS("cut")),
+    Case("6 channels", wav("six.wav", "--channels", "6", "--seconds", "0.5"),
+         Job(" 6", " 44100", " 16 bits", " 22050", " .5", " 5", None, True), results=("six VT.emf",)),
+    # 176,400 bytes x 8 / (2 x 20) = 35,280 frames.
+    Case("20 bits", wav("twenty.wav", *S16, "--set-u16", "34=20"),
+         Job(" 2", " 44100", " 20 bits", " 35280", " .8", " 8", STEREO_REPORT, True),
+         results=STEREO_RESULTS("twenty")),
+    # Division by zero: the length is the 32-bit minimum; a negative length has no whole slice.
+    Case("0 channels, 0 bits", wav("zero.wav", *S16, "--set-u16", "22=0", "--set-u16", "34=0"),
+         Job(" 0", " 44100", " 0 bits", "-2147483648", "-48695.77", " 0", None, True), results=("zero VT.emf",)),
+    Case("sample rate 0", wav("norate.wav", *S16, "--set-u32", "24=0"),
+         Job(" 2", " 0", " 16 bits", " 44100", " 9.99999999999999E+998", " 0", STEREO_REPORT, True),
+         results=STEREO_RESULTS("norate")),
+    # 1 KB files whose headers claim far more. The data size is read unsigned:
+    # 0xFFFFFFFF claims 4 GiB, 1,073,741,824 frames (24347.89 s, 243,478 slices);
+    # 0x80000000 claims 2 GiB, 536,870,912 frames (12173.94 s, 121,739 slices).
+    # Everything past the file's 980 bytes of data is zeros and must cost little.
+    Case("data size 0xFFFFFFFF in 1 KB", wav("claim4g.wav", "--frames", "245", "--set-u32", "40=0xFFFFFFFF"),
+         Job(" 2", " 44100", " 16 bits", " 1073741824", " 24347.89", " 243478", STEREO_REPORT, True),
+         results=STEREO_RESULTS("claim4g")),
+    Case("data size 0x80000000 in 1 KB", wav("claim2g.wav", "--frames", "245", "--set-u32", "40=0x80000000"),
+         Job(" 2", " 44100", " 16 bits", " 536870912", " 12173.94", " 121739", STEREO_REPORT, True),
+         results=STEREO_RESULTS("claim2g")),
+    # Float data that is not a number, or infinite.
+    Case("float NaN", wav("nan.wav", "--kind", "float32", "--seconds", "0.5", "--signal", "nan"),
+         Job(" 2", " 44100", " 32 bits (float)", " 22050", " .5", " 5", STEREO_REPORT, True),
+         results=STEREO_RESULTS("nan")),
+    Case("float infinity", wav("inf.wav", "--kind", "float32", "--seconds", "0.5", "--signal", "inf"),
+         Job(" 2", " 44100", " 32 bits (float)", " 22050", " .5", " 5", STEREO_REPORT, True),
+         results=STEREO_RESULTS("inf")),
+    # Names.
+    Case("name with blanks, earlier results replaced", old_results_replaced,
+         Job(" 1", " 44100", " 16 bits", " 22050", " .5", " 5", MONO_REPORT, True),
+         results=("my take 1 VT.emf", "my take 1 VT.txt")),
+    # Blanks around the name belong to it; four characters are dropped, the last a blank.
+    Case("leading and trailing blanks", wav(" take 2.wav ", "--seconds", "0.5"),
+         Job(" 2", " 44100", " 16 bits", " 22050", " .5", " 5", STEREO_REPORT, True),
+         results=(" take 2. VT.emf", " take 2. VT.txt")),
+    Case("UTF-8 name", wav("música.wav", "--kind", "int24", "--rate", "48000", "--seconds", "0.5"),
+         Job(" 2", " 48000", " 24 bits", " 24000", " .5", " 5", STEREO_REPORT, True),
+         results=("música VT.emf", "música VT.txt")),
+    Case("300-character path", long_path_input,
+         Job(" 1", " 8000", " 32 bits (integer)", " 8000", " 1", " 10", MONO_REPORT, True)),
+    # Results that cannot be written: the job finishes without a box and leaves
+    # nothing behind, and earlier results stay as they were.
+    Case("result names too long", wav(TOO_LONG, "--channels", "1", "--seconds", "0.5"),
+         Job(" 1", " 44100", " 16 bits", " 22050", " .5", " 5", None, False)),
+    Case("results are non-empty folders", results_are_folders,
+         Job(" 2", " 44100", " 16 bits", " 22050", " .5", " 5", None, False)),
+    Case("read-only folder with earlier results", old_results_then_readonly,
+         Job(" 2", " 44100", " 16 bits", " 22050", " .5", " 5", None, False), unsupported=readonly_unsupported),
+    # The file disappears between two opens: strace holds the second (header) or
+    # third (loading) open of the name for a while, and the case deletes the file
+    # meanwhile.
+    Case("deleted before the header is read", absolute_input, Box(NOT_WAVE), removed=("vanishing.wav",),
+         unsupported=strace_unsupported, delay_open=2),
+    Case("deleted before the samples are read", absolute_input,
+         Job(" 2", " 44100", " 16 bits", " 22050", " .5", " 5", STEREO_REPORT, True),
+         results=STEREO_RESULTS("vanishing"), removed=("vanishing.wav",), unsupported=strace_unsupported,
+         delay_open=3),
+]
+
+LONG_PATH_CASE = "300-character path"
+DELAY_SECONDS = 2.5
+
+
+# --- Running one case -----------------------------------------------------------------
+
+
+def start_tool(ctx: Context, session: str, folder: str, state: str, case: Case, typed_name: str) -> None:
+    command = [ctx.tool]
+    if case.delay_open is not None:
+        command = ["strace", "-o", os.path.join(state, "strace.log"), "-P", typed_name, "-e", "trace=openat",
+                   "-e", f"inject=openat:delay_enter={int(DELAY_SECONDS * 1e6)}:when={case.delay_open}"] + command
+    # The shell records its process id, becomes the tool, and the status is
+    # written once it ends.
+    script = os.path.join(state, "run.sh")
+    with open(script, "w") as f:
+        f.write('cd "$1" || exit 99\nshift\n'
+                'sh -c \'echo $$ > "$0/pid"; exec "$@"\' "$STATE" env TERM=xterm-256color LANG=C.UTF-8 "$@"\n'
+                'echo $? > "$STATE/status"\n')
+    quoted = " ".join("'" + part.replace("'", "'\\''") + "'" for part in [folder] + command)
+    ctx.tmux("new-session", "-d", "-s", session, "-x", str(COLUMNS), "-y", str(ROWS),
+             f"STATE='{state}' sh '{script}' {quoted}")
+
+
+def read_int(path: str) -> Optional[int]:
+    try:
+        with open(path) as f:
+            return int(f.read().strip())
+    except (OSError, ValueError):
+        return None
+
+
+def tool_pid(ctx: Context, state: str, traced: bool) -> Optional[int]:
+    pid = read_int(os.path.join(state, "pid"))
+    if pid is None or not traced:
+        return pid
+    # Under strace the tool is strace's only child.
+    try:
+        with open(f"/proc/{pid}/task/{pid}/children") as f:
+            children = f.read().split()
+        return int(children[0]) if children else None
+    except OSError:
+        return None
+
+
+def find_heading(rows: list[str]) -> Optional[int]:
+    for number, text in enumerate(rows, start=1):
+        if text == HEADING:
+            return number
+    return None
+
+
+def check_box(ctx: Context, case: Case, session: str, pid: int, round_number: int) -> None:
+    box: Box = case.expect  # type: ignore[assignment]
+    expected = box.lines + ("ERROR",)
+    shown = lambda: all(any(line in row for row in ctx.screen(session)) for line in expected)  # noqa: E731
+    if wait_until(5, shown):
+        ctx.ok(case.name, f"box with {' / '.join(box.lines)}")
+    else:
+        ctx.fail(case.name, f"no box with {' / '.join(box.lines)} within 5 s", session)
+        return
+    rows = ctx.screen(session)
+    if any("FILE DATA" in row for row in rows) or any("\\n" in row for row in rows):
+        ctx.fail(case.name, "the panel or a literal backslash-n shows with the box", session)
+    # Enter, Space and Escape all close the box; the cases take turns.
+    closing = ("Enter", "Space", "Escape")[round_number % 3]
+    ctx.key(session, closing)
+    back = lambda: (not any("ERROR" in row for row in ctx.screen(session))  # noqa: E731
+                    and ctx.row(session, 8) == PROMPT and ctx.row(session, 2) == BANNER)
+    if wait_until(5, back):
+        ctx.ok(case.name, f"{closing} closes the box; the empty start screen is back")
+    else:
+        ctx.fail(case.name, f"after {closing} the start screen did not come back", session)
+    if alive(pid):
+        ctx.ok(case.name, "the tool still runs")
+    else:
+        ctx.fail(case.name, "the tool ended")
+
+
+def check_job(ctx: Context, case: Case, session: str, folder: str, started: float) -> None:
+    job: Job = case.expect  # type: ignore[assignment]
+    asked = lambda: any(row == QUESTION for row in ctx.screen(session))  # noqa: E731
+    if not wait_until(job.seconds, asked):
+        ctx.fail(case.name, f"the job did not reach the question within {job.seconds:g} s", session)
+        return
+    took = time.monotonic() - started
+    rows = ctx.screen(session)
+    heading = find_heading(rows)
+    if heading is None:
+        ctx.fail(case.name, "no FILE DATA heading", session)
+        return
+    expected = {
+        heading + 2: CHANNELS + job.channels,
+        heading + 3: RATE + job.rate + " Hz",
+        heading + 4: RESOLUTION + job.resolution,
+        heading + 5: LENGTH + job.length + " samples",
+        heading + 6: DURATION + job.duration + " seconds",
+        heading + 10: "   Reading input file...",
+        heading + 11: "   Done",
+        heading + 13: "   Analysing over" + job.slices + " time slices...",
+        heading + 14: "   Done",
+        heading + 20: QUESTION,
+    }
+    wrong = [(number, text) for number, text in expected.items()
+             if number > ROWS or rows[number - 1] != text]
+    finished = heading + 18 <= ROWS and FINISHED.match(rows[heading + 17])
+    if wrong or not finished:
+        for number, text in wrong:
+            shown = rows[number - 1] if number <= ROWS else "(off the screen)"
+            ctx.fail(case.name, f"row {number} is '{shown}', expected '{text}'")
+        if not finished:
+            ctx.fail(case.name, "no 'Job finished in' line two rows above the question")
+        ctx.fail(case.name, "screen after the job", session)
+    else:
+        ctx.ok(case.name, f"panel ({job.channels.strip()} ch, {job.resolution.strip()}, length{job.length}, "
+                          f"duration{job.duration}), {job.slices.strip()} slices, job finished ({took:.2f} s)")
+    if any("ERROR" in row for row in rows):
+        ctx.fail(case.name, "an error box showed", session)
+
+    # The result files.
+    report = next((r for r in case.results if r.endswith(" VT.txt")), None)
+    chart = next((r for r in case.results if r.endswith(" VT.emf")), None)
+    if job.report is not None:
+        path = os.path.join(folder, report or "")
+        try:
+            with open(path, "rb") as f:
+                content = f.read()
+            if content == job.report:
+                ctx.ok(case.name, f"report '{report}' holds {content!r}")
+            else:
+                ctx.fail(case.name, f"report '{report}' holds {content!r}, expected {job.report!r}")
+        except OSError as error:
+            ctx.fail(case.name, f"no report: {error}")
+    if job.chart:
+        try:
+            with open(os.path.join(folder, chart or ""), "rb") as f:
+                content = f.read()
+            # An enhanced metafile begins with its header record (type 1) whose
+            # signature " EMF" stands at byte 40; the last record is EOF (type 14).
+            header_ok = len(content) >= 88 and content[0:4] == b"\x01\x00\x00\x00" and content[40:44] == b" EMF"
+            total = int.from_bytes(content[48:52], "little") if len(content) >= 52 else -1
+            if header_ok and total == len(content):
+                ctx.ok(case.name, f"chart '{chart}' is a whole metafile of {len(content)} bytes")
+            else:
+                ctx.fail(case.name, f"chart '{chart}' is not a whole metafile ({len(content)} bytes, "
+                                    f"header says {total})")
+        except OSError as error:
+            ctx.fail(case.name, f"no chart: {error}")
+
+
+def run_case(ctx: Context, case: Case, number: int) -> None:
+    if case.unsupported is not None:
+        reason = case.unsupported(ctx)
+        if reason:
+            print(f"skip: {case.name}: {reason}")
+            ctx.skipped.append(f"{case.name}: {reason}")
+            return
+    folder = os.path.join(ctx.work, f"case{number:02d}")
+    state = os.path.join(ctx.work, f"state{number:02d}")
+    os.mkdir(folder)
+    os.mkdir(state)
+    name = case.prepare(ctx, folder)
+    if case.name == LONG_PATH_CASE:
+        case.results = long_path_results(folder)
+    before = listing(folder)
+    session = f"case{number:02d}"
+    traced = case.delay_open is not None
+    start_tool(ctx, session, folder, state, case, name)
+    if not wait_until(10, lambda: ctx.row(session, 8) == PROMPT):
+        ctx.fail(case.name, "no start screen", session)
+        ctx.tmux("kill-session", "-t", session, check=False)
+        return
+    pid = tool_pid(ctx, state, traced)
+    if pid is None:
+        ctx.fail(case.name, "the tool's process id is unknown")
+        return
+    ctx.type_text(session, name)
+    if name and not wait_until(5, lambda: ctx.row(session, 8).startswith(PROMPT + "    " + name.rstrip()[:40])):
+        ctx.fail(case.name, "the typed name does not show", session)
+    started = time.monotonic()
+    ctx.key(session, "Enter")
+    if traced:
+        # The open is held for DELAY_SECONDS; the file goes well inside that time.
+        time.sleep(DELAY_SECONDS / 3)
+        os.unlink(name)
+    if isinstance(case.expect, Box):
+        check_box(ctx, case, session, pid, number)
+        os.kill(pid, signal.SIGTERM)
+        if wait_until(5, lambda: not alive(pid)):
+            ctx.ok(case.name, "SIGTERM on the start screen ends it")
+        else:
+            ctx.fail(case.name, "the tool did not end on SIGTERM")
+            os.kill(pid, signal.SIGKILL)
+    else:
+        check_job(ctx, case, session, folder, started)
+        ctx.type_text(session, "N")
+        ctx.key(session, "Enter")
+        status_path = os.path.join(state, "status")
+        if wait_until(10, lambda: read_int(status_path) is not None) and read_int(status_path) == 0:
+            ctx.ok(case.name, "N ends the tool with status 0")
+        else:
+            ctx.fail(case.name, f"after N: status {read_int(status_path)}", session)
+            if alive(pid):
+                os.kill(pid, signal.SIGKILL)
+    if traced:
+        with open(os.path.join(state, "strace.log")) as f:
+            opens = [line for line in f if line.startswith("openat(")]
+        held = opens[case.delay_open - 1] if len(opens) >= case.delay_open else ""
+        if "(DELAYED)" in held and "ENOENT" in held and all("ENOENT" not in line for line in opens[:case.delay_open - 1]):
+            ctx.ok(case.name, f"open {case.delay_open} of the name was held and found the file gone")
+        else:
+            ctx.fail(case.name, f"the file did not vanish between the opens: {''.join(opens)!r}")
+    ctx.tmux("kill-session", "-t", session, check=False)
+    for folder_to_free in list(ctx.immutable):
+        subprocess.run(["chattr", "-i", folder_to_free], check=False)
+        ctx.immutable.remove(folder_to_free)
+    for cleanup in ctx.cleanups:
+        cleanup()
+    ctx.cleanups.clear()
+    compare_listings(ctx, case, before, listing(folder))
+    for path in case.absent:
+        if os.path.lexists(path):
+            ctx.fail(case.name, f"'{path}' exists afterwards")
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("tool")
+    parser.add_argument("make_wav")
+    parser.add_argument("--only", help="comma-separated case names")
+    parser.add_argument("--list", action="store_true")
+    args = parser.parse_args()
+    if args.list:
+        for case in CASES:
+            print(case.name)
+        return 0
+    if shutil.which("tmux") is None:
+        print("tmux is not installed", file=sys.stderr)
+        return 2
+    chosen = CASES
+    if args.only:
+        names = set(args.only.split(","))
+        chosen = [c for c in CASES if c.name in names]
+        if len(chosen) != len(names):
+            print(f"unknown case in {args.only}", file=sys.stderr)
+            return 2
+    tool = os.path.abspath(args.tool)
+    make_wav_tool = os.path.abspath(args.make_wav)
+    work = tempfile.mkdtemp(prefix="vantorel-bad-input.")
+    ctx = Context(tool, make_wav_tool, work)
+
+    def interrupted(signum, frame):  # noqa: ARG001
+        raise KeyboardInterrupt
+
+    signal.signal(signal.SIGTERM, interrupted)
+    try:
+        for number, case in enumerate(chosen, start=1):
+            run_case(ctx, case, number)
+    finally:
+        ctx.tmux("kill-server", check=False)
+        for folder in ctx.immutable:
+            subprocess.run(["chattr", "-i", folder], check=False)
+        for cleanup in ctx.cleanups:
+            cleanup()
+        shutil.rmtree(work, ignore_errors=True)
+    if ctx.skipped:
+        print(f"{len(ctx.skipped)} case(s) skipped:")
+        for reason in ctx.skipped:
+            print(f"  {reason}")
+    if ctx.failures:
+        print(f"{ctx.failures} check(s) failed")
+        return 1
+    print(f"all {len(chosen) - len(ctx.skipped)} bad-input cases passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
