@@ -96,8 +96,10 @@ struct ChannelArray {
 
 // One pass over every whole slice: per slice, each channel's peak in turn (left
 // before right), and its level handed on unless the channel is silent there.
+// Slices that begin at or after index `zeroFrom` hold only zeros the file never
+// supplied: they are silent, and they are not read.
 template <SampleKind kind>
-void scanLayout(std::span<const ChannelArray> arrays, const SliceGrid& grid,
+void scanLayout(std::span<const ChannelArray> arrays, const SliceGrid& grid, std::int64_t zeroFrom,
                 const SliceLevelReceiver& receiver) {
     using Element = typename SampleElement<kind>::type;
     if (grid.sliceLength <= 0 || grid.sliceCount <= 0) return;
@@ -108,6 +110,11 @@ void scanLayout(std::span<const ChannelArray> arrays, const SliceGrid& grid,
     auto sliceCount = static_cast<std::size_t>(grid.sliceCount);
     for (const ChannelArray& array : arrays) {
         sliceCount = std::min(sliceCount, platform::elementsOf<const Element>(*array.block).size() / sliceLength);
+    }
+    if (zeroFrom >= 0) {
+        const auto supplied = static_cast<std::uint64_t>(zeroFrom);
+        sliceCount = static_cast<std::size_t>(
+            std::min<std::uint64_t>(sliceCount, supplied / sliceLength + (supplied % sliceLength != 0)));
     }
 
     for (std::size_t slice = 0; slice < sliceCount; ++slice) {
@@ -165,10 +172,10 @@ void scanSliceLevels(const wave::WaveInfo& info, wave::ChannelSamples& samples, 
 
     if (!layout.empty() && samples.sampleKind) {
         switch (*samples.sampleKind) {
-        case SampleKind::Int16: scanLayout<SampleKind::Int16>(layout, grid, receiver); break;
-        case SampleKind::Int24: scanLayout<SampleKind::Int24>(layout, grid, receiver); break;
-        case SampleKind::Int32: scanLayout<SampleKind::Int32>(layout, grid, receiver); break;
-        case SampleKind::Float32: scanLayout<SampleKind::Float32>(layout, grid, receiver); break;
+        case SampleKind::Int16: scanLayout<SampleKind::Int16>(layout, grid, samples.zeroFrom, receiver); break;
+        case SampleKind::Int24: scanLayout<SampleKind::Int24>(layout, grid, samples.zeroFrom, receiver); break;
+        case SampleKind::Int32: scanLayout<SampleKind::Int32>(layout, grid, samples.zeroFrom, receiver); break;
+        case SampleKind::Float32: scanLayout<SampleKind::Float32>(layout, grid, samples.zeroFrom, receiver); break;
         }
     }
 

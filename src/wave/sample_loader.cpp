@@ -97,7 +97,10 @@ std::variant<ChannelSamples, LoadFailure> loadKind(const std::string& name, cons
 
     // A file that vanished since its header was read leaves the arrays at 0.
     const auto file = platform::openRegularFileForReading(name);
-    if (!file) return finished();
+    if (!file) {
+        samples.zeroFrom = 0;
+        return finished();
+    }
 
     // Only the bytes the file really holds are read and decoded: a header that
     // claims more data than there is costs no more than the data itself.
@@ -109,8 +112,10 @@ std::variant<ChannelSamples, LoadFailure> loadKind(const std::string& name, cons
     if (!stereo && width == sizeof(Element)) {
         // Mono samples in their memory form: one read straight into the array.
         start = Clock::now();
-        platform::readAt(*file, kSampleDataOffset, {first->data(), static_cast<std::size_t>(wanted)});
+        const std::size_t got =
+            platform::readAt(*file, kSampleDataOffset, {first->data(), static_cast<std::size_t>(wanted)});
         if (times != nullptr) times->reading = secondsSince(start);
+        samples.zeroFrom = static_cast<std::int64_t>(ceilDivide(got, frameBytes));
         return finished();
     }
 
@@ -151,6 +156,7 @@ std::variant<ChannelSamples, LoadFailure> loadKind(const std::string& name, cons
         for (std::uint64_t i = wordFrames; i < framesRead; ++i) mono[i] = decodeSample<kind>(source + i * frameBytes);
     }
     temporary->release();
+    samples.zeroFrom = static_cast<std::int64_t>(framesRead);
     if (times != nullptr) times->splitting = secondsSince(start);
     return finished();
 }

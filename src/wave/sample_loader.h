@@ -3,6 +3,7 @@
 // array per channel.
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -27,6 +28,11 @@ enum class SampleKind {
 struct ChannelSamples {
     std::optional<SampleKind> sampleKind;
     std::int64_t sampleCount = 0;  // elements in each array
+    // From this index on every array holds only zeros the file did not supply
+    // (a header claiming more data than the file has). Their pages were never
+    // written; the analysis leaves them unread, since on some systems reading a
+    // fresh page takes a real page of memory. The default claims nothing.
+    std::int64_t zeroFrom = std::numeric_limits<std::int64_t>::max();
     platform::ZeroedBlock mono;
     platform::ZeroedBlock left;
     platform::ZeroedBlock right;

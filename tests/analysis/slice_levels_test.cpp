@@ -296,5 +296,29 @@ TEST(SliceScan, ArraysShorterThanTheHeaderClaimsAreReadOnlyWhereTheyExist) {
     EXPECT_EQ(scanAll(waveInfo(2, 100, 100), samples), (Levels{{Channel::Left, 6}, {Channel::Right, 6}}));
 }
 
+TEST(SliceScan, SlicesPastTheSuppliedDataAreSilentAndNotRead) {
+    // Ten slices of 10; the file supplied indexes 0..24, so slice 2 (20..29) is
+    // the last one read. The loud samples placed after it stand in for memory
+    // that must not be touched: they may not be handed on.
+    struct Example {
+        std::int64_t zeroFrom;
+        Levels levels;
+    };
+    const Example examples[] = {
+        {25, {{Channel::Left, 6}, {Channel::Right, 0}}},
+        {20, {{Channel::Left, 6}}},
+        {0, {}},
+        {std::numeric_limits<std::int64_t>::max(), {{Channel::Left, 6}, {Channel::Right, 0}, {Channel::Left, 0}}},
+    };
+    for (const Example& example : examples) {
+        auto samples = silentSamples<SampleKind::Int32>(2, 100);
+        samplesOf<SampleKind::Int32>(samples.left)[19] = 1073741824;  // slice 1, 6 dB
+        samplesOf<SampleKind::Int32>(samples.right)[24] = 2147483647;  // slice 2, 0 dB
+        samplesOf<SampleKind::Int32>(samples.left)[30] = 2147483647;   // slice 3
+        samples.zeroFrom = example.zeroFrom;
+        EXPECT_EQ(scanAll(waveInfo(2, 100, 100), samples), example.levels) << example.zeroFrom;
+    }
+}
+
 }  // namespace
 }  // namespace vantorel::analysis

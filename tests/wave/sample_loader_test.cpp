@@ -193,6 +193,12 @@ TEST(SampleLoading, MissingDataLeavesTrailingZeros) {
     // Bytes after the data chunk are read as samples when the claim reaches them.
     const Loaded trailing = load(folder, fileWith(WaveKind::Int16, 1, 4, bytesOf({1, 0, 2, 0, 9, 0})));
     EXPECT_EQ(values<std::int16_t>(trailing.samples.mono), (std::vector<std::int16_t>{1, 2}));
+
+    // Where the file's bytes end, known zeros begin: at the first frame that got
+    // no byte at all.
+    EXPECT_EQ(mono.samples.zeroFrom, 3);
+    EXPECT_EQ(stereo.samples.zeroFrom, 2);
+    EXPECT_EQ(trailing.samples.zeroFrom, 2);
 }
 
 TEST(SampleLoading, FilesShorterThanTheHeaderGiveZeroArrays) {
@@ -218,6 +224,7 @@ TEST(SampleLoading, FilesShorterThanTheHeaderGiveZeroArrays) {
     auto gone = loadSamples(folder.file("gone.wav"), info);
     ASSERT_TRUE(std::holds_alternative<ChannelSamples>(gone));
     EXPECT_EQ(values<std::int16_t>(std::get<ChannelSamples>(gone).left), std::vector<std::int16_t>(100, 0));
+    EXPECT_EQ(std::get<ChannelSamples>(gone).zeroFrom, 0);
 }
 
 TEST(SampleLoading, UnsupportedLayoutsAndEmptyDataGetNoSamples) {
@@ -275,6 +282,8 @@ TEST(SampleLoading, FourGibibyteClaimInASmallFileLoadsTheRealDataAndZeros) {
     EXPECT_EQ(left[3], 0);
     EXPECT_EQ(left[left.size() / 2], 0);
     EXPECT_EQ(right.back(), 0);
+    // Zeros from frame 3 on, which the analysis need not read.
+    EXPECT_EQ(loaded.samples.zeroFrom, 3);
 }
 
 }  // namespace
