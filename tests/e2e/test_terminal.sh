@@ -26,6 +26,7 @@ FAILURES=0
 
 cleanup() {
     "${TMUX_COMMAND[@]}" kill-server > /dev/null 2>&1
+    rm -f "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$SOCKET"
     rm -rf "$WORK"
 }
 trap cleanup EXIT
