@@ -41,8 +41,8 @@ cleanup() {
 trap cleanup EXIT
 
 echo "== Wine prefix =="
-"$wine" wineboot -i >/dev/null 2>&1 || true
 "$wineserver" -p  # stays up, so each program starts quickly
+"$wine" wineboot -i >/dev/null 2>&1 || true
 
 echo "== Cross build (preset windows) =="
 cmake --preset windows
@@ -60,6 +60,16 @@ done
 
 echo "== Unit tests under Wine =="
 "$wine" build-windows/vantorel_tests.exe --gtest_brief=1
+
+echo "== Without a console it says why and stops =="
+status=0
+output=$("$wine" build-windows/vantorel.exe </dev/null 2>&1 | cat) || true
+"$wine" build-windows/vantorel.exe </dev/null >/dev/null 2>&1 || status=$?
+if [ "$status" != 2 ] || ! grep -q 'standard input is not a console' <<<"$output"; then
+  echo "FAIL: without a console: status $status, said: $output" >&2
+  exit 1
+fi
+echo "$output (status $status)"
 
 echo "== Linux reference build =="
 cmake --preset default >/dev/null
