@@ -1,12 +1,13 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
-#include <random>
 #include <utility>
 
 namespace vantorel::platform {
@@ -73,20 +74,39 @@ bool writeAll(int descriptor, std::span<const std::byte> bytes) {
     return true;
 }
 
+// Holds back the signals that end the tool while a result file is put in place,
+// so an interruption never leaves a temporary file behind: the signal takes
+// effect once the file is complete or cleaned up.
+class TerminationSignalsHeld {
+public:
+    TerminationSignalsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) sigaddset(&held, signal);
+        pthread_sigmask(SIG_BLOCK, &held, &previous_);
+    }
+    ~TerminationSignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
+    TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
+
+private:
+    sigset_t previous_{};
+};
+
 }  // namespace
 
 bool replaceFileContents(const std::string& name, std::span<const std::byte> bytes) {
     if (name.empty()) return false;
+    const TerminationSignalsHeld held;
     // The temporary sits in the target's folder so that the rename is atomic.
     const std::size_t slash = name.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
-    std::random_device entropy;
     std::string temporary;
     int descriptor = -1;
-    for (int attempt = 0; attempt < 16 && descriptor < 0; ++attempt) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".vantorel-%08x.tmp", entropy());
-        temporary = folder + suffix;
+    for (unsigned attempt = 0; attempt < 16 && descriptor < 0; ++attempt) {
+        char leaf[48];
+        std::snprintf(leaf, sizeof leaf, ".vantorel-%ld-%u.tmp", static_cast<long>(::getpid()), attempt);
+        temporary = folder + leaf;
         descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (descriptor < 0 && errno != EEXIST) return false;
     }
