@@ -89,8 +89,10 @@ wait_for() {
   done
 }
 
-# Runs one whole job: types the name, waits for the question, answers N and
-# waits for the program to end with status 0.
+# Runs one whole job: first keys the line editor must ignore or undo (Ctrl+C,
+# an arrow, a function key, three letters taken back with Backspace), then the
+# name; waits for the question, answers N and waits for the program to end
+# with status 0. A key handled wrongly changes the name and the job fails.
 run_job() {
   local session=$1 folder=$2 name=$3
   shift 3
@@ -99,6 +101,8 @@ run_job() {
   tmux -L "$socket" new-session -d -s "$session" -x 100 -y 40 -c "$folder" \
     "env WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all $command; echo \$? > '$folder/.exit-status'; sleep 600"
   wait_for "$session" 'Wave file to analyse\?' 120
+  tmux -L "$socket" send-keys -t "$session" -l xyz
+  tmux -L "$socket" send-keys -t "$session" C-c Left F1 BSpace BSpace BSpace
   tmux -L "$socket" send-keys -t "$session" -l "$name"
   tmux -L "$socket" send-keys -t "$session" Enter
   wait_for "$session" 'Job finished in' 300

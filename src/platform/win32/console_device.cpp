@@ -55,6 +55,7 @@ public:
     ~WindowsConsoleDevice() override {
         ::SetConsoleCursorInfo(output_, &savedCursor_);
         ::SetConsoleMode(input_, savedInputMode_);
+        ::SetConsoleCtrlHandler(nullptr, FALSE);
     }
 
     WindowsConsoleDevice(const WindowsConsoleDevice&) = delete;
@@ -223,6 +224,9 @@ std::variant<std::unique_ptr<ConsoleDevice>, std::string> openTerminalConsole() 
     if (!::GetConsoleCursorInfo(output, &cursor)) cursor = CONSOLE_CURSOR_INFO{25, TRUE};
     // Raw input: no line buffering, no echo, no Ctrl+C handling by the console.
     if (!::SetConsoleMode(input, 0)) return std::string("the console input cannot be switched to raw mode");
+    // Ctrl+C never ends the program: where a console still turns it into a
+    // signal (a terminal under Wine does), the signal is ignored.
+    ::SetConsoleCtrlHandler(nullptr, TRUE);
     return std::unique_ptr<ConsoleDevice>(std::make_unique<WindowsConsoleDevice>(input, output, inputMode, cursor));
 }
 
