@@ -200,6 +200,27 @@ inline EmfWalk walkEmf(std::span<const std::uint8_t> bytes) {
     return walk;
 }
 
+struct EmfRect {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+};
+
+// The Bounds field (offset 8, RectL) of a record of a well-formed walk that has
+// one: the header and the drawing records (polylines, text, BitBlt).
+inline std::optional<EmfRect> recordBounds(std::span<const std::uint8_t> bytes, const EmfRecord& record) {
+    using namespace emf_types;
+    constexpr std::uint32_t kBitBlt = 76;
+    if (record.type != kHeader && record.type != kPolyline && record.type != kPolyline16 &&
+        record.type != kExtTextOutW && record.type != kBitBlt)
+        return std::nullopt;
+    const auto body = bytes.subspan(record.offset, record.size);
+    const auto field = [&body](std::size_t offset) { return static_cast<std::int32_t>(*detail::readLe32(body, offset)); };
+    if (body.size() < 24) return std::nullopt;
+    return EmfRect{field(8), field(12), field(16), field(20)};
+}
+
 // The points of an EMR_POLYLINE16 or EMR_POLYLINE record of a well-formed walk.
 inline std::vector<EmfPoint> polylinePoints(std::span<const std::uint8_t> bytes, const EmfRecord& record) {
     const auto body = bytes.subspan(record.offset, record.size);

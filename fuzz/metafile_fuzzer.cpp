@@ -65,6 +65,7 @@ struct Model {
     COLORREF textColor = 0;
     POINT position{};
     std::uint32_t records = 0;  // between header and EOF
+    std::uint32_t drawnWithLines = 0;  // LineTo calls, which have no bounds of their own
 
     bool isDefined(HGDIOBJ object) const {
         for (const HGDIOBJ known : defined)
@@ -191,6 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 const int y = in.coordinate();
                 FUZZ_CHECK(LineTo(dc, x, y) == 1);
                 model.position = {x, y};
+                ++model.drawnWithLines;
                 ++model.records;
                 break;
             }
@@ -245,6 +247,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(walk.wellFormed());
     FUZZ_CHECK(walk.records.size() == model.records + 2);
     FUZZ_CHECK(walk.handles == model.defined.size() + 1);
+
+    // The header's bounds hold whatever any record drew; with nothing drawn
+    // they are the empty rectangle (0, 0) - (-1, -1).
+    const auto all = vantorel::fuzz::recordBounds(bytes, walk.records.front());
+    FUZZ_CHECK(all.has_value());
+    bool drewAnything = false;
+    for (std::size_t i = 1; i < walk.records.size(); ++i) {
+        const auto drawn = vantorel::fuzz::recordBounds(bytes, walk.records[i]);
+        if (!drawn) continue;
+        drewAnything = true;
+        FUZZ_CHECK(drawn->left <= drawn->right && drawn->top <= drawn->bottom);
+        FUZZ_CHECK(all->left <= drawn->left && all->top <= drawn->top);
+        FUZZ_CHECK(all->right >= drawn->right && all->bottom >= drawn->bottom);
+    }
+    if (!drewAnything && model.drawnWithLines == 0)
+        FUZZ_CHECK(all->left == 0 && all->top == 0 && all->right == -1 && all->bottom == -1);
 
     // The folder does not exist: nothing is written and the context is gone.
     FUZZ_CHECK(CloseEnhMetaFile(dc) == nullptr);
