@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <random>
 #include <utility>
 
 // A ReadOnlyFile keeps a C runtime descriptor made from the Windows handle with
@@ -118,13 +117,15 @@ bool replaceFileContents(const std::string& name, std::span<const std::byte> byt
     // The temporary sits in the target's folder so that the move is a rename on
     // the same volume.
     const std::string folder = folderOf(name);
-    std::random_device entropy;
+    // One tool runs one job at a time, so the process id and the attempt make
+    // the name unique; a name left over from an earlier run is skipped.
     std::string temporary;
     HANDLE handle = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 16 && handle == INVALID_HANDLE_VALUE; ++attempt) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".vantorel-%08x.tmp", entropy());
-        temporary = folder + suffix;
+    for (unsigned attempt = 0; attempt < 16 && handle == INVALID_HANDLE_VALUE; ++attempt) {
+        char leaf[48];
+        std::snprintf(leaf, sizeof leaf, ".vantorel-%lu-%u.tmp", static_cast<unsigned long>(::GetCurrentProcessId()),
+                      attempt);
+        temporary = folder + leaf;
         handle = ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) return false;

@@ -1,6 +1,7 @@
 // What only Windows file access has: sharing, device names and both separators.
 
 #include <gtest/gtest.h>
+#include <process.h>
 
 #include <array>
 #include <cstddef>
@@ -59,6 +60,17 @@ TEST(Win32Files, ANameInTheCurrentFolderIsReplacedThere) {
     std::filesystem::current_path(previous);
     ASSERT_TRUE(replaced);
     EXPECT_EQ(std::filesystem::file_size(folder.path() / "here VT.txt"), 1u);
+}
+
+TEST(Win32Files, ATemporaryLeftFromAnEarlierRunIsSkippedAndKept) {
+    ScratchFolder folder;
+    const std::string leftover = folder.file(".vantorel-" + std::to_string(::_getpid()) + "-0.tmp");
+    ASSERT_TRUE(writeFileBytes(leftover, bytesOf({9})));
+    ASSERT_TRUE(replaceFileContents(folder.file("r VT.txt"), bytesOf({'r'})));
+    EXPECT_EQ(std::filesystem::file_size(leftover), 1u);
+    EXPECT_EQ(std::filesystem::file_size(folder.path() / "r VT.txt"), 1u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), std::filesystem::directory_iterator()),
+              2);
 }
 
 }  // namespace
