@@ -1,0 +1,324 @@
+#!/usr/bin/env bash
+# Interrupting a job: a long recording is typed into the real binary in an
+# 80x33 tmux pane, and while it is being read or analysed the tool is sent
+# SIGTERM, then (in a fresh run) SIGHUP, then its terminal is closed. Each time
+# the tool must end, give the terminal modes back, and leave in the recording's
+# folder nothing but the recording and, at most, complete result files: no
+# half-written report or chart and no temporary file. A complete result of an
+# earlier run must survive an interrupted run on the same recording.
+#
+# Usage: test_interrupted_job.sh <path-to-vantorel> <path-to-make_test_wav>
+# Exits non-zero and names every failed check on failure.
+
+set -u
+
+if [[ $# -lt 2 || ! -x $1 || ! -x $2 ]]; then
+    echo "usage: $0 <path-to-vantorel> <path-to-make_test_wav>" >&2
+    exit 2
+fi
+for command in tmux python3; do
+    if ! command -v "$command" > /dev/null; then
+        echo "$command is not installed" >&2
+        exit 2
+    fi
+done
+
+TOOL=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+MAKE_WAV=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/vantorel-interrupt-test.XXXXXX")
+SOCKET="vantorel-interrupt-test-$$"
+TMUX_COMMAND=(tmux -L "$SOCKET" -f "$WORK/tmux.conf")
+FAILURES=0
+
+cleanup() {
+    "${TMUX_COMMAND[@]}" kill-server > /dev/null 2>&1
+    rm -f "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$SOCKET"
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*"
+    FAILURES=$((FAILURES + 1))
+}
+
+pass() { echo "ok: $*"; }
+
+if infocmp tmux-256color > /dev/null 2>&1; then PANE_TERM=tmux-256color; else PANE_TERM=screen; fi
+cat > "$WORK/tmux.conf" << EOF
+set -g status off
+set -g default-terminal $PANE_TERM
+set -s escape-time 0
+set -g history-limit 200
+EOF
+
+# Each run starts in a shell inside the run's folder that records the terminal
+# modes, runs the tool under a recorded process id, and records the modes again
+# and the exit status. The records live in $WORK, outside the folder checked.
+#   run.sh <name> <folder> [ignore-hangup]
+cat > "$WORK/run.sh" << 'EOF'
+#!/bin/sh
+name=$1; folder=$2
+work=$(dirname "$0")
+cd "$folder" || exit 1
+stty -g > "$work/$name.before"
+echo "shell before the tool"
+if [ "${3:-}" = ignore-hangup ]; then trap '' HUP; fi
+sh -c 'echo $$ > "$1"; shift; exec env "$@"' _ "$work/$name.pid" LANG=C.UTF-8 "$TOOL"
+status=$?
+trap - HUP
+stty -g > "$work/$name.after"
+echo "tool ended with status $status"
+echo "$status" > "$work/$name.status"
+exec sleep 600
+EOF
+
+start_run() {
+    local name=$1 folder=$2
+    shift 2
+    "${TMUX_COMMAND[@]}" new-session -d -s "$name" -x 80 -y 33 \
+        "TOOL='$TOOL' sh '$WORK/run.sh' $name '$folder' $*"
+}
+
+screen_of() { "${TMUX_COMMAND[@]}" capture-pane -p -t "$1" 2> /dev/null; }
+row_of() { screen_of "$1" | sed -n "${2}p"; }
+text() { "${TMUX_COMMAND[@]}" send-keys -t "$1" -l "$2"; }
+keys() { "${TMUX_COMMAND[@]}" send-keys -t "$1" "$2"; }
+
+# wait_until <seconds> <interval> <command...>
+wait_until() {
+    local deadline=$((SECONDS + $1)) interval=$2
+    shift 2
+    while ! "$@"; do
+        ((SECONDS >= deadline)) && return 1
+        sleep "$interval"
+    done
+}
+row_is() { [[ "$(row_of "$1" "$2")" == "$3" ]]; }
+screen_has() { screen_of "$1" | grep -qF -- "$2"; }
+file_exists() { [[ -s $1 ]]; }
+process_gone() { ! kill -0 "$1" 2> /dev/null; }
+
+PROMPT="   Wave file to analyse?"
+READING="Reading input file..."
+ANALYSING="Analysing over"
+QUESTION="Analyse another [Y/N]?"
+RECORDING=long.wav
+
+# check_folder <folder> <what>: only the recording and complete result files.
+check_folder() {
+    local report
+    if report=$(python3 - "$1" "$RECORDING" << 'EOF'
+import os, struct, sys
+
+folder, recording = sys.argv[1], sys.argv[2]
+stem = recording[:-4]
+problems = []
+for name in sorted(os.listdir(folder)):
+    path = os.path.join(folder, name)
+    if name == recording:
+        continue
+    if name == stem + " VT.txt":
+        with open(path, "rb") as f:
+            content = f.read()
+        if content != b"left, left, right, right\r\n":
+            problems.append("report holds %r" % content)
+        continue
+    if name == stem + " VT.emf":
+        with open(path, "rb") as f:
+            content = f.read()
+        if len(content) < 88 or struct.unpack_from("<I", content, 0)[0] != 1 or content[40:44] != b" EMF":
+            problems.append("chart does not start with a metafile header (%d bytes)" % len(content))
+            continue
+        declared, records = struct.unpack_from("<II", content, 48)
+        if declared != len(content):
+            problems.append("chart header says %d bytes, file has %d" % (declared, len(content)))
+            continue
+        # Walk the records: each size is a positive multiple of 4 within the
+        # file, and the last one, ending exactly at the end, is EOF (type 14).
+        offset, count, last = 0, 0, None
+        while offset + 8 <= len(content):
+            kind, size = struct.unpack_from("<II", content, offset)
+            if size < 8 or size % 4 or offset + size > len(content):
+                break
+            offset, count, last = offset + size, count + 1, kind
+        if offset != len(content) or last != 14 or count != records:
+            problems.append("chart records end at %d of %d, %d of %d records, last type %s"
+                            % (offset, len(content), count, records, last))
+        continue
+    problems.append("unexpected file %r (%d bytes)" % (name, os.path.getsize(path)))
+present = [n for n in (stem + " VT.txt", stem + " VT.emf") if os.path.exists(os.path.join(folder, n))]
+print("; ".join(problems) if problems else "results present: %s" % (", ".join(present) or "none"))
+sys.exit(1 if problems else 0)
+EOF
+    ); then
+        pass "$2: folder clean ($report)"
+    else
+        fail "$2: $report"
+    fi
+}
+
+# A job of a second or more on this kind of machine, nearly all of it reading:
+# 15 minutes of stereo at 48 kHz in 16 bits (about 170 MB). Every run folder
+# links the same file. Session names hold no '.', which tmux reads as a pane.
+if ! "$MAKE_WAV" "$WORK/$RECORDING" --kind int16 --channels 2 --rate 48000 --seconds 900 \
+    --frequency 440 --level-db 3 --channel-step-db 6 > "$WORK/make_wav.out" 2>&1; then
+    echo "make_test_wav failed: $(cat "$WORK/make_wav.out")" >&2
+    exit 2
+fi
+
+new_folder() {
+    mkdir "$WORK/$1"
+    ln "$WORK/$RECORDING" "$WORK/$1/$RECORDING" 2> /dev/null || cp "$WORK/$RECORDING" "$WORK/$1/$RECORDING"
+}
+
+# type_recording <name>: waits for the prompt, types the recording's name, Enter.
+type_recording() {
+    if ! wait_until 10 0.1 row_is "$1" 8 "$PROMPT"; then
+        fail "$1: no prompt; screen:"
+        screen_of "$1" | sed 's/^/    | /'
+        return 1
+    fi
+    text "$1" "$RECORDING"
+    keys "$1" Enter
+}
+
+# interrupt_job <name> <line> <late-allowed> <action...>: as soon as <line> is
+# on the screen, carries out the action. Unless <late-allowed> is "late", fails
+# when the job had already ended by then.
+interrupt_job() {
+    local name=$1 line=$2 late=$3
+    shift 3
+    if ! wait_until 20 0 screen_has "$name" "$line"; then
+        fail "$name: '$line' did not appear; screen:"
+        screen_of "$name" | sed 's/^/    | /'
+        return 1
+    fi
+    local screen
+    screen=$(screen_of "$name")
+    "$@"
+    local phase=reading
+    grep -qF -- "$ANALYSING" <<< "$screen" && phase="analysing or writing"
+    if grep -qF -- "$QUESTION" <<< "$screen"; then
+        if [[ $late != late ]]; then
+            fail "$name: the job had ended before the interruption (a longer recording is needed)"
+            return 1
+        fi
+        phase="at the question, the job had ended"
+    fi
+    pass "$name: interrupted while $phase"
+}
+
+# expect_given_back <name> <status>: the tool ended with the status and the
+# terminal modes are those from before it.
+expect_given_back() {
+    local name=$1 status=$2
+    if ! wait_until 20 0.1 file_exists "$WORK/$name.status"; then
+        fail "$name: the tool did not end"
+        kill -KILL "$(cat "$WORK/$name.pid")" 2> /dev/null
+        return
+    fi
+    local got
+    got=$(cat "$WORK/$name.status")
+    if [[ $got == "$status" ]]; then pass "$name: exit status $status"; else fail "$name: exit status $got, expected $status"; fi
+    if cmp -s "$WORK/$name.before" "$WORK/$name.after"; then
+        pass "$name: terminal modes restored"
+    else
+        fail "$name: terminal modes differ: before $(cat "$WORK/$name.before"), after $(cat "$WORK/$name.after")"
+    fi
+}
+
+# --- A complete run -----------------------------------------------------------
+# Its results are the earlier results of the last part.
+
+new_folder again
+start_run first "$WORK/again"
+if type_recording first && wait_until 60 0.1 screen_has first "$QUESTION"; then
+    pass "complete run: the job reached the question"
+    text first n
+    keys first Enter
+    expect_given_back first 0
+else
+    fail "complete run: the job did not reach the question; screen:"
+    screen_of first | sed 's/^/    | /'
+fi
+check_folder "$WORK/again" "after the complete run"
+for suffix in txt emf; do
+    if [[ -s "$WORK/again/long VT.$suffix" ]]; then
+        cp "$WORK/again/long VT.$suffix" "$WORK/earlier.$suffix"
+    else
+        fail "complete run: no result 'long VT.$suffix'"
+    fi
+done
+
+# --- SIGTERM and SIGHUP during the job -----------------------------------------
+
+signal_tool() { kill "-$2" "$(cat "$WORK/$1.pid")"; }
+
+for signal in TERM HUP; do
+    name=sig$signal
+    new_folder "$name"
+    start_run "$name" "$WORK/$name"
+    if type_recording "$name" && interrupt_job "$name" "$READING" early signal_tool "$name" "$signal"; then
+        if [[ $signal == TERM ]]; then expect_given_back "$name" 143; else expect_given_back "$name" 129; fi
+    fi
+    check_folder "$WORK/$name" "SIG$signal during the job"
+done
+
+# --- The terminal closed during the job -----------------------------------------
+# Once as is (the hang-up ends the tool), once with hang-ups ignored, where the
+# job runs on and the tool ends when it next waits for a key.
+
+close_terminal() { "${TMUX_COMMAND[@]}" kill-session -t "$1"; }
+
+for mode in hangup ignore-hangup; do
+    name=closed-$mode
+    new_folder "$name"
+    start_run "$name" "$WORK/$name" "${mode/#hangup/}"
+    if type_recording "$name" && interrupt_job "$name" "$READING" early close_terminal "$name"; then
+        closed_pid=$(cat "$WORK/$name.pid")
+        if wait_until 60 0.1 process_gone "$closed_pid"; then
+            pass "$name: the tool ended after its terminal was closed"
+        else
+            fail "$name: the tool still runs ($(ps -o pid=,stat=,time= -p "$closed_pid"))"
+            kill -KILL "$closed_pid" 2> /dev/null
+        fi
+    fi
+    check_folder "$WORK/$name" "terminal closed during the job ($mode)"
+done
+
+# --- Late in the job ------------------------------------------------------------
+# SIGTERM the moment the analysis line shows: the slices are being analysed or
+# the results written (a few hundredths of a second here), or the job has just
+# ended. Whichever it meets, the folder must hold complete results or none.
+
+for round in 1 2 3; do
+    name=late-$round
+    new_folder "$name"
+    start_run "$name" "$WORK/$name"
+    if type_recording "$name" && interrupt_job "$name" "$ANALYSING" late signal_tool "$name" TERM; then
+        expect_given_back "$name" 143
+    fi
+    check_folder "$WORK/$name" "SIGTERM late in the job"
+done
+
+# --- A complete earlier result survives an interrupted run ------------------------
+
+start_run second "$WORK/again"
+if type_recording second && interrupt_job second "$READING" early signal_tool second TERM; then
+    expect_given_back second 143
+fi
+check_folder "$WORK/again" "interrupted run after a complete one"
+for suffix in txt emf; do
+    if cmp -s "$WORK/earlier.$suffix" "$WORK/again/long VT.$suffix"; then
+        pass "the earlier 'long VT.$suffix' is still there, unchanged"
+    else
+        fail "the earlier 'long VT.$suffix' did not survive the interrupted run"
+    fi
+done
+
+if ((FAILURES > 0)); then
+    echo "$FAILURES check(s) failed"
+    exit 1
+fi
+echo "all interrupted-job checks passed"
