@@ -10,6 +10,13 @@
 #include "app/number_format.h"
 #include "platform/zeroed_memory.h"
 
+// On x86 with GCC or clang (MinGW included) the Int32 peak also has kernels for
+// SSE4.1 and AVX2, chosen at run time; other compilers and CPUs use the plain loop.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define VANTOREL_X86_PEAK_KERNELS 1
+#include <immintrin.h>
+#endif
+
 namespace vantorel::analysis {
 
 namespace {
@@ -19,12 +26,13 @@ using wave::SampleKind;
 
 // How one kind of sample becomes a magnitude, in the narrowest type that holds
 // every magnitude of that kind exactly, so that the slice's largest magnitude is
-// found with plain vector maxima on all four kinds (with nothing beyond SSE2):
+// found with plain vector maxima:
 //   Int16   - unsigned 16-bit: |-32768| = 32768 still fits
 //   Int24   - float: every whole number up to 2^24 is a float, so the values
 //             -2^23 .. 2^23 - 1 that the loader makes convert exactly and
 //             |-2^23| = 2^23 (anything wider would round, never overflow)
-//   Int32   - double: every 32-bit integer is a double, |-2^31| = 2^31
+//   Int32   - unsigned 32-bit: |-2^31| = 2^31 still fits. The unsigned maximum
+//             needs SSE4.1 (PMAXUD), hence the kernels below.
 //   Float32 - float: the sample's own magnitude
 // Each slice peak becomes a double once; every one of these converts exactly.
 template <SampleKind kind> struct SampleMagnitude;
@@ -45,9 +53,12 @@ template <> struct SampleMagnitude<SampleKind::Int24> {
 };
 
 template <> struct SampleMagnitude<SampleKind::Int32> {
-    using type = double;
+    using type = std::uint32_t;
     static constexpr double fullScale = 2147483648.0;  // 2^31
-    static type of(std::int32_t sample) { return std::fabs(static_cast<double>(sample)); }
+    static type of(std::int32_t sample) {
+        const auto bits = static_cast<std::uint32_t>(sample);
+        return sample < 0 ? 0u - bits : bits;
+    }
 };
 
 template <> struct SampleMagnitude<SampleKind::Float32> {
@@ -89,6 +100,141 @@ double slicePeak(std::span<const typename SampleElement<kind>::type> slice) {
     return static_cast<double>(peak);
 }
 
+// Kernels for the integer kinds whose exact magnitude needs an unsigned maximum
+// that SSE2 lacks (PMAXUW, PMAXUD: SSE4.1). PABSW / PABSD turn the most negative
+// code into the bit pattern 0x8000 / 0x80000000, which read as unsigned is
+// exactly 2^15 / 2^31, so absolute value and unsigned maximum give the exact
+// peak for every code. Each kernel takes two vectors a step into independent
+// accumulators and finishes the last few samples one by one.
+template <SampleKind kind>
+using PeakKernel = typename SampleMagnitude<kind>::type (*)(
+    std::span<const typename SampleElement<kind>::type> slice);
+
+template <SampleKind kind>
+typename SampleMagnitude<kind>::type peakPlain(std::span<const typename SampleElement<kind>::type> slice) {
+    return static_cast<typename SampleMagnitude<kind>::type>(slicePeak<kind>(slice));
+}
+
+#if VANTOREL_X86_PEAK_KERNELS
+
+template <SampleKind kind, class Element, class Magnitude>
+Magnitude finishOneByOne(Magnitude peak, const Element* data, std::size_t index, std::size_t size) {
+    for (; index < size; ++index) peak = std::max(peak, SampleMagnitude<kind>::of(data[index]));
+    return peak;
+}
+
+__attribute__((target("sse4.1"))) std::uint16_t int16PeakSse41(std::span<const std::int16_t> slice) {
+    const std::int16_t* data = slice.data();
+    const std::size_t size = slice.size();
+    __m128i a = _mm_setzero_si128();
+    __m128i b = _mm_setzero_si128();
+    std::size_t index = 0;
+    for (; index + 16 <= size; index += 16) {
+        a = _mm_max_epu16(a, _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + index))));
+        b = _mm_max_epu16(b, _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + index + 8))));
+    }
+    a = _mm_max_epu16(a, b);
+    a = _mm_max_epu16(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(1, 0, 3, 2)));
+    a = _mm_max_epu16(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(2, 3, 0, 1)));
+    a = _mm_max_epu16(a, _mm_srli_epi32(a, 16));
+    const auto peak = static_cast<std::uint16_t>(static_cast<std::uint32_t>(_mm_cvtsi128_si32(a)) & 0xFFFFu);
+    return finishOneByOne<SampleKind::Int16>(peak, data, index, size);
+}
+
+__attribute__((target("avx2"))) std::uint16_t int16PeakAvx2(std::span<const std::int16_t> slice) {
+    const std::int16_t* data = slice.data();
+    const std::size_t size = slice.size();
+    __m256i a = _mm256_setzero_si256();
+    __m256i b = _mm256_setzero_si256();
+    std::size_t index = 0;
+    for (; index + 32 <= size; index += 32) {
+        a = _mm256_max_epu16(
+            a, _mm256_abs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + index))));
+        b = _mm256_max_epu16(
+            b, _mm256_abs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + index + 16))));
+    }
+    a = _mm256_max_epu16(a, b);
+    __m128i half = _mm_max_epu16(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
+    half = _mm_max_epu16(half, _mm_shuffle_epi32(half, _MM_SHUFFLE(1, 0, 3, 2)));
+    half = _mm_max_epu16(half, _mm_shuffle_epi32(half, _MM_SHUFFLE(2, 3, 0, 1)));
+    half = _mm_max_epu16(half, _mm_srli_epi32(half, 16));
+    const auto peak = static_cast<std::uint16_t>(static_cast<std::uint32_t>(_mm_cvtsi128_si32(half)) & 0xFFFFu);
+    return finishOneByOne<SampleKind::Int16>(peak, data, index, size);
+}
+
+__attribute__((target("sse4.1"))) std::uint32_t int32PeakSse41(std::span<const std::int32_t> slice) {
+    const std::int32_t* data = slice.data();
+    const std::size_t size = slice.size();
+    __m128i a = _mm_setzero_si128();
+    __m128i b = _mm_setzero_si128();
+    std::size_t index = 0;
+    for (; index + 8 <= size; index += 8) {
+        a = _mm_max_epu32(a, _mm_abs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + index))));
+        b = _mm_max_epu32(b, _mm_abs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + index + 4))));
+    }
+    a = _mm_max_epu32(a, b);
+    a = _mm_max_epu32(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(1, 0, 3, 2)));
+    a = _mm_max_epu32(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(2, 3, 0, 1)));
+    const auto peak = static_cast<std::uint32_t>(_mm_cvtsi128_si32(a));
+    return finishOneByOne<SampleKind::Int32>(peak, data, index, size);
+}
+
+__attribute__((target("avx2"))) std::uint32_t int32PeakAvx2(std::span<const std::int32_t> slice) {
+    const std::int32_t* data = slice.data();
+    const std::size_t size = slice.size();
+    __m256i a = _mm256_setzero_si256();
+    __m256i b = _mm256_setzero_si256();
+    std::size_t index = 0;
+    for (; index + 16 <= size; index += 16) {
+        a = _mm256_max_epu32(
+            a, _mm256_abs_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + index))));
+        b = _mm256_max_epu32(
+            b, _mm256_abs_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + index + 8))));
+    }
+    a = _mm256_max_epu32(a, b);
+    __m128i half = _mm_max_epu32(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
+    half = _mm_max_epu32(half, _mm_shuffle_epi32(half, _MM_SHUFFLE(1, 0, 3, 2)));
+    half = _mm_max_epu32(half, _mm_shuffle_epi32(half, _MM_SHUFFLE(2, 3, 0, 1)));
+    const auto peak = static_cast<std::uint32_t>(_mm_cvtsi128_si32(half));
+    return finishOneByOne<SampleKind::Int32>(peak, data, index, size);
+}
+
+#endif
+
+// The best kernel this CPU runs for the kind, asked once per scan; the kinds
+// without kernels (Int24, Float32, whose SSE2 loop keeps up) get none.
+struct NoKernel {};
+
+template <SampleKind kind> auto choosePeakKernel() {
+    if constexpr (kind == SampleKind::Int16 || kind == SampleKind::Int32) {
+#if VANTOREL_X86_PEAK_KERNELS
+        __builtin_cpu_init();
+        const bool avx2 = __builtin_cpu_supports("avx2");
+        const bool sse41 = __builtin_cpu_supports("sse4.1");
+        if constexpr (kind == SampleKind::Int16) {
+            if (avx2) return PeakKernel<kind>{int16PeakAvx2};
+            if (sse41) return PeakKernel<kind>{int16PeakSse41};
+        } else {
+            if (avx2) return PeakKernel<kind>{int32PeakAvx2};
+            if (sse41) return PeakKernel<kind>{int32PeakSse41};
+        }
+#endif
+        return PeakKernel<kind>{peakPlain<kind>};
+    } else {
+        return NoKernel{};
+    }
+}
+
+template <SampleKind kind>
+double slicePeakWith(PeakKernel<kind> kernel, std::span<const typename SampleElement<kind>::type> slice) {
+    return static_cast<double>(kernel(slice));
+}
+
+template <SampleKind kind>
+double slicePeakWith(NoKernel, std::span<const typename SampleElement<kind>::type> slice) {
+    return slicePeak<kind>(slice);
+}
+
 struct ChannelArray {
     Channel channel;
     const platform::ZeroedBlock* block;
@@ -117,10 +263,11 @@ void scanLayout(std::span<const ChannelArray> arrays, const SliceGrid& grid, std
             std::min<std::uint64_t>(sliceCount, supplied / sliceLength + (supplied % sliceLength != 0)));
     }
 
+    const auto kernel = choosePeakKernel<kind>();
     for (std::size_t slice = 0; slice < sliceCount; ++slice) {
         for (const ChannelArray& array : arrays) {
             const auto samples = platform::elementsOf<const Element>(*array.block);
-            const double peak = slicePeak<kind>(samples.subspan(slice * sliceLength, sliceLength));
+            const double peak = slicePeakWith<kind>(kernel, samples.subspan(slice * sliceLength, sliceLength));
             if (peak > 0) receiver(array.channel, sliceLevel(peak, SampleMagnitude<kind>::fullScale));
         }
     }
@@ -171,11 +318,12 @@ void scanSliceLevels(const wave::WaveInfo& info, wave::ChannelSamples& samples, 
     const std::span<const ChannelArray> layout(arrays.data(), arrayCount);
 
     if (!layout.empty() && samples.sampleKind) {
+        const std::int64_t zeroFrom = samples.zeroFrom;
         switch (*samples.sampleKind) {
-        case SampleKind::Int16: scanLayout<SampleKind::Int16>(layout, grid, samples.zeroFrom, receiver); break;
-        case SampleKind::Int24: scanLayout<SampleKind::Int24>(layout, grid, samples.zeroFrom, receiver); break;
-        case SampleKind::Int32: scanLayout<SampleKind::Int32>(layout, grid, samples.zeroFrom, receiver); break;
-        case SampleKind::Float32: scanLayout<SampleKind::Float32>(layout, grid, samples.zeroFrom, receiver); break;
+        case SampleKind::Int16: scanLayout<SampleKind::Int16>(layout, grid, zeroFrom, receiver); break;
+        case SampleKind::Int24: scanLayout<SampleKind::Int24>(layout, grid, zeroFrom, receiver); break;
+        case SampleKind::Int32: scanLayout<SampleKind::Int32>(layout, grid, zeroFrom, receiver); break;
+        case SampleKind::Float32: scanLayout<SampleKind::Float32>(layout, grid, zeroFrom, receiver); break;
         }
     }
 

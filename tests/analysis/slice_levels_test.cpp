@@ -1,9 +1,12 @@
 #include "analysis/slice_levels.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -206,6 +209,93 @@ TEST(SliceScan, PeakFoundAtEveryPositionOfASlice) {
     expectPeakFoundAtEveryPosition<SampleKind::Int24>(4194304, -8388608);
     expectPeakFoundAtEveryPosition<SampleKind::Int32>(1073741824, std::numeric_limits<std::int32_t>::min());
     expectPeakFoundAtEveryPosition<SampleKind::Float32>(-0.5f, -1.0f);
+}
+
+// Slices of 4410 samples, as at 44.1 kHz, are long enough that every level
+// boundary of the integer kinds is met both inside the wide vector loop of the
+// peak search and in the samples it finishes one by one: each slice holds one
+// boundary code at its own position over a background of +-1.
+template <SampleKind kind>
+void expectBoundariesInLongSlices(const std::vector<std::pair<typename wave::SampleElement<kind>::type, int>>& codes) {
+    constexpr std::int64_t kSlice = 4410;
+    const std::vector<std::int64_t> positions = {0, 1, 7, 8, 15, 16, 31, 32, 33, 2205, 4383, 4399, 4400, 4407, 4408, 4409};
+    const auto slices = static_cast<std::int64_t>(codes.size() * positions.size());
+    auto samples = silentSamples<kind>(1, slices * kSlice);
+    auto values = samplesOf<kind>(samples.mono);
+    for (std::int64_t i = 0; i < slices * kSlice; ++i) values[static_cast<std::size_t>(i)] = i % 2 == 0 ? 1 : -1;
+    Levels expected;
+    std::int64_t slice = 0;
+    for (const auto& [code, level] : codes) {
+        for (const std::int64_t position : positions) {
+            values[static_cast<std::size_t>(slice * kSlice + position)] = code;
+            expected.emplace_back(Channel::Mono, level);
+            ++slice;
+        }
+    }
+    EXPECT_EQ(scanAll(waveInfo(1, 44100, slices * kSlice), samples), expected);
+}
+
+TEST(SliceScan, LevelBoundariesHoldInLongSlices) {
+    expectBoundariesInLongSlices<SampleKind::Int32>({{std::numeric_limits<std::int32_t>::min(), 0},
+                                                     {std::numeric_limits<std::int32_t>::max(), 0},
+                                                     {-2147483647, 0},
+                                                     {-1073741824, 6},
+                                                     {21474836, 40},
+                                                     {-21474836, 40},
+                                                     {21474837, 39},
+                                                     {-21474837, 39},
+                                                     {2, 180}});
+    expectBoundariesInLongSlices<SampleKind::Int16>({{-32768, 0},
+                                                     {32767, 0},
+                                                     {-29205, 0},
+                                                     {29204, 1},
+                                                     {-293, 40},
+                                                     {292, 41},
+                                                     {2, 84}});
+}
+
+// Random codes of every size, the most negative ones included, against the
+// peak worked out here in 64-bit integers.
+template <SampleKind kind>
+void expectRandomPeaksExact(std::uint64_t seed) {
+    using Element = typename wave::SampleElement<kind>::type;
+    constexpr std::int64_t kRate = 10070;  // slices of 1007 samples
+    constexpr std::int64_t kSlice = 1007;
+    constexpr std::int64_t kSlices = 300;
+    auto samples = silentSamples<kind>(1, kSlice * kSlices);
+    auto values = samplesOf<kind>(samples.mono);
+    std::uint64_t state = seed;
+    const auto next = [&state] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return state >> 16;
+    };
+    const double fullScale = -static_cast<double>(std::numeric_limits<Element>::min());
+    Levels expected;
+    for (std::int64_t slice = 0; slice < kSlices; ++slice) {
+        // Each slice draws its codes from a range of its own width: from a few
+        // units up to the whole range of the type.
+        const int bits = 1 + static_cast<int>(slice % (8 * sizeof(Element)));
+        std::int64_t peak = 0;
+        for (std::int64_t i = 0; i < kSlice; ++i) {
+            auto code = static_cast<std::int64_t>(next() & ((std::uint64_t{1} << bits) - 1));
+            code -= std::int64_t{1} << (bits - 1);  // -2^(bits-1) .. 2^(bits-1) - 1
+            values[static_cast<std::size_t>(slice * kSlice + i)] = static_cast<Element>(code);
+            peak = std::max(peak, code < 0 ? -code : code);
+        }
+        if (slice % 7 == 3) {  // the most negative code at a random place
+            values[static_cast<std::size_t>(slice * kSlice) + next() % kSlice] = std::numeric_limits<Element>::min();
+            peak = -static_cast<std::int64_t>(std::numeric_limits<Element>::min());
+        }
+        if (peak > 0) expected.emplace_back(Channel::Mono, sliceLevel(static_cast<double>(peak), fullScale));
+    }
+    EXPECT_EQ(scanAll(waveInfo(1, kRate, kSlice * kSlices), samples), expected) << "seed " << seed;
+}
+
+TEST(SliceScan, RandomIntegerPeaksAreExact) {
+    for (const std::uint64_t seed : {1u, 2u, 3u}) {
+        expectRandomPeaksExact<SampleKind::Int16>(seed);
+        expectRandomPeaksExact<SampleKind::Int32>(seed);
+    }
 }
 
 TEST(SliceScan, StereoChannelsAreMeasuredIndependently) {
