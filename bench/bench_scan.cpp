@@ -2,8 +2,9 @@
 //
 // For each sample kind, one hour of stereo at 44.1 kHz is built in memory (a
 // noise signal under a slowly moving envelope, so slice levels spread over the
-// bins as music does). Every page is written before any timing, so neither
-// measurement pays for page faults. Then, several rounds over:
+// bins as music does). The arrays ask for large pages, as the sample loader's
+// do. Every page is written before any timing, so neither measurement pays for
+// page faults. Then, several rounds over:
 //   read - a plain sum over both channel arrays (the memory speed of this machine)
 //   pass - scanSliceLevels with the histogram counter as its receiver, up to the
 //          last level handed on (the noise is never silent, so every slice of
@@ -31,6 +32,7 @@
 
 #include "analysis/level_distribution.h"
 #include "analysis/slice_levels.h"
+#include "platform/memory_advice.h"
 #include "platform/zeroed_memory.h"
 #include "wave/sample_loader.h"
 #include "wave/wave_info.h"
@@ -92,6 +94,10 @@ vantorel::wave::ChannelSamples makeStereo(std::int64_t count) {
         std::fprintf(stderr, "cannot allocate %lld samples per channel\n", static_cast<long long>(count));
         std::exit(1);
     }
+    // As the sample loader does for a real file: large pages before the first
+    // write, which also makes giving the arrays back at the end of the scan cheap.
+    platform::preferLargePages(*left);
+    platform::preferLargePages(*right);
     samples.left = std::move(*left);
     samples.right = std::move(*right);
     fillChannel<kind>(platform::elementsOf<Element>(samples.left), 0x9E3779B97F4A7C15ULL);
