@@ -187,6 +187,11 @@ void checkLoadedArrays(const std::vector<std::uint8_t>& file, const wave::WaveIn
         FUZZ_CHECK(samples.mono.empty());
     }
     const std::uint64_t frameBytes = arrays.size() * facts.fileWidth;
+    // Every frame the file supplies, even in part, lies before the zeros the
+    // analysis may leave unread.
+    const std::uint64_t available = file.size() > kHeaderBytes ? file.size() - kHeaderBytes : 0;
+    const std::uint64_t supplied = std::min<std::uint64_t>(frames, (available + frameBytes - 1) / frameBytes);
+    FUZZ_CHECK(samples.zeroFrom >= 0 && static_cast<std::uint64_t>(samples.zeroFrom) >= supplied);
     for (std::size_t channel = 0; channel < arrays.size(); ++channel) {
         const platform::ZeroedBlock& array = *arrays[channel];
         FUZZ_CHECK(array.size() == arrayBytes);
