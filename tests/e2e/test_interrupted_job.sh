@@ -25,32 +25,8 @@ done
 
 TOOL=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 MAKE_WAV=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/vantorel-interrupt-test.XXXXXX")
-SOCKET="vantorel-interrupt-test-$$"
-TMUX_COMMAND=(tmux -L "$SOCKET" -f "$WORK/tmux.conf")
-FAILURES=0
-
-cleanup() {
-    "${TMUX_COMMAND[@]}" kill-server > /dev/null 2>&1
-    rm -f "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$SOCKET"
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*"
-    FAILURES=$((FAILURES + 1))
-}
-
-pass() { echo "ok: $*"; }
-
-if infocmp tmux-256color > /dev/null 2>&1; then PANE_TERM=tmux-256color; else PANE_TERM=screen; fi
-cat > "$WORK/tmux.conf" << EOF
-set -g status off
-set -g default-terminal $PANE_TERM
-set -s escape-time 0
-set -g history-limit 200
-EOF
+# shellcheck source=tmux_session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/tmux_session.sh" interrupt-test
 
 # Each run starts in a shell inside the run's folder that records the terminal
 # modes, runs the tool under a recorded process id, and records the modes again
