@@ -1,40 +1,14 @@
-#include "platform/zeroed_memory.h"
-
 #include <windows.h>
 
-#include <utility>
+#include "platform/zeroed_pages.h"
 
 namespace vantorel::platform {
 
-ZeroedBlock::ZeroedBlock(ZeroedBlock&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-ZeroedBlock& ZeroedBlock::operator=(ZeroedBlock&& other) noexcept {
-    if (this != &other) {
-        release();
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-    }
-    return *this;
-}
-
-ZeroedBlock::~ZeroedBlock() { release(); }
-
-void ZeroedBlock::release() {
-    if (data_ != nullptr) ::VirtualFree(data_, 0, MEM_RELEASE);
-    data_ = nullptr;
-    size_ = 0;
-}
-
-std::optional<ZeroedBlock> allocateZeroedBlock(std::size_t bytes) {
-    ZeroedBlock block;
-    if (bytes == 0) return block;
+void* obtainZeroedPages(std::size_t bytes) {
     // Freshly committed pages read as zero; the system supplies them on first touch.
-    void* pages = ::VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-    if (pages == nullptr) return std::nullopt;
-    block.data_ = static_cast<std::byte*>(pages);
-    block.size_ = bytes;
-    return block;
+    return ::VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
+
+void returnZeroedPages(void* pages, std::size_t) { ::VirtualFree(pages, 0, MEM_RELEASE); }
 
 }  // namespace vantorel::platform
