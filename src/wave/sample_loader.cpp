@@ -58,6 +58,33 @@ typename SampleElement<kind>::type decodeSampleFromWord(const std::byte* bytes) 
 
 std::uint64_t ceilDivide(std::uint64_t value, std::uint64_t divisor) { return (value + divisor - 1) / divisor; }
 
+// Bytes of file data read and split at a time: small enough to stay in the
+// cache between the read and the split, large enough that calls cost nothing.
+constexpr std::uint64_t kPieceBytes = 256 * 1024;
+// Bytes after a piece that a word read of its last 24-bit sample may look at.
+constexpr std::uint64_t kWordPadding = 8;
+
+// Decodes `frames` whole frames from `source` into the channel arrays from
+// element `firstFrame` on (`second` is null for mono). At least kWordPadding
+// readable bytes must follow the frames.
+template <SampleKind kind>
+void splitFrames(const std::byte* source, std::uint64_t frames, bool stereo, const platform::ZeroedBlock& first,
+                 const platform::ZeroedBlock* second, std::uint64_t firstFrame) {
+    using Element = typename SampleElement<kind>::type;
+    constexpr std::uint64_t width = fileWidth<kind>();
+    if (stereo) {
+        Element* const left = platform::elementsOf<Element>(first).data() + firstFrame;
+        Element* const right = platform::elementsOf<Element>(*second).data() + firstFrame;
+        for (std::uint64_t i = 0; i < frames; ++i) {
+            left[i] = decodeSampleFromWord<kind>(source + i * 2 * width);
+            right[i] = decodeSampleFromWord<kind>(source + i * 2 * width + width);
+        }
+    } else {
+        Element* const mono = platform::elementsOf<Element>(first).data() + firstFrame;
+        for (std::uint64_t i = 0; i < frames; ++i) mono[i] = decodeSampleFromWord<kind>(source + i * width);
+    }
+}
+
 template <SampleKind kind>
 std::variant<ChannelSamples, LoadFailure> loadKind(const std::string& name, const WaveInfo& info,
                                                     LoadPhaseTimes* times) {
@@ -119,45 +146,38 @@ std::variant<ChannelSamples, LoadFailure> loadKind(const std::string& name, cons
         return finished();
     }
 
-    // Interleaved or 3-byte samples: one read into a temporary of whole frames
-    // (zero-filled, so a frame cut short by the end of the file ends in zeros),
-    // then one pass that splits and decodes the frames that were read.
+    // Interleaved or 3-byte samples are read in pieces of whole frames into one
+    // small buffer and split from there while it is still in the cache. A
+    // temporary as large as the data would double the fresh memory the load has
+    // to fault in, and faulting in fresh memory is most of a load's cost.
+    const std::uint64_t pieceFrames = kPieceBytes / frameBytes;
+    const std::uint64_t pieceBytes = pieceFrames * frameBytes;
     start = Clock::now();
-    auto temporary = platform::allocateZeroedArray<std::byte>(ceilDivide(wanted, frameBytes) * frameBytes);
-    if (!temporary) return LoadFailure::OutOfMemory;
-    platform::preferLargePages(*temporary);
+    // The padding lets the word reads of 24-bit samples look past a piece's last
+    // sample; reads never reach it, so it stays 0.
+    auto buffer = platform::allocateZeroedArray<std::byte>(pieceBytes + kWordPadding);
+    if (!buffer) return LoadFailure::OutOfMemory;
     if (times != nullptr) times->allocating += secondsSince(start);
 
-    start = Clock::now();
-    const std::size_t got =
-        platform::readAt(*file, kSampleDataOffset, {temporary->data(), static_cast<std::size_t>(wanted)});
-    if (times != nullptr) times->reading = secondsSince(start);
+    std::uint64_t framesRead = 0;
+    for (std::uint64_t offset = 0; offset < wanted; offset += pieceBytes) {
+        const std::uint64_t asked = std::min(pieceBytes, wanted - offset);
+        start = Clock::now();
+        const std::size_t got =
+            platform::readAt(*file, kSampleDataOffset + offset, {buffer->data(), static_cast<std::size_t>(asked)});
+        if (times != nullptr) times->reading += secondsSince(start);
 
-    start = Clock::now();
-    const std::uint64_t framesRead = ceilDivide(got, frameBytes);
-    const std::byte* source = temporary->data();
-    // The last frame is decoded byte by byte: the word reads of 24-bit samples
-    // look one byte past the sample, which only the frames before it have.
-    const std::uint64_t wordFrames = framesRead > 0 ? framesRead - 1 : 0;
-    if (stereo) {
-        const std::span<Element> left = platform::elementsOf<Element>(*first);
-        const std::span<Element> right = platform::elementsOf<Element>(*second);
-        for (std::uint64_t i = 0; i < wordFrames; ++i) {
-            left[i] = decodeSampleFromWord<kind>(source + i * frameBytes);
-            right[i] = decodeSampleFromWord<kind>(source + i * frameBytes + width);
-        }
-        for (std::uint64_t i = wordFrames; i < framesRead; ++i) {
-            left[i] = decodeSample<kind>(source + i * frameBytes);
-            right[i] = decodeSample<kind>(source + i * frameBytes + width);
-        }
-    } else {
-        const std::span<Element> mono = platform::elementsOf<Element>(*first);
-        for (std::uint64_t i = 0; i < wordFrames; ++i) mono[i] = decodeSampleFromWord<kind>(source + i * frameBytes);
-        for (std::uint64_t i = wordFrames; i < framesRead; ++i) mono[i] = decodeSample<kind>(source + i * frameBytes);
+        start = Clock::now();
+        // A frame cut short by the end of the file ends in zeros, not in bytes
+        // left over from the previous piece.
+        const std::uint64_t frames = ceilDivide(got, frameBytes);
+        std::memset(buffer->data() + got, 0, static_cast<std::size_t>(frames * frameBytes - got));
+        splitFrames<kind>(buffer->data(), frames, stereo, *first, second ? &*second : nullptr, framesRead);
+        framesRead += frames;
+        if (times != nullptr) times->splitting += secondsSince(start);
+        if (got < asked) break;  // the end of the file, or a read error: the rest stays 0
     }
-    temporary->release();
     samples.zeroFrom = static_cast<std::int64_t>(framesRead);
-    if (times != nullptr) times->splitting = secondsSince(start);
     return finished();
 }
 

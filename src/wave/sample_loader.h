@@ -60,11 +60,12 @@ std::variant<ChannelSamples, LoadFailure> loadSamples(const std::string& name, c
 
 // Seconds spent in each phase of one load, for the loading benchmark. Arrays come
 // from fresh pages, so their first-touch page faults fall in the phase that first
-// writes them: the temporary's in reading, the channel arrays' in splitting (or in
-// reading for mono files read straight into their array).
+// writes them: the channel arrays' in splitting (or in reading for mono files
+// read straight into their array). Reading and splitting alternate piece by
+// piece; each figure is the sum over the pieces.
 struct LoadPhaseTimes {
-    double allocating = 0;  // reserving the arrays and the temporary
-    double reading = 0;     // the bulk read
+    double allocating = 0;  // reserving the arrays and the read buffer
+    double reading = 0;     // the reads
     double splitting = 0;   // de-interleaving and decoding
 };
 

@@ -149,7 +149,8 @@ TEST(SampleLoading, EveryFrameOfALongerStereoFileLandsInPlace) {
         const double step = fullScale / 1031.0;
         return (channel == 0 ? 1.0 : -1.0) * (static_cast<double>(frame % 2000) - 1000.0) * step;
     };
-    constexpr std::int64_t kFrames = 5000;
+    // Long enough that every kind is read in several pieces.
+    constexpr std::int64_t kFrames = 200'003;
     const auto check = [&](WaveKind kind, double fullScale, auto element) {
         using Element = decltype(element);
         const test_support::SampleGenerator generator = [&](int channel, std::int64_t frame) {
@@ -176,6 +177,53 @@ TEST(SampleLoading, EveryFrameOfALongerStereoFileLandsInPlace) {
     check(WaveKind::Int24, 8388607.0, std::int32_t{});
     check(WaveKind::Int32, 2147483647.0, std::int32_t{});
     check(WaveKind::Float32, 1.0, float{});
+}
+
+TEST(SampleLoading, MonoTwentyFourBitFileOfSeveralPiecesLandsInPlace) {
+    ScratchFolder folder;
+    constexpr std::int64_t kFrames = 300'001;
+    const test_support::SampleGenerator generator = [](int, std::int64_t frame) {
+        return static_cast<double>((frame * 7919) % 16'777'216 - 8'388'608);
+    };
+    const Loaded loaded = load(folder, test_support::makeWaveBytes({WaveKind::Int24, 1, 44100}, kFrames, generator));
+    const std::vector<std::int32_t> mono = values<std::int32_t>(loaded.samples.mono);
+    ASSERT_EQ(mono.size(), static_cast<std::size_t>(kFrames));
+    for (std::int64_t frame = 0; frame < kFrames; ++frame) {
+        ASSERT_EQ(mono[static_cast<std::size_t>(frame)], (frame * 7919) % 16'777'216 - 8'388'608) << frame;
+    }
+    EXPECT_EQ(loaded.samples.zeroFrom, kFrames);
+}
+
+TEST(SampleLoading, FrameCutShortDeepIntoTheDataEndsInZerosNotInEarlierBytes) {
+    // Every byte of the data is non-zero, so a cut frame that picked up bytes
+    // from anywhere else in the file would show. The cuts fall far past the start.
+    ScratchFolder folder;
+    const auto filled = [](std::size_t count) { return std::vector<std::byte>(count, std::byte{0x5A}); };
+
+    // 24-bit stereo: 50,000 whole frames, then 4 bytes of the next (left whole,
+    // the low byte of right).
+    const Loaded int24 = load(folder, fileWith(WaveKind::Int24, 2, 6 * 50'010, filled(6 * 50'000 + 4)));
+    const auto left24 = values<std::int32_t>(int24.samples.left);
+    const auto right24 = values<std::int32_t>(int24.samples.right);
+    ASSERT_EQ(left24.size(), 50'010u);
+    EXPECT_EQ(left24[49'999], 0x5A5A5A);
+    EXPECT_EQ(right24[49'999], 0x5A5A5A);
+    EXPECT_EQ(left24[50'000], 0x5A5A5A);
+    EXPECT_EQ(right24[50'000], 0x5A);
+    EXPECT_EQ(left24[50'001], 0);
+    EXPECT_EQ(right24[50'009], 0);
+    EXPECT_EQ(int24.samples.zeroFrom, 50'001);
+
+    // 16-bit stereo cut after one byte of a frame's left sample.
+    const Loaded int16 = load(folder, fileWith(WaveKind::Int16, 2, 4 * 200'000, filled(4 * 150'000 + 1)));
+    const auto left16 = values<std::int16_t>(int16.samples.left);
+    const auto right16 = values<std::int16_t>(int16.samples.right);
+    EXPECT_EQ(left16[149'999], 0x5A5A);
+    EXPECT_EQ(right16[149'999], 0x5A5A);
+    EXPECT_EQ(left16[150'000], 0x5A);
+    EXPECT_EQ(right16[150'000], 0);
+    EXPECT_EQ(left16[199'999], 0);
+    EXPECT_EQ(int16.samples.zeroFrom, 150'001);
 }
 
 TEST(SampleLoading, MissingDataLeavesTrailingZeros) {
