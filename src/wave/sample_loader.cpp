@@ -7,13 +7,14 @@
 
 #include "platform/files.h"
 #include "platform/memory_advice.h"
+#include "wave/frame_split.h"
 
 namespace vantorel::wave {
 
 namespace {
 
-// Samples of 16 and 32 bits are copied byte for byte from the file into memory,
-// which keeps their little-endian order only on a little-endian host.
+// Mono samples of 16 and 32 bits are read straight into their array, which
+// keeps their little-endian order only on a little-endian host.
 static_assert(std::endian::native == std::endian::little, "sample copies assume a little-endian host");
 
 using Clock = std::chrono::steady_clock;
@@ -28,62 +29,11 @@ constexpr std::size_t fileWidth() {
     return kind == SampleKind::Int24 ? 3 : sizeof(typename SampleElement<kind>::type);
 }
 
-// One sample from its bytes in file order.
-template <SampleKind kind>
-typename SampleElement<kind>::type decodeSample(const std::byte* bytes) {
-    if constexpr (kind == SampleKind::Int24) {
-        return decodeInt24(std::to_integer<std::uint8_t>(bytes[0]), std::to_integer<std::uint8_t>(bytes[1]),
-                           std::to_integer<std::uint8_t>(bytes[2]));
-    } else {
-        typename SampleElement<kind>::type value;
-        std::memcpy(&value, bytes, sizeof value);
-        return value;
-    }
-}
-
-// As decodeSample, but a 24-bit sample is taken from the 4-byte little-endian
-// word at its first byte, so at least one more byte must follow the sample.
-// Shifting the word's low 24 bits to the top and back down (arithmetic shift)
-// gives their two's-complement value, the same as decodeInt24.
-template <SampleKind kind>
-typename SampleElement<kind>::type decodeSampleFromWord(const std::byte* bytes) {
-    if constexpr (kind == SampleKind::Int24) {
-        std::uint32_t word;
-        std::memcpy(&word, bytes, sizeof word);
-        return static_cast<std::int32_t>(word << 8) >> 8;
-    } else {
-        return decodeSample<kind>(bytes);
-    }
-}
-
 std::uint64_t ceilDivide(std::uint64_t value, std::uint64_t divisor) { return (value + divisor - 1) / divisor; }
 
 // Bytes of file data read and split at a time: small enough to stay in the
 // cache between the read and the split, large enough that calls cost nothing.
 constexpr std::uint64_t kPieceBytes = 256 * 1024;
-// Bytes after a piece that a word read of its last 24-bit sample may look at.
-constexpr std::uint64_t kWordPadding = 8;
-
-// Decodes `frames` whole frames from `source` into the channel arrays from
-// element `firstFrame` on (`second` is null for mono). At least kWordPadding
-// readable bytes must follow the frames.
-template <SampleKind kind>
-void splitFrames(const std::byte* source, std::uint64_t frames, bool stereo, const platform::ZeroedBlock& first,
-                 const platform::ZeroedBlock* second, std::uint64_t firstFrame) {
-    using Element = typename SampleElement<kind>::type;
-    constexpr std::uint64_t width = fileWidth<kind>();
-    if (stereo) {
-        Element* const left = platform::elementsOf<Element>(first).data() + firstFrame;
-        Element* const right = platform::elementsOf<Element>(*second).data() + firstFrame;
-        for (std::uint64_t i = 0; i < frames; ++i) {
-            left[i] = decodeSampleFromWord<kind>(source + i * 2 * width);
-            right[i] = decodeSampleFromWord<kind>(source + i * 2 * width + width);
-        }
-    } else {
-        Element* const mono = platform::elementsOf<Element>(first).data() + firstFrame;
-        for (std::uint64_t i = 0; i < frames; ++i) mono[i] = decodeSampleFromWord<kind>(source + i * width);
-    }
-}
 
 template <SampleKind kind>
 std::variant<ChannelSamples, LoadFailure> loadKind(const std::string& name, const WaveInfo& info,
@@ -153,9 +103,9 @@ std::variant<ChannelSamples, LoadFailure> loadKind(const std::string& name, cons
     const std::uint64_t pieceFrames = kPieceBytes / frameBytes;
     const std::uint64_t pieceBytes = pieceFrames * frameBytes;
     start = Clock::now();
-    // The padding lets the word reads of 24-bit samples look past a piece's last
-    // sample; reads never reach it, so it stays 0.
-    auto buffer = platform::allocateZeroedArray<std::byte>(pieceBytes + kWordPadding);
+    // The decoders may look a few bytes past a piece's last sample; reads never
+    // reach that padding.
+    auto buffer = platform::allocateZeroedArray<std::byte>(pieceBytes + kSplitPadding);
     if (!buffer) return LoadFailure::OutOfMemory;
     if (times != nullptr) times->allocating += secondsSince(start);
 
@@ -170,10 +120,16 @@ std::variant<ChannelSamples, LoadFailure> loadKind(const std::string& name, cons
         start = Clock::now();
         // A frame cut short by the end of the file ends in zeros, not in bytes
         // left over from the previous piece.
-        const std::uint64_t frames = ceilDivide(got, frameBytes);
-        std::memset(buffer->data() + got, 0, static_cast<std::size_t>(frames * frameBytes - got));
-        splitFrames<kind>(buffer->data(), frames, stereo, *first, second ? &*second : nullptr, framesRead);
-        framesRead += frames;
+        const std::uint64_t framesInPiece = ceilDivide(got, frameBytes);
+        std::memset(buffer->data() + got, 0, static_cast<std::size_t>(framesInPiece * frameBytes - got));
+        const auto count = static_cast<std::size_t>(framesInPiece);
+        if (stereo) {
+            splitStereoFrames<kind>(buffer->data(), count, platform::elementsOf<Element>(*first).data() + framesRead,
+                                    platform::elementsOf<Element>(*second).data() + framesRead);
+        } else {
+            decodeMonoSamples<kind>(buffer->data(), count, platform::elementsOf<Element>(*first).data() + framesRead);
+        }
+        framesRead += framesInPiece;
         if (times != nullptr) times->splitting += secondsSince(start);
         if (got < asked) break;  // the end of the file, or a read error: the rest stays 0
     }
