@@ -28,27 +28,6 @@ MAKE_WAV=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 # shellcheck source=tmux_session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/tmux_session.sh" interrupt-test
 
-# Each run starts in a shell inside the run's folder that records the terminal
-# modes, runs the tool under a recorded process id, and records the modes again
-# and the exit status. The records live in $WORK, outside the folder checked.
-#   run.sh <name> <folder> [ignore-hangup]
-cat > "$WORK/run.sh" << 'EOF'
-#!/bin/sh
-name=$1; folder=$2
-work=$(dirname "$0")
-cd "$folder" || exit 1
-stty -g > "$work/$name.before"
-echo "shell before the tool"
-if [ "${3:-}" = ignore-hangup ]; then trap '' HUP; fi
-sh -c 'echo $$ > "$1"; shift; exec env "$@"' _ "$work/$name.pid" LANG=C.UTF-8 "$TOOL"
-status=$?
-trap - HUP
-stty -g > "$work/$name.after"
-echo "tool ended with status $status"
-echo "$status" > "$work/$name.status"
-exec sleep 600
-EOF
-
 start_run() {
     local name=$1 folder=$2
     shift 2
@@ -56,8 +35,6 @@ start_run() {
         "TOOL='$TOOL' sh '$WORK/run.sh' $name '$folder' $*"
 }
 
-screen_of() { "${TMUX_COMMAND[@]}" capture-pane -p -t "$1" 2> /dev/null; }
-row_of() { screen_of "$1" | sed -n "${2}p"; }
 text() { "${TMUX_COMMAND[@]}" send-keys -t "$1" -l "$2"; }
 keys() { "${TMUX_COMMAND[@]}" send-keys -t "$1" "$2"; }
 

@@ -22,35 +22,14 @@ TOOL=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 # shellcheck source=tmux_session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/tmux_session.sh" terminal-test
 
-# Each run starts in a shell that records the terminal modes, runs the tool
-# under a recorded process id, records the modes again and the exit status.
-#   run.sh <name> [ignore-hangup] [extra environment assignments...]
-cat > "$WORK/run.sh" << 'EOF'
-#!/bin/sh
-name=$1; shift
-work=$(dirname "$0")
-stty -g > "$work/$name.before"
-echo "shell before the tool"
-if [ "${1:-}" = ignore-hangup ]; then shift; trap '' HUP; fi
-sh -c 'echo $$ > "$1"; shift; exec env "$@"' _ "$work/$name.pid" LANG=C.UTF-8 "$@" "$TOOL"
-status=$?
-trap - HUP
-stty -g > "$work/$name.after"
-echo "tool ended with status $status"
-echo "$status" > "$work/$name.status"
-exec sleep 600
-EOF
-
 # start_run <name> [run.sh options...]: a new 80x33 session running the tool.
 start_run() {
     local name=$1
     shift
     "${TMUX_COMMAND[@]}" new-session -d -s "$name" -x 80 -y 33 \
-        "TOOL='$TOOL' sh '$WORK/run.sh' $name $*"
+        "TOOL='$TOOL' sh '$WORK/run.sh' $name . $*"
 }
 
-screen_of() { "${TMUX_COMMAND[@]}" capture-pane -p -t "$1"; }
-row_of() { screen_of "$1" | sed -n "${2}p"; }
 # A row with the box's vertical lines as '|', so that columns count in bytes.
 plain_row_of() { row_of "$1" "$2" | sed 's/\xe2\x94\x82/|/g'; }
 cursor_of() { "${TMUX_COMMAND[@]}" display -p -t "$1" '#{cursor_x},#{cursor_y}'; }

@@ -1,8 +1,9 @@
 # Shared set-up of the terminal end-to-end tests, sourced after TOOL is set:
 #   source tmux_session.sh <name>
 # gives a private work folder ($WORK, removed on exit), a private tmux server
-# ("${TMUX_COMMAND[@]}" ...) whose panes know the right terminal type, and the
-# fail/pass reporters that count failures in $FAILURES.
+# ("${TMUX_COMMAND[@]}" ...) whose panes know the right terminal type, the
+# fail/pass reporters that count failures in $FAILURES, the run.sh that starts
+# the tool in a pane, and screen readers.
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/vantorel-$1.XXXXXX")
 SOCKET="vantorel-$1-$$"
@@ -30,3 +31,27 @@ set -g default-terminal $PANE_TERM
 set -s escape-time 0
 set -g history-limit 200
 TMUXCONF
+
+# Each run starts in a shell inside the given folder that records the terminal
+# modes, runs the tool under a recorded process id, and records the modes again
+# and the exit status. The records live in $WORK.
+#   run.sh <name> <folder> [ignore-hangup] [extra environment assignments...]
+cat > "$WORK/run.sh" << 'EOF'
+#!/bin/sh
+name=$1; folder=$2; shift 2
+work=$(dirname "$0")
+cd "$folder" || exit 1
+stty -g > "$work/$name.before"
+echo "shell before the tool"
+if [ "${1:-}" = ignore-hangup ]; then shift; trap '' HUP; fi
+sh -c 'echo $$ > "$1"; shift; exec env "$@"' _ "$work/$name.pid" LANG=C.UTF-8 "$@" "$TOOL"
+status=$?
+trap - HUP
+stty -g > "$work/$name.after"
+echo "tool ended with status $status"
+echo "$status" > "$work/$name.status"
+exec sleep 600
+EOF
+
+screen_of() { "${TMUX_COMMAND[@]}" capture-pane -p -t "$1" 2> /dev/null; }
+row_of() { screen_of "$1" | sed -n "${2}p"; }
