@@ -19,12 +19,6 @@ namespace {
 // which keeps their little-endian order only on a little-endian host.
 static_assert(std::endian::native == std::endian::little, "sample copies assume a little-endian host");
 
-// Bytes of one sample in the file.
-template <SampleKind kind>
-constexpr std::size_t fileWidth() {
-    return kind == SampleKind::Int24 ? 3 : sizeof(typename SampleElement<kind>::type);
-}
-
 // One sample from its bytes in file order. A 24-bit sample is taken from the
 // 4-byte little-endian word at its first byte (so one more byte must follow):
 // shifting the word's low 24 bits to the top and back down (arithmetic shift)
@@ -45,7 +39,7 @@ typename SampleElement<kind>::type decodeSample(const std::byte* bytes) {
 template <SampleKind kind>
 void splitStereoPlain(const std::byte* source, std::size_t from, std::size_t frames,
                       typename SampleElement<kind>::type* left, typename SampleElement<kind>::type* right) {
-    constexpr std::size_t width = fileWidth<kind>();
+    constexpr std::size_t width = fileSampleWidth<kind>();
     for (std::size_t i = from; i < frames; ++i) {
         left[i] = decodeSample<kind>(source + i * 2 * width);
         right[i] = decodeSample<kind>(source + i * 2 * width + width);
@@ -55,7 +49,7 @@ void splitStereoPlain(const std::byte* source, std::size_t from, std::size_t fra
 template <SampleKind kind>
 void decodeMonoPlain(const std::byte* source, std::size_t from, std::size_t count,
                      typename SampleElement<kind>::type* mono) {
-    for (std::size_t i = from; i < count; ++i) mono[i] = decodeSample<kind>(source + i * fileWidth<kind>());
+    for (std::size_t i = from; i < count; ++i) mono[i] = decodeSample<kind>(source + i * fileSampleWidth<kind>());
 }
 
 #if VANTOREL_X86_SPLIT_KERNELS

@@ -14,6 +14,12 @@ namespace vantorel::wave {
 // sample, and never use what they find there.
 inline constexpr std::size_t kSplitPadding = 8;
 
+// Bytes of one sample of the kind in the file.
+template <SampleKind kind>
+constexpr std::size_t fileSampleWidth() {
+    return kind == SampleKind::Int24 ? 3 : sizeof(typename SampleElement<kind>::type);
+}
+
 // Splits `frames` stereo frames (left sample, then right) into left[0, frames)
 // and right[0, frames).
 template <SampleKind kind>

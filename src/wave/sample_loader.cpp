@@ -23,12 +23,6 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Bytes of one sample in the file.
-template <SampleKind kind>
-constexpr std::size_t fileWidth() {
-    return kind == SampleKind::Int24 ? 3 : sizeof(typename SampleElement<kind>::type);
-}
-
 std::uint64_t ceilDivide(std::uint64_t value, std::uint64_t divisor) { return (value + divisor - 1) / divisor; }
 
 // Bytes of file data read and split at a time: small enough to stay in the
@@ -39,7 +33,7 @@ template <SampleKind kind>
 std::variant<ChannelSamples, LoadFailure> loadKind(const std::string& name, const WaveInfo& info,
                                                     LoadPhaseTimes* times) {
     using Element = typename SampleElement<kind>::type;
-    constexpr std::uint64_t width = fileWidth<kind>();
+    constexpr std::uint64_t width = fileSampleWidth<kind>();
     const bool stereo = info.channels == 2;
     // A count of channels 1 or 2 times 16, 24 or 32 bits gives 0 <= N <= 2^31.
     const auto frames = static_cast<std::uint64_t>(info.sampleCount);

@@ -35,11 +35,6 @@ typename SampleElement<kind>::type referenceSample(const std::byte* bytes) {
     }
 }
 
-template <SampleKind kind>
-constexpr std::size_t widthOf() {
-    return kind == SampleKind::Int24 ? 3 : sizeof(typename SampleElement<kind>::type);
-}
-
 // Bit patterns, so NaNs compare like any other value.
 template <class Element>
 std::vector<std::uint32_t> bitsOf(const std::vector<Element>& elements) {
@@ -55,7 +50,7 @@ std::vector<std::uint32_t> bitsOf(const std::vector<Element>& elements) {
 template <SampleKind kind>
 void checkKind(int channels) {
     using Element = typename SampleElement<kind>::type;
-    constexpr std::size_t width = widthOf<kind>();
+    constexpr std::size_t width = fileSampleWidth<kind>();
     std::mt19937 random(20261207 + static_cast<unsigned>(kind) * 2 + static_cast<unsigned>(channels));
     std::vector<std::size_t> counts;
     for (std::size_t count = 0; count <= 41; ++count) counts.push_back(count);
