@@ -38,20 +38,6 @@ start_run() {
 text() { "${TMUX_COMMAND[@]}" send-keys -t "$1" -l "$2"; }
 keys() { "${TMUX_COMMAND[@]}" send-keys -t "$1" "$2"; }
 
-# wait_until <seconds> <interval> <command...>
-wait_until() {
-    local deadline=$((SECONDS + $1)) interval=$2
-    shift 2
-    while ! "$@"; do
-        ((SECONDS >= deadline)) && return 1
-        sleep "$interval"
-    done
-}
-row_is() { [[ "$(row_of "$1" "$2")" == "$3" ]]; }
-screen_has() { screen_of "$1" | grep -qF -- "$2"; }
-file_exists() { [[ -s $1 ]]; }
-process_gone() { ! kill -0 "$1" 2> /dev/null; }
-
 PROMPT="   Wave file to analyse?"
 READING="Reading input file..."
 ANALYSING="Analysing over"
@@ -187,22 +173,7 @@ interrupt_job() {
 
 # expect_given_back <name> <status>: the tool ended with the status and the
 # terminal modes are those from before it.
-expect_given_back() {
-    local name=$1 status=$2
-    if ! wait_until 20 0.1 file_exists "$WORK/$name.status"; then
-        fail "$name: the tool did not end"
-        kill -KILL "$(cat "$WORK/$name.pid")" 2> /dev/null
-        return
-    fi
-    local got
-    got=$(cat "$WORK/$name.status")
-    if [[ $got == "$status" ]]; then pass "$name: exit status $status"; else fail "$name: exit status $got, expected $status"; fi
-    if cmp -s "$WORK/$name.before" "$WORK/$name.after"; then
-        pass "$name: terminal modes restored"
-    else
-        fail "$name: terminal modes differ: before $(cat "$WORK/$name.before"), after $(cat "$WORK/$name.after")"
-    fi
-}
+expect_given_back() { expect_exit_and_modes "$1" "$2" "$1" 20; }
 
 # --- A complete run -----------------------------------------------------------
 # Its results are the earlier results of the last part.

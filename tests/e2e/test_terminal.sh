@@ -40,24 +40,11 @@ keys() {
 }
 text() { "${TMUX_COMMAND[@]}" send-keys -t "$1" -l "$2"; }
 
-# wait_until <seconds> <command...>: polls every 0.1 s.
-wait_until() {
-    local deadline=$((SECONDS + $1))
-    shift
-    while ! "$@"; do
-        ((SECONDS >= deadline)) && return 1
-        sleep 0.1
-    done
-}
-row_is() { [[ "$(row_of "$1" "$2")" == "$3" ]]; }
-screen_has() { screen_of "$1" | grep -qF -- "$2"; }
 screen_lacks() { ! screen_has "$1" "$2"; }
-file_exists() { [[ -s $1 ]]; }
-process_gone() { ! kill -0 "$1" 2> /dev/null; }
 
 # expect_row <session> <row> <text> <what>: waits up to 5 s for the row.
 expect_row() {
-    if wait_until 5 row_is "$1" "$2" "$3"; then
+    if wait_until 5 0.1 row_is "$1" "$2" "$3"; then
         pass "$4"
     else
         fail "$4: row $2 is '$(row_of "$1" "$2")', expected '$3'"
@@ -65,15 +52,15 @@ expect_row() {
 }
 
 expect_screen_has() {
-    if wait_until 5 screen_has "$1" "$2"; then pass "$3"; else fail "$3: '$2' not on the screen"; fi
+    if wait_until 5 0.1 screen_has "$1" "$2"; then pass "$3"; else fail "$3: '$2' not on the screen"; fi
 }
 
 expect_screen_lacks() {
-    if wait_until 5 screen_lacks "$1" "$2"; then pass "$3"; else fail "$3: '$2' still on the screen"; fi
+    if wait_until 5 0.1 screen_lacks "$1" "$2"; then pass "$3"; else fail "$3: '$2' still on the screen"; fi
 }
 
 expect_cursor() {
-    if wait_until 5 test "$(cursor_of "$1")" = "$2"; then
+    if wait_until 5 0.1 test "$(cursor_of "$1")" = "$2"; then
         pass "$3"
     else
         fail "$3: cursor at $(cursor_of "$1") (x,y from 0), expected $2"
@@ -83,20 +70,9 @@ expect_cursor() {
 # expect_given_back <name> <status> <what>: the tool ended with the status,
 # the terminal modes are those from before it, the shell's screen is back.
 expect_given_back() {
-    local name=$1 status=$2 what=$3
-    if ! wait_until 10 file_exists "$WORK/$name.status"; then
-        fail "$what: the tool did not end"
-        return
-    fi
-    local got
-    got=$(cat "$WORK/$name.status")
-    if [[ $got == "$status" ]]; then pass "$what: exit status $status"; else fail "$what: exit status $got, expected $status"; fi
-    if cmp -s "$WORK/$name.before" "$WORK/$name.after"; then
-        pass "$what: terminal modes restored"
-    else
-        fail "$what: terminal modes differ: before $(cat "$WORK/$name.before"), after $(cat "$WORK/$name.after")"
-    fi
-    if wait_until 5 screen_has "$name" "tool ended with status" && screen_has "$name" "shell before the tool" &&
+    local name=$1 what=$3
+    expect_exit_and_modes "$name" "$2" "$what" 10 || return
+    if wait_until 5 0.1 screen_has "$name" "tool ended with status" && screen_has "$name" "shell before the tool" &&
         screen_lacks "$name" "Wave file to analyse?"; then
         pass "$what: the shell's own screen is back"
     else
@@ -194,7 +170,7 @@ keys main Enter
 expect_screen_has main "ERROR" "small window: the box shows"
 "${TMUX_COMMAND[@]}" resize-window -t main -x 80 -y 33
 expect_row main 2 "$START_ROW_2" "grown back: the full screen returns"
-if wait_until 5 test "$(plain_row_of main 16 | cut -c33-47)" = "File not found."; then
+if wait_until 5 0.1 test "$(plain_row_of main 16 | cut -c33-47)" = "File not found."; then
     pass "grown back: the box is centred again"
 else
     fail "grown back: row 16 is '$(plain_row_of main 16)'"
@@ -233,7 +209,7 @@ start_run closed ignore-hangup
 expect_row closed 8 "$PROMPT" "fourth run: start screen"
 closed_pid=$(cat "$WORK/closed.pid")
 "${TMUX_COMMAND[@]}" kill-session -t closed
-if wait_until 5 process_gone "$closed_pid"; then
+if wait_until 5 0.1 process_gone "$closed_pid"; then
     pass "closed terminal: the tool ends instead of waiting for keys forever"
 else
     fail "closed terminal: the tool still runs ($(ps -o pid=,stat=,time= -p "$closed_pid"))"
@@ -243,7 +219,7 @@ fi
 # --- An unknown terminal type, output not a terminal ---------------------------
 
 start_run unknown TERM=vantorel-no-such-terminal
-if wait_until 10 file_exists "$WORK/unknown.status"; then
+if wait_until 10 0.1 file_exists "$WORK/unknown.status"; then
     status=$(cat "$WORK/unknown.status")
     if [[ $status -ne 0 ]] && cmp -s "$WORK/unknown.before" "$WORK/unknown.after"; then
         pass "unknown terminal type: refused with status $status, modes untouched"
@@ -256,7 +232,7 @@ else
 fi
 
 start_run dumb TERM=dumb
-if wait_until 10 file_exists "$WORK/dumb.status"; then
+if wait_until 10 0.1 file_exists "$WORK/dumb.status"; then
     status=$(cat "$WORK/dumb.status")
     if [[ $status -ne 0 ]] && cmp -s "$WORK/dumb.before" "$WORK/dumb.after" && screen_lacks dumb "Vantorel"; then
         pass "terminal without cursor addressing: refused with status $status, nothing drawn"
@@ -269,7 +245,7 @@ fi
 
 "${TMUX_COMMAND[@]}" new-session -d -s redirected -x 80 -y 33 \
     "'$TOOL' > '$WORK/redirected.out' 2> '$WORK/redirected.err'; echo \$? > '$WORK/redirected.status'; exec sleep 600"
-if wait_until 10 file_exists "$WORK/redirected.status"; then
+if wait_until 10 0.1 file_exists "$WORK/redirected.status"; then
     status=$(cat "$WORK/redirected.status")
     if [[ $status -ne 0 && ! -s "$WORK/redirected.out" && $(wc -l < "$WORK/redirected.err") -eq 1 ]]; then
         pass "output to a file: one line on stderr, status $status"
@@ -307,7 +283,7 @@ start_run finish
 expect_row finish 8 "$PROMPT" "fifth run: start screen"
 text finish "$WORK/tone.wav"
 keys finish Enter
-if wait_until 20 screen_has finish "Analyse another [Y/N]?"; then
+if wait_until 20 0.1 screen_has finish "Analyse another [Y/N]?"; then
     pass "a whole job runs to the question"
     text finish "n"
     keys finish Enter

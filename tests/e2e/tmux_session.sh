@@ -3,7 +3,8 @@
 # gives a private work folder ($WORK, removed on exit), a private tmux server
 # ("${TMUX_COMMAND[@]}" ...) whose panes know the right terminal type, the
 # fail/pass reporters that count failures in $FAILURES, the run.sh that starts
-# the tool in a pane, and screen readers.
+# the tool in a pane, screen readers, waiting, and the check that a run gave
+# the terminal back.
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/vantorel-$1.XXXXXX")
 SOCKET="vantorel-$1-$$"
@@ -55,3 +56,37 @@ EOF
 
 screen_of() { "${TMUX_COMMAND[@]}" capture-pane -p -t "$1" 2> /dev/null; }
 row_of() { screen_of "$1" | sed -n "${2}p"; }
+
+# wait_until <seconds> <interval> <command...>
+wait_until() {
+    local deadline=$((SECONDS + $1)) interval=$2
+    shift 2
+    while ! "$@"; do
+        ((SECONDS >= deadline)) && return 1
+        sleep "$interval"
+    done
+}
+row_is() { [[ "$(row_of "$1" "$2")" == "$3" ]]; }
+screen_has() { screen_of "$1" | grep -qF -- "$2"; }
+file_exists() { [[ -s $1 ]]; }
+process_gone() { ! kill -0 "$1" 2> /dev/null; }
+
+# expect_exit_and_modes <name> <status> <what> <seconds>: within the seconds
+# the run's tool ended with the status, and the terminal modes are those from
+# before it. Returns 1 (after killing the tool) when it did not end.
+expect_exit_and_modes() {
+    local name=$1 status=$2 what=$3 seconds=$4
+    if ! wait_until "$seconds" 0.1 file_exists "$WORK/$name.status"; then
+        fail "$what: the tool did not end"
+        kill -KILL "$(cat "$WORK/$name.pid")" 2> /dev/null
+        return 1
+    fi
+    local got
+    got=$(cat "$WORK/$name.status")
+    if [[ $got == "$status" ]]; then pass "$what: exit status $status"; else fail "$what: exit status $got, expected $status"; fi
+    if cmp -s "$WORK/$name.before" "$WORK/$name.after"; then
+        pass "$what: terminal modes restored"
+    else
+        fail "$what: terminal modes differ: before $(cat "$WORK/$name.before"), after $(cat "$WORK/$name.after")"
+    fi
+}
