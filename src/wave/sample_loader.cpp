@@ -77,14 +77,14 @@ std::variant<ChannelSamples, LoadFailure> loadKind(const std::string& name, cons
     // claims more data than there is costs no more than the data itself.
     const std::uint64_t frameBytes = (stereo ? 2 : 1) * width;
     const std::uint64_t size = platform::fileSize(*file);
-    const std::uint64_t available = size > kSampleDataOffset ? size - kSampleDataOffset : 0;
+    const std::uint64_t available = size > info.dataOffset ? size - info.dataOffset : 0;
     const std::uint64_t wanted = std::min(frames * frameBytes, available);
 
     if (!stereo && width == sizeof(Element)) {
         // Mono samples in their memory form: one read straight into the array.
         start = Clock::now();
         const std::size_t got =
-            platform::readAt(*file, kSampleDataOffset, {first->data(), static_cast<std::size_t>(wanted)});
+            platform::readAt(*file, info.dataOffset, {first->data(), static_cast<std::size_t>(wanted)});
         if (times != nullptr) times->reading = secondsSince(start);
         samples.zeroFrom = static_cast<std::int64_t>(ceilDivide(got, frameBytes));
         return finished();
@@ -108,7 +108,7 @@ std::variant<ChannelSamples, LoadFailure> loadKind(const std::string& name, cons
         const std::uint64_t asked = std::min(pieceBytes, wanted - offset);
         start = Clock::now();
         const std::size_t got =
-            platform::readAt(*file, kSampleDataOffset + offset, {buffer->data(), static_cast<std::size_t>(asked)});
+            platform::readAt(*file, info.dataOffset + offset, {buffer->data(), static_cast<std::size_t>(asked)});
         if (times != nullptr) times->reading += secondsSince(start);
 
         start = Clock::now();

@@ -1,5 +1,5 @@
 #pragma once
-// Sample loading: the data from byte offset 44 decoded into one zero-filled
+// Sample loading: the data from the data chunk decoded into one zero-filled
 // array per channel.
 
 #include <cstdint>

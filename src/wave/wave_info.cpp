@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <string_view>
 
 #include "app/main_loop.h"
 #include "app/number_format.h"
@@ -19,27 +21,109 @@ constexpr std::size_t kHeaderBytes = 44;
 // Shown when the channel count or the bit depth is 0 and no count can be derived.
 constexpr std::int64_t kUndefinedSampleCount = std::numeric_limits<std::int32_t>::min();
 
-std::uint16_t readLe16(std::span<const std::byte, kHeaderBytes> bytes, std::size_t offset) {
+// A data size that says "unknown": a writer that could not seek back to fill it in.
+constexpr std::uint32_t kUnknownSize = 0xFFFFFFFF;
+
+// Bytes of the format chunk the reader looks at: the 16 basic ones, the
+// extension size (2), valid bits (2), channel mask (4) and sub-format GUID (16).
+constexpr std::size_t kFormatBytes = 40;
+constexpr std::size_t kSubFormatOffset = 24;
+constexpr std::int16_t kExtensibleTag = -2;  // 0xFFFE read as signed
+
+// The sub-format GUIDs of integer PCM and IEEE float, in file byte order: the
+// format tag in the first two bytes, then the fixed tail 0000-0010-8000-00AA00389B71.
+constexpr std::array<std::uint8_t, 16> subFormatGuid(std::uint8_t tag) {
+    return {tag, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+}
+
+std::uint16_t readLe16(std::span<const std::byte> bytes, std::size_t offset) {
     return static_cast<std::uint16_t>(std::to_integer<unsigned>(bytes[offset]) |
                                       std::to_integer<unsigned>(bytes[offset + 1]) << 8);
 }
 
-std::uint32_t readLe32(std::span<const std::byte, kHeaderBytes> bytes, std::size_t offset) {
+std::uint32_t readLe32(std::span<const std::byte> bytes, std::size_t offset) {
     return std::to_integer<std::uint32_t>(bytes[offset]) |
            std::to_integer<std::uint32_t>(bytes[offset + 1]) << 8 |
            std::to_integer<std::uint32_t>(bytes[offset + 2]) << 16 |
            std::to_integer<std::uint32_t>(bytes[offset + 3]) << 24;
 }
 
+std::uint64_t readLe64(std::span<const std::byte> bytes, std::size_t offset) {
+    return readLe32(bytes, offset) | std::uint64_t{readLe32(bytes, offset + 4)} << 32;
+}
+
+bool hasTag(std::span<const std::byte> bytes, std::size_t offset, std::string_view tag) {
+    for (std::size_t i = 0; i < tag.size(); ++i)
+        if (bytes[offset + i] != static_cast<std::byte>(tag[i])) return false;
+    return true;
+}
+
+// Reads exactly N bytes at the offset; bytes that cannot be read are 0.
+template <std::size_t N>
+std::array<std::byte, N> readBytes(const FileByteReader& read, std::uint64_t offset) {
+    std::array<std::byte, N> bytes{};
+    const std::size_t got = std::min(read(offset, bytes), N);
+    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(got), bytes.end(), std::byte{0});
+    return bytes;
+}
+
+// What the chunk walk found.
+struct ChunkLayout {
+    std::optional<std::array<std::byte, kFormatBytes>> format;  // payload of the first usable "fmt ", zero-padded
+    std::uint32_t formatSize = 0;
+    std::optional<std::uint64_t> ds64DataSize;                  // RF64 / BW64 only
+    std::optional<std::uint64_t> dataOffset;                    // payload of the first "data" after "fmt "
+    std::uint32_t dataSize = 0;
+};
+
+// Walks the chunks from offset 12: a 4-byte tag, a 4-byte little-endian size,
+// the payload and a pad byte after an odd size. Offsets are 64-bit and only grow,
+// so no size can make the walk loop or read outside the file.
+ChunkLayout walkChunks(const FileByteReader& read, std::uint64_t fileSize, bool isRf64) {
+    ChunkLayout layout;
+    std::uint64_t offset = 12;
+    for (int chunk = 0; chunk < kMaxWalkedChunks && offset <= fileSize && fileSize - offset >= 8; ++chunk) {
+        const auto header = readBytes<8>(read, offset);
+        const std::uint32_t size = readLe32(header, 4);
+        const std::uint64_t payload = offset + 8;
+        if (hasTag(header, 0, "data")) {
+            // The data may be shorter than they claim (short data read as zeros):
+            // only the format must come first. Nothing after them is a chunk.
+            if (layout.format) {
+                layout.dataOffset = payload;
+                layout.dataSize = size;
+            }
+            break;
+        }
+        if (size > fileSize - payload) break;  // runs past the end of the file
+        if (hasTag(header, 0, "fmt ") && !layout.format && size >= 16) {
+            layout.format = readBytes<kFormatBytes>(read, payload);
+            // Bytes beyond the chunk are not part of the format.
+            if (size < kFormatBytes) std::fill(layout.format->begin() + size, layout.format->end(), std::byte{0});
+            layout.formatSize = size;
+        } else if (hasTag(header, 0, "ds64") && isRf64 && !layout.ds64DataSize && size >= 16) {
+            // ds64: RIFF size (8 bytes), data size (8), sample count (8), table.
+            layout.ds64DataSize = readLe64(readBytes<16>(read, payload), 8);
+        }
+        offset = payload + size + (size & 1u);
+    }
+    return layout;
+}
+
 // Samples per channel: dataBytes x 8 / (channels x bits), the exact quotient
-// rounded to nearest with ties to even. A 35-bit dividend over a divisor below
-// 2^24 is told apart from every half-way point in the 64-bit significand of long
-// double, so the rounding sees the true quotient.
-std::int64_t deriveSampleCount(std::uint32_t dataBytes, int channels, int bitsPerSample) {
+// rounded to nearest with ties to even, in integers. Counts beyond the 64-bit
+// range (a ds64 claim of exabytes) are held at its top.
+std::int64_t deriveSampleCount(std::uint64_t dataBytes, int channels, int bitsPerSample) {
     const int bitsPerFrame = channels * bitsPerSample;
     if (bitsPerFrame == 0) return kUndefinedSampleCount;
-    const long double quotient = static_cast<long double>(dataBytes) * 8.0L / static_cast<long double>(bitsPerFrame);
-    return static_cast<std::int64_t>(std::nearbyintl(quotient));
+    const auto divisor = static_cast<unsigned __int128>(bitsPerFrame < 0 ? -bitsPerFrame : bitsPerFrame);
+    const unsigned __int128 dividend = static_cast<unsigned __int128>(dataBytes) * 8;
+    unsigned __int128 quotient = dividend / divisor;
+    const unsigned __int128 remainder = dividend % divisor;
+    if (2 * remainder > divisor || (2 * remainder == divisor && (quotient & 1) != 0)) ++quotient;
+    const auto top = static_cast<unsigned __int128>(std::numeric_limits<std::int64_t>::max());
+    const auto magnitude = static_cast<std::int64_t>(quotient > top ? top : quotient);
+    return bitsPerFrame < 0 ? -magnitude : magnitude;
 }
 
 // sampleCount / sampleRate. A rate of 0 gives an infinity of the count's sign, or
@@ -68,18 +152,15 @@ constexpr std::string_view kDurationLabel = "                            Duratio
 
 }  // namespace
 
-std::variant<WaveInfo, HeaderRejection> parseWaveHeader(std::span<const std::byte> headerBytes) {
-    // Bytes beyond the end of a short file read as 0.
-    std::array<std::byte, kHeaderBytes> bytes{};
-    std::copy_n(headerBytes.begin(), std::min(headerBytes.size(), kHeaderBytes), bytes.begin());
-    const std::span<const std::byte, kHeaderBytes> header(bytes);
+std::variant<WaveInfo, HeaderRejection> parseWaveHeader(const FileByteReader& read, std::uint64_t fileSize) {
+    const auto header = readBytes<kHeaderBytes>(read, 0);
 
     // Fixed offsets of the canonical header, little-endian, two's complement:
-    //  0  4  RIFF tag                 read, never compared
+    //  0  4  RIFF tag                 "RF64" / "BW64" mark a ds64 chunk
     //  4  4  RIFF size                not used
     //  8  4  form type                must be "WAVE"
-    // 12  4  format chunk tag         never compared
-    // 16  4  format chunk size        not used
+    // 12  4  format chunk tag
+    // 16  4  format chunk size
     // 20  2  format tag, signed       1 PCM, 3 IEEE float (0xFFFE reads as -2)
     // 22  1  channel count, low byte  0..255
     // 23  1  channel count, high byte skipped
@@ -87,17 +168,51 @@ std::variant<WaveInfo, HeaderRejection> parseWaveHeader(std::span<const std::byt
     // 28  4  bytes per second         not used
     // 32  2  block alignment          not used
     // 34  2  bits per sample, signed
-    // 36  4  data chunk tag           never compared
+    // 36  4  data chunk tag           "data" marks the canonical layout
     // 40  4  data size in bytes, unsigned
-    constexpr std::array<std::byte, 4> kWaveTag{std::byte{'W'}, std::byte{'A'}, std::byte{'V'}, std::byte{'E'}};
-    const bool isWave = std::equal(kWaveTag.begin(), kWaveTag.end(), header.begin() + 8);
+    const bool isWave = hasTag(header, 8, "WAVE");
+    std::span<const std::byte> format = std::span(header).subspan(20);  // the fields at payload +0 .. +15
+    std::uint32_t formatSize = 16;
+    std::uint64_t dataOffset = kSampleDataOffset;
+    std::uint32_t dataSize = readLe32(header, 40);
+    std::optional<std::uint64_t> ds64DataSize;
+
+    ChunkLayout layout;
+    if (isWave && !hasTag(header, 36, "data")) {
+        layout = walkChunks(read, fileSize, hasTag(header, 0, "RF64") || hasTag(header, 0, "BW64"));
+        if (layout.format && layout.dataOffset) {
+            format = *layout.format;
+            formatSize = layout.formatSize;
+            dataOffset = *layout.dataOffset;
+            dataSize = layout.dataSize;
+            ds64DataSize = layout.ds64DataSize;
+        }
+    }
 
     WaveInfo info;
-    info.formatTag = static_cast<std::int16_t>(readLe16(header, 20));
-    info.channels = std::to_integer<std::int16_t>(header[22]);
-    info.sampleRate = static_cast<std::int32_t>(readLe32(header, 24));
-    info.bitsPerSample = static_cast<std::int16_t>(readLe16(header, 34));
-    info.dataBytes = readLe32(header, 40);
+    info.formatTag = static_cast<std::int16_t>(readLe16(format, 0));
+    info.channels = std::to_integer<std::int16_t>(format[2]);
+    info.sampleRate = static_cast<std::int32_t>(readLe32(format, 4));
+    info.bitsPerSample = static_cast<std::int16_t>(readLe16(format, 14));
+    if (info.formatTag == kExtensibleTag && formatSize >= kFormatBytes) {
+        const auto guid = format.subspan(kSubFormatOffset, 16);
+        for (const std::uint8_t tag : {std::uint8_t{1}, std::uint8_t{3}}) {
+            const auto expected = subFormatGuid(tag);
+            if (std::equal(guid.begin(), guid.end(), expected.begin(),
+                           [](std::byte a, std::uint8_t b) { return std::to_integer<std::uint8_t>(a) == b; }))
+                info.formatTag = tag;
+        }
+    }
+
+    info.dataOffset = dataOffset;
+    const std::uint64_t bytesAfterHeader = fileSize > dataOffset ? fileSize - dataOffset : 0;
+    if (dataSize == kUnknownSize && ds64DataSize) {
+        info.dataBytes = *ds64DataSize;
+    } else if (dataSize == kUnknownSize || (dataSize == 0 && bytesAfterHeader > 0)) {
+        info.dataBytes = bytesAfterHeader;
+    } else {
+        info.dataBytes = dataSize;
+    }
     info.sampleCount = deriveSampleCount(info.dataBytes, info.channels, info.bitsPerSample);
     info.durationSeconds = deriveDuration(info.sampleCount, info.sampleRate);
     info.resolutionText = resolutionTextFor(info.formatTag, info.bitsPerSample);
@@ -107,6 +222,16 @@ std::variant<WaveInfo, HeaderRejection> parseWaveHeader(std::span<const std::byt
     if (info.bitsPerSample == 8) return HeaderRejection::EightBit;
     if (info.formatTag != 1 && info.formatTag != 3) return HeaderRejection::NotPcmOrFloat;
     return info;
+}
+
+std::variant<WaveInfo, HeaderRejection> parseWaveHeader(std::span<const std::byte> fileBytes) {
+    const FileByteReader read = [fileBytes](std::uint64_t offset, std::span<std::byte> into) -> std::size_t {
+        if (offset >= fileBytes.size()) return 0;
+        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), fileBytes.size() - offset));
+        std::copy_n(fileBytes.begin() + static_cast<std::ptrdiff_t>(offset), count, into.begin());
+        return count;
+    };
+    return parseWaveHeader(read, fileBytes.size());
 }
 
 std::string_view rejectionMessage(HeaderRejection rejection) {
@@ -125,10 +250,11 @@ std::string_view rejectionMessage(HeaderRejection rejection) {
 std::optional<WaveInfo> readWaveHeader(platform::Console& console, const std::string& name) {
     // A file that vanished since the main loop's check reads as all zeros and so
     // fails the "WAVE" test.
-    std::array<std::byte, kHeaderBytes> bytes{};
-    if (const auto file = platform::openRegularFileForReading(name)) platform::readAt(*file, 0, bytes);
-
-    const auto parsed = parseWaveHeader(bytes);
+    const auto file = platform::openRegularFileForReading(name);
+    const FileByteReader read = [&file](std::uint64_t offset, std::span<std::byte> into) -> std::size_t {
+        return file ? platform::readAt(*file, offset, into) : 0;
+    };
+    const auto parsed = parseWaveHeader(read, file ? platform::fileSize(*file) : 0);
     if (const auto* rejection = std::get_if<HeaderRejection>(&parsed)) {
         app::showErrorBox(console, rejectionMessage(*rejection));
         return std::nullopt;

@@ -1,9 +1,25 @@
 #pragma once
-// The wave header: read at the fixed offsets of the canonical 44-byte header,
-// validated, and described on the screen in the FILE DATA panel.
+// The wave header: the format and data chunks found, the fields validated, and
+// described on the screen in the FILE DATA panel.
+//
+// Which bytes are read:
+//  - bytes 36-39 are "data" (the canonical 44-byte header): every field at its
+//    fixed offset, samples from offset 44;
+//  - otherwise, when bytes 8-11 are "WAVE", the chunks are walked from offset 12:
+//    the first "fmt " chunk of at least 16 bytes gives the format fields, the
+//    first "data" chunk after it the data size and the offset of the samples.
+//    The walk stops at that data chunk; a chunk whose size runs past the end of
+//    the file ends it. Without both chunks the fixed offsets are read;
+//  - the extensible format tag (0xFFFE) with a format chunk of at least 40 bytes
+//    counts as tag 1 or 3 when its sub-format is integer PCM or IEEE float;
+//  - RF64 and BW64 files take a data size of 0xFFFFFFFF from their ds64 chunk;
+//  - a data size of 0xFFFFFFFF (a writer that streamed to a pipe), or of 0 with
+//    bytes after the data chunk's header (a recording never closed), means the
+//    data run to the end of the file.
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,15 +30,16 @@
 
 namespace vantorel::wave {
 
-// Byte offset of the first sample: the end of the canonical header.
+// Byte offset of the first sample in the canonical header.
 inline constexpr std::uint64_t kSampleDataOffset = 44;
 
 struct WaveInfo {
-    std::int16_t formatTag = 0;      // offset 20: 1 integer PCM, 3 IEEE float
-    std::int16_t channels = 0;       // offset 22, low byte only: 0..255
-    std::int32_t sampleRate = 0;     // offset 24: samples per second
-    std::int16_t bitsPerSample = 0;  // offset 34
-    std::uint32_t dataBytes = 0;     // offset 40: data size, unsigned 32-bit
+    std::int16_t formatTag = 0;      // format payload +0: 1 integer PCM, 3 IEEE float (offset 20 canonically)
+    std::int16_t channels = 0;       // format payload +2, low byte only: 0..255
+    std::int32_t sampleRate = 0;     // format payload +4: samples per second
+    std::int16_t bitsPerSample = 0;  // format payload +14: the container's bits
+    std::uint64_t dataBytes = 0;     // data chunk size (offset 40 canonically), ds64's, or up to the end of the file
+    std::uint64_t dataOffset = kSampleDataOffset;  // file offset of the first sample
     std::int64_t sampleCount = 0;    // samples per channel (frames); -2^31 when channels x bits is 0
     double durationSeconds = 0;      // sampleCount / sampleRate (infinite or NaN for a rate of 0)
     std::string resolutionText;      // " bits", " bits (integer)" or " bits (float)"
@@ -34,9 +51,20 @@ enum class HeaderRejection {
     NotPcmOrFloat,  // format tag neither 1 nor 3
 };
 
-// Parses and validates the first bytes of a file (fewer than 44 when the file is
-// shorter; missing bytes read as 0). Pure: no file, no screen.
-std::variant<WaveInfo, HeaderRejection> parseWaveHeader(std::span<const std::byte> headerBytes);
+// Reads up to into.size() bytes of a file from an offset; gives how many it read.
+using FileByteReader = std::function<std::size_t(std::uint64_t offset, std::span<std::byte> into)>;
+
+// Finds the chunks, parses and validates the header of a file of `fileSize`
+// bytes. Bytes that cannot be read count as 0. Reads a few bytes per chunk and
+// at most kMaxWalkedChunks chunk headers. No screen.
+std::variant<WaveInfo, HeaderRejection> parseWaveHeader(const FileByteReader& read, std::uint64_t fileSize);
+
+// The same for a whole file held in memory. Pure.
+std::variant<WaveInfo, HeaderRejection> parseWaveHeader(std::span<const std::byte> fileBytes);
+
+// Chunks the walk looks at before it gives up: real files have a handful before
+// their data; a file of millions of tiny chunks must not stall the reader.
+inline constexpr int kMaxWalkedChunks = 4096;
 
 // The exact text of the error box for a rejection.
 std::string_view rejectionMessage(HeaderRejection rejection);

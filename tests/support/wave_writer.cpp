@@ -65,6 +65,41 @@ std::vector<std::byte> makeWaveHeader(const WaveLayout& layout, std::uint32_t da
     return header;
 }
 
+std::vector<std::byte> makeChunk(std::string_view tag, std::span<const std::byte> payload,
+                                 std::optional<std::uint32_t> claimedSize) {
+    std::vector<std::byte> chunk;
+    setBytes(chunk, 0, tag);
+    appendLe(chunk, claimedSize.value_or(static_cast<std::uint32_t>(payload.size())), 4);
+    chunk.insert(chunk.end(), payload.begin(), payload.end());
+    if (payload.size() % 2 != 0) chunk.push_back(std::byte{0});
+    return chunk;
+}
+
+std::vector<std::byte> makeFormatPayload(const WaveLayout& layout, std::size_t size, int subFormatTag) {
+    std::vector<std::byte> payload = makeWaveHeader(layout, 0);
+    payload = {payload.begin() + 20, payload.begin() + 36};  // the 16 basic fields
+    payload.resize(size);
+    if (size >= 18) putLe(payload, 16, static_cast<std::uint32_t>(size - 18), 2);  // extension size
+    if (size >= 40) {
+        putLe(payload, 0, 0xFFFE, 2);
+        putLe(payload, 18, static_cast<std::uint32_t>(bitsPerSample(layout.kind)), 2);  // valid bits
+        const std::vector<std::byte> guid =
+            bytesOf({subFormatTag, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71});
+        std::copy(guid.begin(), guid.end(), payload.begin() + 24);
+    }
+    return payload;
+}
+
+std::vector<std::byte> makeRiff(std::string_view riffTag, std::initializer_list<std::vector<std::byte>> chunks) {
+    std::vector<std::byte> bytes;
+    setBytes(bytes, 0, riffTag);
+    appendLe(bytes, 0, 4);
+    setBytes(bytes, 8, "WAVE");
+    for (const std::vector<std::byte>& chunk : chunks) bytes.insert(bytes.end(), chunk.begin(), chunk.end());
+    putLe(bytes, 4, static_cast<std::uint32_t>(bytes.size() - 8), 4);
+    return bytes;
+}
+
 void appendSample(std::vector<std::byte>& bytes, WaveKind kind, double value) {
     switch (kind) {
         case WaveKind::Int16:

@@ -30,6 +30,7 @@
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -73,6 +74,21 @@ using SampleGenerator = std::function<double(int channel, std::int64_t frame)>;
 //  36  4  "data"
 //  40  4  data size in bytes
 std::vector<std::byte> makeWaveHeader(const WaveLayout& layout, std::uint32_t dataBytes);
+
+// Chunked layouts as real tools write them:
+//   makeRiff("RIFF", {makeChunk("fmt ", makeFormatPayload(layout, 18)),
+//                     makeChunk("LIST", bytesOf({...})),
+//                     makeChunk("data", samples)});
+// A chunk: tag, 4-byte size (the payload's, or `claimedSize`), payload, and a
+// pad byte after an odd payload.
+std::vector<std::byte> makeChunk(std::string_view tag, std::span<const std::byte> payload,
+                                 std::optional<std::uint32_t> claimedSize = std::nullopt);
+// The "fmt " payload of `size` bytes (16 or more) for the layout. From 40 bytes
+// it is the extensible form: tag 0xFFFE, and `subFormatTag` (1 PCM, 3 float,
+// or any other) in the sub-format GUID at payload offset 24.
+std::vector<std::byte> makeFormatPayload(const WaveLayout& layout, std::size_t size, int subFormatTag = 0);
+// The 12-byte RIFF header (tag, size of the rest, "WAVE"), then the chunks.
+std::vector<std::byte> makeRiff(std::string_view riffTag, std::initializer_list<std::vector<std::byte>> chunks);
 
 // Appends one sample in the kind's file encoding.
 void appendSample(std::vector<std::byte>& bytes, WaveKind kind, double value);

@@ -292,10 +292,13 @@ TEST(SampleLoading, UnsupportedLayoutsAndEmptyDataGetNoSamples) {
     EXPECT_EQ(none.samples.sampleKind, std::nullopt);
     EXPECT_TRUE(none.samples.mono.empty());
 
-    const Loaded empty = load(folder, fileWith(WaveKind::Int16, 2, 0, bytesOf({1, 0, 1, 0})));
+    const Loaded empty = load(folder, fileWith(WaveKind::Int16, 2, 0, {}));
     EXPECT_EQ(empty.samples.sampleKind, SampleKind::Int16);
     EXPECT_EQ(empty.samples.sampleCount, 0);
     EXPECT_TRUE(empty.samples.left.empty() && empty.samples.right.empty());
+    // A size of 0 with bytes after it is a recording never closed: they are its data.
+    const Loaded unclosed = load(folder, fileWith(WaveKind::Int16, 2, 0, bytesOf({1, 0, 2, 0})));
+    EXPECT_EQ(unclosed.samples.sampleCount, 1);
 }
 
 TEST(SampleLoading, FloatInfinitiesAndNaNsPassUnchanged) {
@@ -313,8 +316,8 @@ TEST(SampleLoading, FloatInfinitiesAndNaNsPassUnchanged) {
 
 TEST(SampleLoading, FourGibibyteClaimInASmallFileLoadsTheRealDataAndZeros) {
     ScratchFolder folder;
-    // 0xFFFFFFFF bytes claimed for stereo 16-bit: 1,073,741,824 frames, two arrays of 2 GiB.
-    const Loaded loaded = load(folder, fileWith(WaveKind::Int16, 2, 0xFFFFFFFFu,
+    // 0xFFFFFFFE bytes claimed for stereo 16-bit: 1,073,741,824 frames, two arrays of 2 GiB.
+    const Loaded loaded = load(folder, fileWith(WaveKind::Int16, 2, 0xFFFFFFFEu,
                                                 bytesOf({1, 0, 0xFF, 0xFF, 2, 0, 0xFE, 0xFF, 3, 0})));
     ASSERT_EQ(loaded.samples.sampleCount, 1073741824);
     const auto left = platform::elementsOf<std::int16_t>(loaded.samples.left);

@@ -19,7 +19,9 @@ using test_support::ScratchFolder;
 using test_support::setBytes;
 using test_support::setLe16;
 using test_support::setLe32;
+using test_support::bytesOf;
 using test_support::WaveKind;
+using test_support::WaveLayout;
 
 std::vector<std::byte> header(WaveKind kind, int channels, std::int32_t rate, std::uint32_t dataBytes) {
     return makeWaveHeader({kind, channels, rate}, dataBytes);
@@ -90,6 +92,90 @@ TEST(WaveHeaderParsing, ChecksWaveThenEightBitsThenTheFormatTag) {
     EXPECT_EQ(rejection(odd), std::nullopt);
 }
 
+// Real-world layouts: what the reader finds in each, as the fields it gives or
+// the rejection. Sample data are 400 bytes of 0x11 unless the row says otherwise.
+struct ChunkLayoutRow {
+    const char* name;
+    std::vector<std::byte> file;
+    std::optional<HeaderRejection> rejected;
+    std::int16_t formatTag = 0;
+    std::int16_t bits = 0;
+    std::uint64_t dataBytes = 0;
+    std::uint64_t dataOffset = 0;
+};
+
+TEST(WaveHeaderParsing, FindsTheFormatAndDataChunksOfRealLayouts) {
+    using test_support::makeChunk;
+    using test_support::makeFormatPayload;
+    using test_support::makeRiff;
+    const WaveLayout stereo16{WaveKind::Int16, 2, 48000};
+    const std::vector<std::byte> samples(400, std::byte{0x11});
+    const auto fmt = [](const WaveLayout& layout, std::size_t size, int sub = 0) {
+        return makeChunk("fmt ", makeFormatPayload(layout, size, sub));
+    };
+    const auto data = [&](std::optional<std::uint32_t> claim = std::nullopt) {
+        return makeChunk("data", samples, claim);
+    };
+    const auto pad = [](const char* tag, std::size_t size) {
+        return makeChunk(tag, std::vector<std::byte>(size, std::byte{0x7F}));
+    };
+    std::vector<std::byte> rf64 = makeRiff("RF64", {makeChunk("ds64", bytesOf({0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0,
+                                                                                   0x00, 0xF2, 0x05, 0x2A, 1, 0, 0, 0,
+                                                                                   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})),
+                                                    fmt(stereo16, 16), data(0xFFFFFFFF)});
+    setLe32(rf64, 4, 0xFFFFFFFF);
+
+    const std::vector<ChunkLayoutRow> rows = {
+        {"canonical", makeRiff("RIFF", {fmt(stereo16, 16), data()}), {}, 1, 16, 400, 44},
+        {"18-byte format and fact", makeRiff("RIFF", {fmt({WaveKind::Float32, 1, 44100}, 18), pad("fact", 4), data()}),
+         {}, 3, 32, 400, 12 + 26 + 12 + 8},
+        {"extensible PCM 16", makeRiff("RIFF", {fmt(stereo16, 40, 1), data()}), {}, 1, 16, 400, 68},
+        {"extensible PCM 24", makeRiff("RIFF", {fmt({WaveKind::Int24, 2, 48000}, 40, 1), data()}), {}, 1, 24, 400, 68},
+        {"extensible PCM 32", makeRiff("RIFF", {fmt({WaveKind::Int32, 1, 96000}, 40, 1), data()}), {}, 1, 32, 400, 68},
+        {"extensible float", makeRiff("RIFF", {fmt({WaveKind::Float32, 2, 48000}, 40, 3), data()}), {}, 3, 32, 400, 68},
+        {"extensible mu-law", makeRiff("RIFF", {fmt(stereo16, 40, 7), data()}), HeaderRejection::NotPcmOrFloat},
+        {"extensible tag in 18 bytes", makeRiff("RIFF", {makeChunk("fmt ", [&] {
+             auto payload = makeFormatPayload(stereo16, 18);
+             setLe16(payload, 0, 0xFFFE);
+             return payload;
+         }()), data()}), HeaderRejection::NotPcmOrFloat},
+        {"LIST before data", makeRiff("RIFF", {fmt(stereo16, 16), pad("LIST", 26), data()}), {}, 1, 16, 400, 78},
+        {"bext and JUNK before format", makeRiff("RIFF", {pad("bext", 602), pad("JUNK", 28), fmt(stereo16, 16), data()}),
+         {}, 1, 16, 400, 12 + 610 + 36 + 24 + 8},
+        {"odd chunk and its pad byte", makeRiff("RIFF", {fmt(stereo16, 16), pad("odd ", 3), data()}), {}, 1, 16, 400, 56},
+        {"short format chunk skipped", makeRiff("RIFF", {pad("fmt ", 14), fmt(stereo16, 16), data()}),
+         {}, 1, 16, 400, 12 + 22 + 24 + 8},
+        {"size 0 with data after", makeRiff("RIFF", {fmt(stereo16, 16), pad("LIST", 4), data(0)}), {}, 1, 16, 400, 56},
+        {"size 0xFFFFFFFF", makeRiff("RIFF", {fmt(stereo16, 16), pad("LIST", 4), data(0xFFFFFFFF)}),
+         {}, 1, 16, 400, 56},
+        {"canonical size 0xFFFFFFFF", makeRiff("RIFF", {fmt(stereo16, 16), data(0xFFFFFFFF)}), {}, 1, 16, 400, 44},
+        {"canonical size 0, data after", makeRiff("RIFF", {fmt(stereo16, 16), data(0)}), {}, 1, 16, 400, 44},
+        {"claim beyond the end kept", makeRiff("RIFF", {fmt(stereo16, 18), data(1000000)}), {}, 1, 16, 1000000, 46},
+        {"RF64 with ds64", rf64, {}, 1, 16, 5000000000ULL, 12 + 36 + 24 + 8},
+        // Without both chunks the fixed offsets are read: there the bytes at 20..
+        // are sample or padding bytes, no valid format tag.
+        {"size past the end", makeRiff("RIFF", {makeChunk("JUNK", samples, 0xFFFFFF00), fmt(stereo16, 16), data()}),
+         HeaderRejection::NotPcmOrFloat},
+        {"no data chunk", makeRiff("RIFF", {fmt(stereo16, 16), makeChunk("LIST", bytesOf({1, 2, 3, 4}))}),
+         {}, 1, 16, 4, 44},
+        {"data before format", makeRiff("RIFF", {data(), fmt(stereo16, 16)}), HeaderRejection::NotPcmOrFloat},
+    };
+    for (const ChunkLayoutRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto parsed = parseWaveHeader(row.file);
+        if (row.rejected) {
+            EXPECT_EQ(rejection(row.file), row.rejected);
+            continue;
+        }
+        ASSERT_TRUE(std::holds_alternative<WaveInfo>(parsed));
+        const WaveInfo& info = std::get<WaveInfo>(parsed);
+        EXPECT_EQ(info.formatTag, row.formatTag);
+        EXPECT_EQ(info.bitsPerSample, row.bits);
+        EXPECT_EQ(info.dataBytes, row.dataBytes);
+        EXPECT_EQ(info.dataOffset, row.dataOffset);
+    }
+}
+
 TEST(WaveHeaderParsing, ShortInputsReadMissingBytesAsZero) {
     EXPECT_EQ(rejection({}), HeaderRejection::NotWave);
     const auto full = header(WaveKind::Int16, 2, 44100, 0x01020304);
@@ -114,10 +200,10 @@ TEST(WaveHeaderParsing, SampleCountRoundsTheQuotientTiesToEven) {
 
 TEST(WaveHeaderParsing, DataSizesFromTwoGibibytesUpGivePositiveCounts) {
     EXPECT_EQ(accepted(header(WaveKind::Int16, 2, 44100, 0x80000000u)).sampleCount, 536870912);
-    // 4,294,967,295 / 4 = 1,073,741,823.75
-    EXPECT_EQ(accepted(header(WaveKind::Int16, 2, 44100, 0xFFFFFFFFu)).sampleCount, 1073741824);
-    // 4,294,967,295 / 2 = 2,147,483,647.5, a tie, goes to the even 2^31
-    EXPECT_EQ(accepted(header(WaveKind::Int16, 1, 44100, 0xFFFFFFFFu)).sampleCount, 2147483648);
+    // 4,294,967,294 / 4 = 1,073,741,823.5, a tie, goes to the even 2^30
+    EXPECT_EQ(accepted(header(WaveKind::Int16, 2, 44100, 0xFFFFFFFEu)).sampleCount, 1073741824);
+    // 4,294,967,293 / 2 = 2,147,483,646.5, a tie, goes to the even 2,147,483,646
+    EXPECT_EQ(accepted(header(WaveKind::Int16, 1, 44100, 0xFFFFFFFDu)).sampleCount, 2147483646);
 }
 
 TEST(WaveHeaderParsing, ZeroChannelsOrBitsGiveTheLowestThirtyTwoBitCount) {
