@@ -1,10 +1,12 @@
-// Fuzzes the wave header reader: parseWaveHeader on arbitrary leading bytes of a
-// file, then the FILE DATA panel of every accepted header on the in-memory console.
+// Fuzzes the wave header reader: parseWaveHeader on arbitrary whole files, then
+// the FILE DATA panel of every accepted header on the in-memory console.
 //
-// The header's fields are decoded here once more, byte by byte at their fixed
-// offsets, and every field, the rejection order, the derived sample count (the
-// exact quotient rounded with integers, ties to even), the duration and the
-// resolution text are compared with what the reader gives.
+// The header's fields are found here once more by a plain reference reading:
+// the fixed offsets of the canonical header, or a chunk walk over the bytes,
+// the extensible sub-formats, ds64 and the unknown sizes. Every field, the
+// rejection order, the derived sample count (the exact quotient rounded with
+// integers, ties to even), the duration and the resolution text are compared
+// with what the reader gives.
 
 #include <array>
 #include <cmath>
@@ -27,18 +29,62 @@ namespace {
 
 using namespace vantorel;
 
-// The first 44 bytes, missing ones as 0.
-struct PaddedHeader {
-    std::array<std::uint8_t, 44> bytes{};
+// The file's bytes, those past its end read as 0.
+struct FileBytes {
+    const std::uint8_t* data;
+    std::size_t size;
 
-    PaddedHeader(const std::uint8_t* data, std::size_t size) {
-        std::memcpy(bytes.data(), data, size < bytes.size() ? size : bytes.size());
-    }
-    std::uint32_t u16(std::size_t offset) const { return bytes[offset] | std::uint32_t{bytes[offset + 1]} << 8; }
-    std::uint32_t u32(std::size_t offset) const {
-        return u16(offset) | std::uint32_t{bytes[offset + 2]} << 16 | std::uint32_t{bytes[offset + 3]} << 24;
+    std::uint32_t u8(std::uint64_t offset) const { return offset < size ? data[offset] : 0; }
+    std::uint32_t u16(std::uint64_t offset) const { return u8(offset) | u8(offset + 1) << 8; }
+    std::uint32_t u32(std::uint64_t offset) const { return u16(offset) | u16(offset + 2) << 16; }
+    std::uint64_t u64(std::uint64_t offset) const { return u32(offset) | std::uint64_t{u32(offset + 4)} << 32; }
+    bool tag(std::uint64_t offset, const char* text) const {
+        for (int i = 0; i < 4; ++i)
+            if (u8(offset + static_cast<std::uint64_t>(i)) != static_cast<std::uint8_t>(text[i])) return false;
+        return true;
     }
 };
+
+// Where the reference reading finds the format fields and the data.
+struct Expected {
+    std::uint64_t format = 20;   // offset of the format fields
+    std::uint32_t formatSize = 16;
+    std::uint64_t data = 44;     // offset of the first sample
+    std::uint32_t dataSize = 0;
+    bool hasDs64 = false;
+    std::uint64_t ds64Size = 0;
+};
+
+Expected referenceLayout(const FileBytes& file) {
+    Expected fixed;
+    fixed.dataSize = file.u32(40);
+    if (!file.tag(8, "WAVE") || file.tag(36, "data")) return fixed;
+    const bool rf64 = file.tag(0, "RF64") || file.tag(0, "BW64");
+    Expected walked;
+    bool format = false;
+    std::uint64_t at = 12;
+    for (int chunk = 0; chunk < wave::kMaxWalkedChunks && at + 8 <= file.size; ++chunk) {
+        const std::uint64_t size = file.u32(at + 4);
+        if (file.tag(at, "data")) {
+            if (!format) return fixed;
+            walked.data = at + 8;
+            walked.dataSize = static_cast<std::uint32_t>(size);
+            return walked;
+        }
+        if (at + 8 + size > file.size) return fixed;
+        if (file.tag(at, "fmt ") && !format && size >= 16) {
+            format = true;
+            walked.format = at + 8;
+            walked.formatSize = static_cast<std::uint32_t>(size);
+        }
+        if (file.tag(at, "ds64") && rf64 && !walked.hasDs64 && size >= 16) {
+            walked.hasDs64 = true;
+            walked.ds64Size = file.u64(at + 16);
+        }
+        at += 8 + size + size % 2;
+    }
+    return fixed;
+}
 
 // Two's complement of a 16- or 32-bit field, without relying on conversions.
 std::int64_t signed16(std::uint32_t bits) { return bits >= 0x8000 ? std::int64_t{bits} - 0x10000 : bits; }
@@ -48,15 +94,18 @@ std::int64_t signed32(std::uint32_t bits) {
 
 // dataBytes x 8 / (channels x bits), the exact quotient rounded to nearest with
 // ties to even, in integers; INT32_MIN when the divisor is 0.
-std::int64_t expectedSampleCount(std::uint32_t dataBytes, std::int64_t channels, std::int64_t bits) {
+// Counts beyond the 64-bit range are held at its top.
+std::int64_t expectedSampleCount(std::uint64_t dataBytes, std::int64_t channels, std::int64_t bits) {
     const std::int64_t divisor = channels * bits;
     if (divisor == 0) return std::numeric_limits<std::int32_t>::min();
-    const std::int64_t dividend = std::int64_t{dataBytes} * 8;
-    const std::int64_t magnitude = divisor < 0 ? -divisor : divisor;
-    std::int64_t quotient = dividend / magnitude;
-    const std::int64_t remainder = dividend % magnitude;
+    const unsigned __int128 dividend = static_cast<unsigned __int128>(dataBytes) * 8;
+    const auto magnitude = static_cast<unsigned __int128>(divisor < 0 ? -divisor : divisor);
+    unsigned __int128 quotient = dividend / magnitude;
+    const unsigned __int128 remainder = dividend % magnitude;
     if (2 * remainder > magnitude || (2 * remainder == magnitude && quotient % 2 == 1)) ++quotient;
-    return divisor < 0 ? -quotient : quotient;
+    const auto top = static_cast<unsigned __int128>(std::numeric_limits<std::int64_t>::max());
+    const auto held = static_cast<std::int64_t>(quotient > top ? top : quotient);
+    return divisor < 0 ? -held : held;
 }
 
 void checkDuration(const wave::WaveInfo& info) {
@@ -101,12 +150,24 @@ void checkPanel(const wave::WaveInfo& info) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto parsed = wave::parseWaveHeader(std::as_bytes(std::span(data, size)));
-    const PaddedHeader header(data, size);
+    const FileBytes file{data, size};
+    const Expected layout = referenceLayout(file);
 
     const bool isWave = size >= 12 && std::memcmp(data + 8, "WAVE", 4) == 0;
-    const std::int64_t formatTag = signed16(header.u16(20));
-    const std::int64_t channels = header.bytes[22];
-    const std::int64_t bits = signed16(header.u16(34));
+    std::int64_t formatTag = signed16(file.u16(layout.format));
+    if (formatTag == -2 && layout.formatSize >= 40 && file.u16(layout.format + 26) == 0 &&
+        file.u32(layout.format + 28) == 0x00100000 && file.u32(layout.format + 32) == 0xAA000080 &&
+        file.u32(layout.format + 36) == 0x719B3800 && (file.u16(layout.format + 24) == 1 || file.u16(layout.format + 24) == 3))
+        formatTag = file.u16(layout.format + 24);
+    const std::int64_t channels = file.u8(layout.format + 2);
+    const std::int64_t bits = signed16(file.u16(layout.format + 14));
+    const std::uint64_t after = size > layout.data ? size - layout.data : 0;
+    std::uint64_t dataBytes = layout.dataSize;
+    if (layout.dataSize == 0xFFFFFFFF && layout.hasDs64) {
+        dataBytes = layout.ds64Size;
+    } else if (layout.dataSize == 0xFFFFFFFF || (layout.dataSize == 0 && after > 0)) {
+        dataBytes = after;
+    }
 
     if (const auto* rejection = std::get_if<wave::HeaderRejection>(&parsed)) {
         // The first failing test decides, in the order WAVE, 8 bits, format tag.
@@ -130,9 +191,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(info.formatTag == formatTag);
     FUZZ_CHECK(info.channels == channels);
     FUZZ_CHECK(info.channels >= 0 && info.channels <= 255);
-    FUZZ_CHECK(info.sampleRate == signed32(header.u32(24)));
+    FUZZ_CHECK(info.sampleRate == signed32(file.u32(layout.format + 4)));
     FUZZ_CHECK(info.bitsPerSample == bits);
-    FUZZ_CHECK(info.dataBytes == header.u32(40));
+    FUZZ_CHECK(info.dataOffset == layout.data);
+    FUZZ_CHECK(info.dataBytes == dataBytes);
     FUZZ_CHECK(info.sampleCount == expectedSampleCount(info.dataBytes, channels, bits));
     checkDuration(info);
 

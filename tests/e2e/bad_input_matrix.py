@@ -389,12 +389,16 @@ CASES: list[Case] = [
          Job(" 2", " 0", " 16 bits", " 44100", " 9.99999999999999E+998", " 0", STEREO_REPORT, True),
          results=STEREO_RESULTS("norate")),
     # 1 KB files whose headers claim far more. The data size is read unsigned:
-    # 0xFFFFFFFF claims 4 GiB, 1,073,741,824 frames (24347.89 s, 243,478 slices);
+    # 0xFFFFFFFE claims 4 GiB, 1,073,741,824 frames (24347.89 s, 243,478 slices);
     # 0x80000000 claims 2 GiB, 536,870,912 frames (12173.94 s, 121,739 slices).
     # Everything past the file's 980 bytes of data is zeros and must cost little.
-    Case("data size 0xFFFFFFFF in 1 KB", wav("claim4g.wav", "--frames", "245", "--set-u32", "40=0xFFFFFFFF"),
+    Case("data size 0xFFFFFFFE in 1 KB", wav("claim4g.wav", "--frames", "245", "--set-u32", "40=0xFFFFFFFE"),
          Job(" 2", " 44100", " 16 bits", " 1073741824", " 24347.89", " 243478", STEREO_REPORT, True),
          results=STEREO_RESULTS("claim4g")),
+    # 0xFFFFFFFF is a size nobody filled in: the data run to the end of the file.
+    Case("data size 0xFFFFFFFF in 1 KB", wav("unknown.wav", "--frames", "245", "--set-u32", "40=0xFFFFFFFF"),
+         Job(" 2", " 44100", " 16 bits", " 245", " .01", " 0", STEREO_REPORT, True),
+         results=STEREO_RESULTS("unknown")),
     Case("data size 0x80000000 in 1 KB", wav("claim2g.wav", "--frames", "245", "--set-u32", "40=0x80000000"),
          Job(" 2", " 44100", " 16 bits", " 536870912", " 12173.94", " 121739", STEREO_REPORT, True),
          results=STEREO_RESULTS("claim2g")),
