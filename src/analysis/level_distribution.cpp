@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <optional>
 
 namespace vantorel::analysis {
 
@@ -67,19 +68,49 @@ ShareScale chooseShareScale(double highestShare) {
     return kFullShareScale;
 }
 
-LevelAnalysis analyseLevels(platform::Console& console, const wave::WaveInfo& info,
-                            wave::ChannelSamples& samples) {
+namespace {
+
+// Reads the samples of one kind and folds them into the scan block by block.
+template <wave::SampleKind kind>
+std::optional<wave::LoadFailure> scanFile(const platform::ReadOnlyFile& file, const wave::WaveInfo& info,
+                                          SliceScan& scan, const SliceLevelReceiver& receiver) {
+    const auto frames = static_cast<std::uint64_t>(framesToScan(scan.grid));
+    const auto loaded = wave::loadSamples<kind>(file, info, frames, [&](const wave::ChannelSamples<kind>& block) {
+        scanSliceLevels<kind>(scan, block, receiver);
+    });
+    if (const auto* failure = std::get_if<wave::LoadFailure>(&loaded)) return *failure;
+    // Where the file ends before the grid does, the slice it ends in is
+    // complete as it stands; the slices after it are silent.
+    finishSliceScan(scan, receiver);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInfo& info,
+                                                            const platform::ReadOnlyFile& file) {
     LevelAnalysis analysis;
-    analysis.grid = makeSliceGrid(console, info.sampleRate, info.sampleCount);
+    analysis.grid = computeSliceGrid(info.sampleRate, info.sampleCount);
 
     // One histogram per channel of a mono or stereo file, whether or not its
-    // samples were loaded; none for other channel counts.
+    // samples are measured; none for other channel counts.
     if (info.channels == 1) analysis.histograms.resize(1);
     if (info.channels == 2) analysis.histograms.resize(2);
 
-    scanSliceLevels(info, samples, analysis.grid, [&analysis](Channel channel, int level) {
+    SliceScan scan{.grid = analysis.grid};
+    const SliceLevelReceiver count = [&analysis](Channel channel, int level) {
         countSliceLevel(analysis.histograms, channel, level);
-    });
+    };
+    std::optional<wave::LoadFailure> failure;
+    if (const auto kind = wave::sampleKindFor(info)) {
+        switch (*kind) {
+        case wave::SampleKind::Int16: failure = scanFile<wave::SampleKind::Int16>(file, info, scan, count); break;
+        case wave::SampleKind::Int24: failure = scanFile<wave::SampleKind::Int24>(file, info, scan, count); break;
+        case wave::SampleKind::Int32: failure = scanFile<wave::SampleKind::Int32>(file, info, scan, count); break;
+        case wave::SampleKind::Float32: failure = scanFile<wave::SampleKind::Float32>(file, info, scan, count); break;
+        }
+    }
+    if (failure) return *failure;
 
     analysis.scale = chooseShareScale(highestShare(analysis.histograms, analysis.grid.sliceCount));
     return analysis;

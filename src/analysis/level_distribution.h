@@ -4,12 +4,12 @@
 
 #include <array>
 #include <cstdint>
+#include <variant>
 #include <vector>
 
 #include "analysis/slice_levels.h"
-#include "platform/console.h"
+#include "platform/files.h"
 #include "wave/sample_loader.h"
-#include "wave/wave_info.h"
 
 namespace vantorel::analysis {
 
@@ -30,10 +30,12 @@ struct LevelAnalysis {
     ShareScale scale;
 };
 
-// Grid (printing the analysis line), histograms, the slice scan counting into
-// them, the highest share and the axis scale. Releases the sample arrays.
-LevelAnalysis analyseLevels(platform::Console& console, const wave::WaveInfo& info,
-                            wave::ChannelSamples& samples);
+// The whole measurement of one file: the grid, the histograms, the samples read
+// from the open file and scanned as they arrive, counting into the histograms,
+// then the highest share and the axis scale. Layouts that are not loaded read
+// nothing and count nothing. Prints nothing; a read that fails gives the failure.
+std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInfo& info,
+                                                            const platform::ReadOnlyFile& file);
 
 // Counts one slice level into the channel's histogram: levels above 40 are
 // dropped, levels below 0 (peaks above full scale) count in bin 0.

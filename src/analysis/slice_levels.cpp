@@ -8,7 +8,6 @@
 #include <span>
 
 #include "app/number_format.h"
-#include "platform/zeroed_memory.h"
 
 // On x86 with GCC or clang (MinGW included) the Int32 peak also has kernels for
 // SSE4.1 and AVX2, chosen at run time; other compilers and CPUs use the plain loop.
@@ -235,45 +234,72 @@ double slicePeakWith(NoKernel, std::span<const typename SampleElement<kind>::typ
     return slicePeak<kind>(slice);
 }
 
-struct ChannelArray {
-    Channel channel;
-    const platform::ZeroedBlock* block;
-};
+// Folds the next frames of one channel into its running peak: the largest
+// magnitude seen in the current slice (0 while all are 0). A segment's peak
+// wins only when strictly greater, so a NaN never becomes one.
+template <SampleKind kind, class Kernel>
+void foldSegment(double& peak, Kernel kernel, std::span<const typename SampleElement<kind>::type> segment) {
+    const double segmentPeak = slicePeakWith<kind>(kernel, segment);
+    if (segmentPeak > peak) peak = segmentPeak;
+}
 
-// One pass over every whole slice: per slice, each channel's peak in turn (left
-// before right), and its level handed on unless the channel is silent there.
-// Slices that begin at or after index `zeroFrom` hold only zeros the file never
-// supplied: they are silent, and they are not read.
-template <SampleKind kind>
-void scanLayout(std::span<const ChannelArray> arrays, const SliceGrid& grid, std::int64_t zeroFrom,
-                const SliceLevelReceiver& receiver) {
-    using Element = typename SampleElement<kind>::type;
-    if (grid.sliceLength <= 0 || grid.sliceCount <= 0) return;
-    const auto sliceLength = static_cast<std::size_t>(grid.sliceLength);
-
-    // Never read past an array, whatever the grid says: only slices that every
-    // array holds completely are scanned.
-    auto sliceCount = static_cast<std::size_t>(grid.sliceCount);
-    for (const ChannelArray& array : arrays) {
-        sliceCount = std::min(sliceCount, platform::elementsOf<const Element>(*array.block).size() / sliceLength);
+// Hands on the levels of the slice in progress, left before right, and starts
+// the next slice.
+void endSlice(SliceScan& scan, const SliceLevelReceiver& receiver) {
+    const std::array<Channel, 2> names = scan.channels == 1 ? std::array{Channel::Mono, Channel::Mono}
+                                                            : std::array{Channel::Left, Channel::Right};
+    for (std::size_t channel = 0; channel < static_cast<std::size_t>(scan.channels); ++channel) {
+        if (scan.peaks[channel] > 0) receiver(names[channel], sliceLevel(scan.peaks[channel], scan.fullScale));
     }
-    if (zeroFrom >= 0) {
-        const auto supplied = static_cast<std::uint64_t>(zeroFrom);
-        sliceCount = static_cast<std::size_t>(
-            std::min<std::uint64_t>(sliceCount, supplied / sliceLength + (supplied % sliceLength != 0)));
-    }
-
-    const auto kernel = choosePeakKernel<kind>();
-    for (std::size_t slice = 0; slice < sliceCount; ++slice) {
-        for (const ChannelArray& array : arrays) {
-            const auto samples = platform::elementsOf<const Element>(*array.block);
-            const double peak = slicePeakWith<kind>(kernel, samples.subspan(slice * sliceLength, sliceLength));
-            if (peak > 0) receiver(array.channel, sliceLevel(peak, SampleMagnitude<kind>::fullScale));
-        }
-    }
+    scan.peaks = {};
+    scan.samplesInSlice = 0;
+    ++scan.slicesDone;
 }
 
 }  // namespace
+
+std::int64_t framesToScan(const SliceGrid& grid) {
+    if (grid.sliceLength <= 0 || grid.sliceCount <= 0) return 0;
+    return grid.sliceCount * grid.sliceLength;  // at most the sample count
+}
+
+template <SampleKind kind>
+void scanSliceLevels(SliceScan& scan, const wave::ChannelSamples<kind>& block, const SliceLevelReceiver& receiver) {
+    using Element = typename SampleElement<kind>::type;
+    const bool stereo = block.mono.empty() && !block.left.empty();
+    const int channels = stereo ? 2 : 1;
+    const std::span<const Element> first = stereo ? block.left : block.mono;
+    const std::span<const Element> second = stereo ? block.right : std::span<const Element>{};
+    const std::int64_t sliceLength = scan.grid.sliceLength;
+    if (sliceLength <= 0) return;
+
+    scan.channels = channels;
+    scan.fullScale = SampleMagnitude<kind>::fullScale;
+    const auto kernel = choosePeakKernel<kind>();
+    std::size_t index = 0;
+    while (index < first.size() && scan.slicesDone < scan.grid.sliceCount) {
+        const auto take = static_cast<std::size_t>(
+            std::min<std::int64_t>(sliceLength - scan.samplesInSlice, static_cast<std::int64_t>(first.size() - index)));
+        foldSegment<kind>(scan.peaks[0], kernel, first.subspan(index, take));
+        if (stereo) foldSegment<kind>(scan.peaks[1], kernel, second.subspan(index, take));
+        index += take;
+        scan.samplesInSlice += static_cast<std::int64_t>(take);
+        if (scan.samplesInSlice == sliceLength) endSlice(scan, receiver);
+    }
+}
+
+template void scanSliceLevels<SampleKind::Int16>(SliceScan&, const wave::ChannelSamples<SampleKind::Int16>&,
+                                                 const SliceLevelReceiver&);
+template void scanSliceLevels<SampleKind::Int24>(SliceScan&, const wave::ChannelSamples<SampleKind::Int24>&,
+                                                 const SliceLevelReceiver&);
+template void scanSliceLevels<SampleKind::Int32>(SliceScan&, const wave::ChannelSamples<SampleKind::Int32>&,
+                                                 const SliceLevelReceiver&);
+template void scanSliceLevels<SampleKind::Float32>(SliceScan&, const wave::ChannelSamples<SampleKind::Float32>&,
+                                                   const SliceLevelReceiver&);
+
+void finishSliceScan(SliceScan& scan, const SliceLevelReceiver& receiver) {
+    if (scan.samplesInSlice > 0) endSlice(scan, receiver);
+}
 
 SliceGrid computeSliceGrid(std::int32_t sampleRate, std::int64_t sampleCount) {
     SliceGrid grid;
@@ -286,12 +312,16 @@ SliceGrid computeSliceGrid(std::int32_t sampleRate, std::int64_t sampleCount) {
     return grid;
 }
 
-SliceGrid makeSliceGrid(platform::Console& console, std::int32_t sampleRate, std::int64_t sampleCount) {
-    const SliceGrid grid = computeSliceGrid(sampleRate, sampleCount);
+void printAnalysisLine(platform::Console& console, const SliceGrid& grid) {
     platform::writeText(console, "   Analysing over");
     app::printNumber(console, static_cast<long double>(grid.sliceCount), 7);
     platform::writeText(console, "time slices...");
     platform::newLine(console);
+}
+
+SliceGrid makeSliceGrid(platform::Console& console, std::int32_t sampleRate, std::int64_t sampleCount) {
+    const SliceGrid grid = computeSliceGrid(sampleRate, sampleCount);
+    printAnalysisLine(console, grid);
     return grid;
 }
 
@@ -303,35 +333,6 @@ int sliceLevel(double slicePeak, double fullScale) {
     if (std::isnan(level) || level >= static_cast<double>(INT_MAX)) return kUnmeasurableLevel;
     if (level <= static_cast<double>(INT_MIN)) return kAboveFullScaleLevel;
     return static_cast<int>(level);
-}
-
-void scanSliceLevels(const wave::WaveInfo& info, wave::ChannelSamples& samples, const SliceGrid& grid,
-                     const SliceLevelReceiver& receiver) {
-    std::array<ChannelArray, 2> arrays{};
-    std::size_t arrayCount = 0;
-    if (info.channels == 1) {
-        arrays[arrayCount++] = {Channel::Mono, &samples.mono};
-    } else if (info.channels == 2) {
-        arrays[arrayCount++] = {Channel::Left, &samples.left};
-        arrays[arrayCount++] = {Channel::Right, &samples.right};
-    }
-    const std::span<const ChannelArray> layout(arrays.data(), arrayCount);
-
-    if (!layout.empty() && samples.sampleKind) {
-        const std::int64_t zeroFrom = samples.zeroFrom;
-        switch (*samples.sampleKind) {
-        case SampleKind::Int16: scanLayout<SampleKind::Int16>(layout, grid, zeroFrom, receiver); break;
-        case SampleKind::Int24: scanLayout<SampleKind::Int24>(layout, grid, zeroFrom, receiver); break;
-        case SampleKind::Int32: scanLayout<SampleKind::Int32>(layout, grid, zeroFrom, receiver); break;
-        case SampleKind::Float32: scanLayout<SampleKind::Float32>(layout, grid, zeroFrom, receiver); break;
-        }
-    }
-
-    // Nothing reads the samples after the pass; a layout that was not scanned
-    // gives back whatever arrays it has all the same.
-    samples.mono.release();
-    samples.left.release();
-    samples.right.release();
 }
 
 }  // namespace vantorel::analysis

@@ -1,14 +1,18 @@
 #pragma once
 // The measurement: the recording cut into slices of a tenth of a second, each
-// slice's peak per channel turned into whole dB below full scale.
+// slice's peak per channel turned into whole dB below full scale. The samples
+// arrive in blocks (see wave/sample_loader.h for how the data flow); each block
+// is folded into the running peaks of the current slice, and every finished
+// slice's level is handed on at once. Where the blocks are cut never changes
+// the answer.
 
+#include <array>
 #include <climits>
 #include <cstdint>
 #include <functional>
 
 #include "platform/console.h"
 #include "wave/sample_loader.h"
-#include "wave/wave_info.h"
 
 namespace vantorel::analysis {
 
@@ -27,7 +31,10 @@ using SliceLevelReceiver = std::function<void(Channel channel, int sliceLevel)>;
 // A slice length of 0 or below gives no slices.
 SliceGrid computeSliceGrid(std::int32_t sampleRate, std::int64_t sampleCount);
 
-// computeSliceGrid, then prints "   Analysing over N time slices..." at the cursor.
+// Prints "   Analysing over N time slices..." at the cursor and ends the line.
+void printAnalysisLine(platform::Console& console, const SliceGrid& grid);
+
+// computeSliceGrid, then printAnalysisLine.
 SliceGrid makeSliceGrid(platform::Console& console, std::int32_t sampleRate, std::int64_t sampleCount);
 
 // The level of an infinite peak (a float sample of +-inf): above full scale by
@@ -44,12 +51,32 @@ inline constexpr int kUnmeasurableLevel = INT_MAX;
 // kAboveFullScaleLevel, a peak of 0 or NaN kUnmeasurableLevel.
 int sliceLevel(double slicePeak, double fullScale);
 
-// Scans every slice in order, left before right, hands each non-silent level to
-// the receiver, then releases the sample arrays. Full scales: 32768 (Int16),
-// 2^23 (Int24), 2^31 (Int32), 1.0 (Float32); a NaN sample is never a peak.
-// Channels 1 or 2 with a sampleKind are scanned; any other layout hands nothing
-// on. Only slices that lie wholly inside every array are read.
-void scanSliceLevels(const wave::WaveInfo& info, wave::ChannelSamples& samples, const SliceGrid& grid,
-                     const SliceLevelReceiver& receiver);
+// The running state of the slice scan of one recording: where the current
+// slice stands and each channel's peak in it so far (in the sample's own unit).
+struct SliceScan {
+    SliceGrid grid;
+    std::int64_t slicesDone = 0;     // slices whose levels were handed on
+    std::int64_t samplesInSlice = 0;  // samples of the current slice seen so far, per channel
+    std::array<double, 2> peaks{};    // mono or left, then right
+    int channels = 0;                 // of the blocks seen: 1 or 2
+    double fullScale = 1.0;           // of the blocks' sample kind
+};
+
+// Frames the scan needs: the whole slices of the grid, sliceCount x sliceLength
+// (0 for an empty grid). The incomplete last slice is never read.
+std::int64_t framesToScan(const SliceGrid& grid);
+
+// Folds one block of samples into the scan, handing on (channel, level) for
+// every slice it completes: left before right, nothing for a channel that is
+// silent in the slice. Full scales: 32768 (Int16), 2^23 (Int24), 2^31 (Int32),
+// 1.0 (Float32); a NaN sample is never a peak. Blocks must come in order; frames
+// beyond framesToScan are ignored.
+template <wave::SampleKind kind>
+void scanSliceLevels(SliceScan& scan, const wave::ChannelSamples<kind>& block, const SliceLevelReceiver& receiver);
+
+// Ends the scan where the data end: a slice the file ended inside (its missing
+// samples would be zeros) is handed on as it stands. Slices after it are silent
+// and hand nothing on.
+void finishSliceScan(SliceScan& scan, const SliceLevelReceiver& receiver);
 
 }  // namespace vantorel::analysis

@@ -91,29 +91,34 @@ JobEnd runJob(Console& console) {
     if (!name) return JobEnd::InputClosed;
     platform::setAttribute(console, kAttributeDim);
 
-    if (!platform::openRegularFileForReading(*name)) {
+    // One open file for the whole job: the header and the samples come from the
+    // same file, whatever happens to the name meanwhile.
+    const std::optional<platform::ReadOnlyFile> file = platform::openRegularFileForReading(*name);
+    if (!file) {
         showErrorBox(console, kFileNotFoundMessage);
         return JobEnd::NextJob;
     }
 
-    const std::optional<wave::WaveInfo> info = wave::readWaveHeader(console, *name);
+    const std::optional<wave::WaveInfo> info = wave::readWaveHeader(console, *file);
     if (!info) return JobEnd::NextJob;
 
+    // The samples are measured while they are read, under "Reading input file...";
+    // the analysis line then reports the grid they were measured on.
     const double startSeconds = static_cast<double>(clockSeconds());
     platform::writeText(console, "   Reading input file...");
     platform::newLine(console);
-    auto loaded = wave::loadSamples(*name, *info);
-    if (std::holds_alternative<wave::LoadFailure>(loaded)) {
-        showErrorBox(console, wave::kOutOfMemoryMessage);
+    const auto measured = analysis::analyseLevels(*info, *file);
+    if (const auto* failure = std::get_if<wave::LoadFailure>(&measured)) {
+        showErrorBox(console, wave::loadFailureMessage(*failure));
         return JobEnd::NextJob;
     }
-    wave::ChannelSamples& samples = std::get<wave::ChannelSamples>(loaded);
+    const analysis::LevelAnalysis& levels = std::get<analysis::LevelAnalysis>(measured);
     platform::setAttribute(console, kAttributeStrong);
     platform::writeText(console, "   Done");
     platform::newLine(console, 2);
     platform::setAttribute(console, kAttributeDim);
 
-    const analysis::LevelAnalysis levels = analysis::analyseLevels(console, *info, samples);
+    analysis::printAnalysisLine(console, levels.grid);
     output::writeTextReport(*name, info->channels);
     platform::setAttribute(console, kAttributeStrong);
     output::writeChartMetafile(*name, info->channels, levels.histograms, levels.grid.sliceCount, levels.scale);

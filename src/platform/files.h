@@ -34,6 +34,15 @@ std::optional<ReadOnlyFile> openRegularFileForReading(const std::string& name);
 // Bytes past the end of the file, or that cannot be read, are not transferred.
 std::size_t readAt(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into);
 
+// Reads up to into.size() bytes from the offset, stopping early only at the end
+// of the file. Gives how many were read, or nothing when the system reports a
+// read error.
+std::optional<std::size_t> readUpTo(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into);
+
+// Tells the system that the file will be read once from start to end, so that
+// it reads ahead. A hint only.
+void adviseSequentialReading(const ReadOnlyFile& file);
+
 // Current size of the file in bytes (0 when it cannot be told).
 std::uint64_t fileSize(const ReadOnlyFile& file);
 

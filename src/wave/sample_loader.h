@@ -1,16 +1,23 @@
 #pragma once
-// Sample loading: the data from the data chunk decoded into one zero-filled
-// array per channel.
+// Sample loading: the data chunk read in pieces and decoded into short blocks,
+// one array per channel, each handed on as soon as it is decoded.
+//
+// How the data flow through a job:
+//   file --(pieces of whole frames, one small buffer)--> loadSamples
+//        --(a ChannelSamples block per piece)--> analysis::scanSliceLevels
+//        --(running peaks of the current slice per channel)--> a level per
+//          finished slice --> the receiver (the level histograms).
+// analysis::analyseLevels drives the whole. Nothing holds the whole recording:
+// memory is the same for a minute and for ten hours.
 
 #include <cstdint>
-#include <limits>
+#include <functional>
 #include <optional>
 #include <span>
-#include <string>
 #include <string_view>
 #include <variant>
 
-#include "platform/zeroed_memory.h"
+#include "platform/files.h"
 #include "wave/wave_info.h"
 
 namespace vantorel::wave {
@@ -23,21 +30,6 @@ enum class SampleKind {
     Float32,  // float, full scale 1.0
 };
 
-// The arrays of one file. Without a sampleKind no arrays were made (a layout the
-// tool does not load). Mono files fill `mono`; stereo files `left` and `right`.
-struct ChannelSamples {
-    std::optional<SampleKind> sampleKind;
-    std::int64_t sampleCount = 0;  // elements in each array
-    // From this index on every array holds only zeros the file did not supply
-    // (a header claiming more data than the file has). Their pages were never
-    // written; the analysis leaves them unread, since on some systems reading a
-    // fresh page takes a real page of memory. The default claims nothing.
-    std::int64_t zeroFrom = std::numeric_limits<std::int64_t>::max();
-    platform::ZeroedBlock mono;
-    platform::ZeroedBlock left;
-    platform::ZeroedBlock right;
-};
-
 // Element type of each kind.
 template <SampleKind kind> struct SampleElement;
 template <> struct SampleElement<SampleKind::Int16> { using type = std::int16_t; };
@@ -45,33 +37,49 @@ template <> struct SampleElement<SampleKind::Int24> { using type = std::int32_t;
 template <> struct SampleElement<SampleKind::Int32> { using type = std::int32_t; };
 template <> struct SampleElement<SampleKind::Float32> { using type = float; };
 
-// The kind a header gets, or none for layouts that are not loaded.
+// One decoded block of consecutive frames: `mono` for mono files, `left` and
+// `right` for stereo files, all of the same length. The views stay valid only
+// while the receiver runs.
+template <SampleKind kind>
+struct ChannelSamples {
+    using Element = typename SampleElement<kind>::type;
+    static constexpr SampleKind sampleKind = kind;
+    std::int64_t firstFrame = 0;  // index in the recording of the block's first frame
+    std::span<const Element> mono;
+    std::span<const Element> left;
+    std::span<const Element> right;
+};
+
+template <SampleKind kind>
+using SampleBlockReceiver = std::function<void(const ChannelSamples<kind>& block)>;
+
+// The kind a header gets, or none for layouts that are not loaded (channels
+// other than 1 and 2, bit depths other than 16, 24 and 32).
 std::optional<SampleKind> sampleKindFor(const WaveInfo& info);
 
 enum class LoadFailure {
-    OutOfMemory,  // the arrays the header asks for cannot be allocated
+    OutOfMemory,  // the read buffer cannot be allocated
+    ReadFailed,   // a read error, or the file shrank since its header was read
 };
 
-// Shown when the arrays cannot be allocated.
+// Error box texts of the failures.
 inline constexpr std::string_view kOutOfMemoryMessage = "Not enough memory to load this file  ";
+inline constexpr std::string_view kReadFailedMessage = "Could not read the whole file  ";
+std::string_view loadFailureMessage(LoadFailure failure);
 
-// Reads and decodes the samples of the named file. Prints nothing.
-std::variant<ChannelSamples, LoadFailure> loadSamples(const std::string& name, const WaveInfo& info);
+// Bytes of file data read and decoded at a time: the buffer, the decoded block
+// and the scan of it all stay in the cache.
+inline constexpr std::uint64_t kPieceBytes = 128 * 1024;
 
-// Seconds spent in each phase of one load, for the loading benchmark. Arrays come
-// from fresh pages, so their first-touch page faults fall in the phase that first
-// writes them: the channel arrays' in splitting (or in reading for mono files
-// read straight into their array). Reading and splitting alternate piece by
-// piece; each figure is the sum over the pieces.
-struct LoadPhaseTimes {
-    double allocating = 0;  // reserving the arrays and the read buffer
-    double reading = 0;     // the reads
-    double splitting = 0;   // de-interleaving and decoding
-};
-
-// As above, recording the phase times in `times` when it is not null.
-std::variant<ChannelSamples, LoadFailure> loadSamples(const std::string& name, const WaveInfo& info,
-                                                      LoadPhaseTimes* times);
+// Reads frames 0 .. frames - 1 of the data chunk from the open file and hands
+// them on in order, in blocks of whole frames. Only what the file held when its
+// header was read (info.fileBytes) is read: a file shorter than its header
+// claims ends early, its last frame completed with zero bytes; a file that has
+// shrunk since, or a read error, is a failure. Gives the frames handed on.
+// `kind` must be sampleKindFor(info), the channels 1 or 2. Prints nothing.
+template <SampleKind kind>
+std::variant<std::uint64_t, LoadFailure> loadSamples(const platform::ReadOnlyFile& file, const WaveInfo& info,
+                                                     std::uint64_t frames, const SampleBlockReceiver<kind>& receive);
 
 // Decodes one 24-bit little-endian two's-complement sample.
 constexpr std::int32_t decodeInt24(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2) {

@@ -205,6 +205,7 @@ std::variant<WaveInfo, HeaderRejection> parseWaveHeader(const FileByteReader& re
     }
 
     info.dataOffset = dataOffset;
+    info.fileBytes = fileSize;
     const std::uint64_t bytesAfterHeader = fileSize > dataOffset ? fileSize - dataOffset : 0;
     if (dataSize == kUnknownSize && ds64DataSize) {
         info.dataBytes = *ds64DataSize;
@@ -247,14 +248,11 @@ std::string_view rejectionMessage(HeaderRejection rejection) {
     return "This is not a Wave file  ";
 }
 
-std::optional<WaveInfo> readWaveHeader(platform::Console& console, const std::string& name) {
-    // A file that vanished since the main loop's check reads as all zeros and so
-    // fails the "WAVE" test.
-    const auto file = platform::openRegularFileForReading(name);
-    const FileByteReader read = [&file](std::uint64_t offset, std::span<std::byte> into) -> std::size_t {
-        return file ? platform::readAt(*file, offset, into) : 0;
+std::optional<WaveInfo> readWaveHeader(platform::Console& console, const platform::ReadOnlyFile& file) {
+    const FileByteReader read = [&file](std::uint64_t offset, std::span<std::byte> into) {
+        return platform::readAt(file, offset, into);
     };
-    const auto parsed = parseWaveHeader(read, file ? platform::fileSize(*file) : 0);
+    const auto parsed = parseWaveHeader(read, platform::fileSize(file));
     if (const auto* rejection = std::get_if<HeaderRejection>(&parsed)) {
         app::showErrorBox(console, rejectionMessage(*rejection));
         return std::nullopt;

@@ -27,6 +27,7 @@
 #include <variant>
 
 #include "platform/console.h"
+#include "platform/files.h"
 
 namespace vantorel::wave {
 
@@ -40,6 +41,7 @@ struct WaveInfo {
     std::int16_t bitsPerSample = 0;  // format payload +14: the container's bits
     std::uint64_t dataBytes = 0;     // data chunk size (offset 40 canonically), ds64's, or up to the end of the file
     std::uint64_t dataOffset = kSampleDataOffset;  // file offset of the first sample
+    std::uint64_t fileBytes = 0;     // size of the file when its header was read
     std::int64_t sampleCount = 0;    // samples per channel (frames); -2^31 when channels x bits is 0
     double durationSeconds = 0;      // sampleCount / sampleRate (infinite or NaN for a rate of 0)
     std::string resolutionText;      // " bits", " bits (integer)" or " bits (float)"
@@ -69,9 +71,9 @@ inline constexpr int kMaxWalkedChunks = 4096;
 // The exact text of the error box for a rejection.
 std::string_view rejectionMessage(HeaderRejection rejection);
 
-// Reads the named file's header, validates it and prints the FILE DATA panel;
+// Reads the open file's header, validates it and prints the FILE DATA panel;
 // on a rejection shows the error box and gives no WaveInfo.
-std::optional<WaveInfo> readWaveHeader(platform::Console& console, const std::string& name);
+std::optional<WaveInfo> readWaveHeader(platform::Console& console, const platform::ReadOnlyFile& file);
 
 // Prints the FILE DATA panel (dim) at the cursor, ending with three empty lines.
 void printFileDataPanel(platform::Console& console, const WaveInfo& info);

@@ -1,48 +1,71 @@
 #pragma once
-// Sample arrays built in memory for the analysis tests.
+// Whole recordings built in memory for the analysis tests, and the two ways
+// they are measured: handed to the slice scan in blocks cut several ways (the
+// answer must never depend on the cut), or written as a wave file and analysed
+// through the real loader.
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <optional>
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "analysis/level_distribution.h"
 #include "analysis/slice_levels.h"
-#include "platform/zeroed_memory.h"
 #include "wave/sample_loader.h"
 #include "wave/wave_info.h"
+#include "wave_writer.h"
 
 namespace vantorel::analysis::testing {
 
-// A zero-filled array of `count` samples of the kind's element type.
+// One channel's samples, in the element type of whichever kind it holds.
+struct SampleArray {
+    std::vector<std::int16_t> int16;
+    std::vector<std::int32_t> int32;
+    std::vector<float> float32;
+    bool empty() const { return int16.empty() && int32.empty() && float32.empty(); }
+};
+
 template <wave::SampleKind kind>
-platform::ZeroedBlock zeroedSamples(std::int64_t count) {
-    using Element = typename wave::SampleElement<kind>::type;
-    std::optional<platform::ZeroedBlock> block =
-        platform::allocateZeroedArray<Element>(static_cast<std::uint64_t>(count));
-    EXPECT_TRUE(block.has_value());
-    return block ? std::move(*block) : platform::ZeroedBlock{};
+auto& elementsOf(SampleArray& array) {
+    if constexpr (kind == wave::SampleKind::Int16) return array.int16;
+    else if constexpr (kind == wave::SampleKind::Float32) return array.float32;
+    else return array.int32;
 }
 
 template <wave::SampleKind kind>
-std::span<typename wave::SampleElement<kind>::type> samplesOf(const platform::ZeroedBlock& block) {
-    return platform::elementsOf<typename wave::SampleElement<kind>::type>(block);
+std::span<typename wave::SampleElement<kind>::type> samplesOf(SampleArray& array) {
+    return elementsOf<kind>(array);
 }
+
+// A recording: `mono`, or `left` and `right`. The file it stands for supplies
+// only the frames before `zeroFrom`; the rest of the header's count is missing.
+struct Recording {
+    std::optional<wave::SampleKind> sampleKind;
+    SampleArray mono;
+    SampleArray left;
+    SampleArray right;
+    std::int64_t zeroFrom = std::numeric_limits<std::int64_t>::max();
+};
 
 // Silent mono or stereo samples of one kind, `count` per channel.
 template <wave::SampleKind kind>
-wave::ChannelSamples silentSamples(int channels, std::int64_t count) {
-    wave::ChannelSamples samples;
-    samples.sampleKind = kind;
-    samples.sampleCount = count;
-    if (channels == 1) samples.mono = zeroedSamples<kind>(count);
+Recording silentSamples(int channels, std::int64_t count) {
+    Recording recording;
+    recording.sampleKind = kind;
+    const auto size = static_cast<std::size_t>(count);
+    if (channels == 1) elementsOf<kind>(recording.mono).assign(size, 0);
     if (channels == 2) {
-        samples.left = zeroedSamples<kind>(count);
-        samples.right = zeroedSamples<kind>(count);
+        elementsOf<kind>(recording.left).assign(size, 0);
+        elementsOf<kind>(recording.right).assign(size, 0);
     }
-    return samples;
+    return recording;
 }
 
 inline wave::WaveInfo waveInfo(int channels, std::int32_t sampleRate, std::int64_t sampleCount) {
@@ -56,11 +79,105 @@ inline wave::WaveInfo waveInfo(int channels, std::int32_t sampleRate, std::int64
 // Every (channel, level) handed on, in order.
 using Levels = std::vector<std::pair<Channel, int>>;
 
-inline Levels scanAll(const wave::WaveInfo& info, wave::ChannelSamples& samples) {
+// Feeds frames [0, frames) of the recording to the scan in blocks of
+// `blockFrames`, then finishes it.
+template <wave::SampleKind kind>
+Levels scanInBlocks(Recording& recording, const SliceGrid& grid, std::int64_t frames, std::int64_t blockFrames) {
+    using Element = typename wave::SampleElement<kind>::type;
     Levels levels;
-    scanSliceLevels(info, samples, computeSliceGrid(info.sampleRate, info.sampleCount),
-                    [&levels](Channel channel, int level) { levels.emplace_back(channel, level); });
+    const SliceLevelReceiver receiver = [&levels](Channel channel, int level) { levels.emplace_back(channel, level); };
+    SliceScan scan{.grid = grid};
+    const bool stereo = !recording.left.empty();
+    for (std::int64_t first = 0; first < frames; first += blockFrames) {
+        const auto offset = static_cast<std::size_t>(first);
+        const auto count = static_cast<std::size_t>(std::min(blockFrames, frames - first));
+        wave::ChannelSamples<kind> block;
+        block.firstFrame = first;
+        if (stereo) {
+            block.left = std::span<const Element>(elementsOf<kind>(recording.left)).subspan(offset, count);
+            block.right = std::span<const Element>(elementsOf<kind>(recording.right)).subspan(offset, count);
+        } else {
+            block.mono = std::span<const Element>(elementsOf<kind>(recording.mono)).subspan(offset, count);
+        }
+        scanSliceLevels<kind>(scan, block, receiver);
+    }
+    finishSliceScan(scan, receiver);
     return levels;
+}
+
+// The levels of a mono or stereo recording as the job finds them: the grid's
+// whole slices of the frames the file supplies, scanned in blocks of 1, 3, 7,
+// 4096 frames and in one block; every cut must give the same levels.
+inline Levels scanAll(const wave::WaveInfo& info, Recording& recording) {
+    if (!recording.sampleKind || (info.channels != 1 && info.channels != 2)) return {};
+    if ((info.channels == 1) != !recording.mono.empty()) return {};
+    const SliceGrid grid = computeSliceGrid(info.sampleRate, info.sampleCount);
+    std::int64_t stored = 0;
+    for (SampleArray* array : {&recording.mono, &recording.left}) {
+        stored = std::max<std::int64_t>(stored, static_cast<std::int64_t>(std::max(
+                                                    {array->int16.size(), array->int32.size(), array->float32.size()})));
+    }
+    const std::int64_t frames = std::min({framesToScan(grid), recording.zeroFrom, stored});
+    const auto scanWith = [&](std::int64_t blockFrames) {
+        switch (*recording.sampleKind) {
+        case wave::SampleKind::Int16: return scanInBlocks<wave::SampleKind::Int16>(recording, grid, frames, blockFrames);
+        case wave::SampleKind::Int24: return scanInBlocks<wave::SampleKind::Int24>(recording, grid, frames, blockFrames);
+        case wave::SampleKind::Int32: return scanInBlocks<wave::SampleKind::Int32>(recording, grid, frames, blockFrames);
+        case wave::SampleKind::Float32:
+            return scanInBlocks<wave::SampleKind::Float32>(recording, grid, frames, blockFrames);
+        }
+        return Levels{};
+    };
+    const Levels whole = scanWith(std::max<std::int64_t>(frames, 1));
+    for (const std::int64_t blockFrames : {1, 3, 7, 4096}) {
+        EXPECT_EQ(scanWith(blockFrames), whole) << "blocks of " << blockFrames << " frames";
+    }
+    return whole;
+}
+
+// The recording written as a canonical wave file of the kind (frames before
+// zeroFrom only) and analysed through the real loader.
+inline std::variant<LevelAnalysis, wave::LoadFailure> analyseRecording(wave::WaveInfo info, Recording& recording) {
+    using test_support::WaveKind;
+    std::vector<std::vector<double>> channels;
+    WaveKind kind = WaveKind::Int16;
+    if (recording.sampleKind) {
+        for (SampleArray* array : {&recording.mono, &recording.left, &recording.right}) {
+            if (array->empty()) continue;
+            std::vector<double> values;
+            for (const auto value : array->int16) values.push_back(value);
+            for (const auto value : array->int32) values.push_back(value);
+            for (const auto value : array->float32) values.push_back(value);
+            values.resize(static_cast<std::size_t>(std::min<std::int64_t>(
+                static_cast<std::int64_t>(values.size()), recording.zeroFrom)));
+            channels.push_back(std::move(values));
+        }
+        switch (*recording.sampleKind) {
+        case wave::SampleKind::Int16: kind = WaveKind::Int16; break;
+        case wave::SampleKind::Int24: kind = WaveKind::Int24; break;
+        case wave::SampleKind::Int32: kind = WaveKind::Int32; break;
+        case wave::SampleKind::Float32: kind = WaveKind::Float32; break;
+        }
+    }
+    std::vector<std::byte> bytes;
+    if (!channels.empty()) {
+        bytes = test_support::makeWaveBytes({kind, static_cast<int>(channels.size()), info.sampleRate}, channels);
+    } else {
+        bytes = test_support::makeWaveHeader({kind, 1, info.sampleRate}, 0);
+    }
+    // The caller's header fields stand, apart from where the data are.
+    if (info.bitsPerSample == 0) info.bitsPerSample = static_cast<std::int16_t>(test_support::bitsPerSample(kind));
+    if (info.formatTag == 0) info.formatTag = test_support::formatTagOf(kind);
+    info.dataOffset = wave::kSampleDataOffset;
+    info.fileBytes = bytes.size();
+
+    test_support::ScratchFolder folder;
+    const std::string name = folder.file("recording.wav");
+    EXPECT_TRUE(test_support::writeFileBytes(name, bytes));
+    const auto file = platform::openRegularFileForReading(name);
+    EXPECT_TRUE(file.has_value());
+    if (!file) return wave::LoadFailure::ReadFailed;
+    return analyseLevels(info, *file);
 }
 
 }  // namespace vantorel::analysis::testing

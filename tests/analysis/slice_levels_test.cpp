@@ -356,26 +356,17 @@ TEST(SliceScan, FloatPeaksAboveFullScaleHaveNegativeLevels) {
                       {Channel::Mono, kAboveFullScaleLevel}}));
 }
 
-TEST(SliceScan, LayoutsOutsideTheTableHandNothingOnButAreReleased) {
+TEST(SliceScan, LayoutsOutsideTheTableHandNothingOn) {
     // Six channels: whatever arrays exist are not read.
     auto six = silentSamples<SampleKind::Int16>(2, 100);
     for (auto& value : samplesOf<SampleKind::Int16>(six.left)) value = 32767;
     EXPECT_TRUE(scanAll(waveInfo(6, 100, 100), six).empty());
-    EXPECT_TRUE(six.left.empty());
-    EXPECT_TRUE(six.right.empty());
 
     // A stereo file whose bit depth got no kind (20 bits, say).
     auto unloaded = silentSamples<SampleKind::Int16>(2, 100);
     for (auto& value : samplesOf<SampleKind::Int16>(unloaded.right)) value = 32767;
     unloaded.sampleKind.reset();
     EXPECT_TRUE(scanAll(waveInfo(2, 100, 100), unloaded).empty());
-    EXPECT_TRUE(unloaded.right.empty());
-
-    // Mono header, stereo arrays: the mono array is missing, nothing is read.
-    auto mismatched = silentSamples<SampleKind::Int16>(2, 100);
-    for (auto& value : samplesOf<SampleKind::Int16>(mismatched.left)) value = 32767;
-    EXPECT_TRUE(scanAll(waveInfo(1, 100, 100), mismatched).empty());
-    EXPECT_TRUE(mismatched.left.empty());
 }
 
 TEST(SliceScan, ArraysShorterThanTheHeaderClaimsAreReadOnlyWhereTheyExist) {

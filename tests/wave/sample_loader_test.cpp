@@ -1,8 +1,14 @@
-// Sample loading: hand-built data bytes in, per-channel arrays out.
+// Sample loading: hand-built data bytes in, decoded blocks out, gathered here
+// into whole per-channel arrays.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
+#include <filesystem>
+#include <optional>
+#include <type_traits>
+#include <utility>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -27,10 +33,65 @@ std::vector<std::byte> fileWith(WaveKind kind, int channels, std::uint32_t dataB
     return bytes;
 }
 
+// One channel gathered from the blocks, in the element type of its kind.
+struct Gathered {
+    std::vector<std::int16_t> int16;
+    std::vector<std::int32_t> int32;
+    std::vector<float> float32;
+    bool empty() const { return int16.empty() && int32.empty() && float32.empty(); }
+};
+
+// Everything the loader handed on for one file. Past zeroFrom (the frames handed
+// on) the recording is silent: values() fills up to sampleCount with zeros.
+struct GatheredSamples {
+    std::optional<SampleKind> sampleKind;
+    std::int64_t sampleCount = 0;
+    std::int64_t zeroFrom = 0;
+    Gathered mono;
+    Gathered left;
+    Gathered right;
+    std::optional<LoadFailure> failure;
+};
+
+template <SampleKind kind>
+auto& elementsOf(Gathered& gathered) {
+    if constexpr (kind == SampleKind::Int16) return gathered.int16;
+    else if constexpr (kind == SampleKind::Float32) return gathered.float32;
+    else return gathered.int32;
+}
+
+template <SampleKind kind>
+void gather(const platform::ReadOnlyFile& file, const WaveInfo& info, GatheredSamples& samples) {
+    const auto loaded = loadSamples<kind>(file, info, static_cast<std::uint64_t>(info.sampleCount),
+                                          [&](const ChannelSamples<kind>& block) {
+        EXPECT_EQ(block.firstFrame, samples.zeroFrom);  // in order, no gaps
+        for (auto [from, to] : {std::pair{block.mono, &samples.mono}, std::pair{block.left, &samples.left},
+                                std::pair{block.right, &samples.right}}) {
+            elementsOf<kind>(*to).insert(elementsOf<kind>(*to).end(), from.begin(), from.end());
+        }
+        samples.zeroFrom += static_cast<std::int64_t>(std::max(block.mono.size(), block.left.size()));
+    });
+    if (const auto* failure = std::get_if<LoadFailure>(&loaded)) samples.failure = *failure;
+}
+
+GatheredSamples loadFile(const platform::ReadOnlyFile& file, const WaveInfo& info) {
+    GatheredSamples samples;
+    samples.sampleKind = sampleKindFor(info);
+    samples.sampleCount = info.sampleCount;
+    if (!samples.sampleKind || info.sampleCount <= 0) return samples;
+    switch (*samples.sampleKind) {
+    case SampleKind::Int16: gather<SampleKind::Int16>(file, info, samples); break;
+    case SampleKind::Int24: gather<SampleKind::Int24>(file, info, samples); break;
+    case SampleKind::Int32: gather<SampleKind::Int32>(file, info, samples); break;
+    case SampleKind::Float32: gather<SampleKind::Float32>(file, info, samples); break;
+    }
+    return samples;
+}
+
 // Writes the bytes, parses their header the way the tool does and loads the samples.
 struct Loaded {
     WaveInfo info;
-    ChannelSamples samples;
+    GatheredSamples samples;
 };
 
 Loaded load(const ScratchFolder& folder, const std::vector<std::byte>& bytes) {
@@ -39,16 +100,22 @@ Loaded load(const ScratchFolder& folder, const std::vector<std::byte>& bytes) {
     const auto parsed = parseWaveHeader(bytes);
     EXPECT_TRUE(std::holds_alternative<WaveInfo>(parsed));
     Loaded loaded{std::get<WaveInfo>(parsed), {}};
-    auto result = loadSamples(name, loaded.info);
-    EXPECT_TRUE(std::holds_alternative<ChannelSamples>(result));
-    if (auto* samples = std::get_if<ChannelSamples>(&result)) loaded.samples = std::move(*samples);
+    const auto file = platform::openRegularFileForReading(name);
+    EXPECT_TRUE(file.has_value());
+    if (file) loaded.samples = loadFile(*file, loaded.info);
+    EXPECT_FALSE(loaded.samples.failure.has_value());
     return loaded;
 }
 
+// The channel's samples, with the zeros of a short file up to the header's count.
 template <class T>
-std::vector<T> values(const platform::ZeroedBlock& block) {
-    const auto elements = platform::elementsOf<T>(block);
-    return {elements.begin(), elements.end()};
+std::vector<T> values(const Gathered& gathered, std::int64_t sampleCount) {
+    std::vector<T> elements;
+    if constexpr (std::is_same_v<T, std::int16_t>) elements = gathered.int16;
+    else if constexpr (std::is_same_v<T, float>) elements = gathered.float32;
+    else elements = gathered.int32;
+    if (!gathered.empty() && sampleCount <= (1 << 24)) elements.resize(static_cast<std::size_t>(sampleCount), T{});
+    return elements;
 }
 
 TEST(Int24Decoding, GivesTheTwosComplementValueUnscaled) {
@@ -83,8 +150,8 @@ TEST(SampleLoading, SplitsStereoFramesIntoLeftAndRight) {
     const Loaded int16 = load(folder, fileWith(WaveKind::Int16, 2, 8, bytesOf({1, 0, 0xFF, 0xFF, 2, 0, 0xFE, 0xFF})));
     EXPECT_EQ(int16.samples.sampleKind, SampleKind::Int16);
     EXPECT_EQ(int16.samples.sampleCount, 2);
-    EXPECT_EQ(values<std::int16_t>(int16.samples.left), (std::vector<std::int16_t>{1, 2}));
-    EXPECT_EQ(values<std::int16_t>(int16.samples.right), (std::vector<std::int16_t>{-1, -2}));
+    EXPECT_EQ(values<std::int16_t>(int16.samples.left, int16.samples.sampleCount), (std::vector<std::int16_t>{1, 2}));
+    EXPECT_EQ(values<std::int16_t>(int16.samples.right, int16.samples.sampleCount), (std::vector<std::int16_t>{-1, -2}));
     EXPECT_TRUE(int16.samples.mono.empty());
 
     // Frames (8388607, -8388608), (-1, 1) as 24-bit bytes.
@@ -92,38 +159,38 @@ TEST(SampleLoading, SplitsStereoFramesIntoLeftAndRight) {
                                                bytesOf({0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80,
                                                         0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00})));
     EXPECT_EQ(int24.samples.sampleKind, SampleKind::Int24);
-    EXPECT_EQ(values<std::int32_t>(int24.samples.left), (std::vector<std::int32_t>{8388607, -1}));
-    EXPECT_EQ(values<std::int32_t>(int24.samples.right), (std::vector<std::int32_t>{-8388608, 1}));
+    EXPECT_EQ(values<std::int32_t>(int24.samples.left, int24.samples.sampleCount), (std::vector<std::int32_t>{8388607, -1}));
+    EXPECT_EQ(values<std::int32_t>(int24.samples.right, int24.samples.sampleCount), (std::vector<std::int32_t>{-8388608, 1}));
 
     // One frame (INT32_MIN, 0x12345678).
     const Loaded int32 = load(folder, fileWith(WaveKind::Int32, 2, 8,
                                                bytesOf({0, 0, 0, 0x80, 0x78, 0x56, 0x34, 0x12})));
     EXPECT_EQ(int32.samples.sampleKind, SampleKind::Int32);
-    EXPECT_EQ(values<std::int32_t>(int32.samples.left), (std::vector<std::int32_t>{INT32_MIN}));
-    EXPECT_EQ(values<std::int32_t>(int32.samples.right), (std::vector<std::int32_t>{0x12345678}));
+    EXPECT_EQ(values<std::int32_t>(int32.samples.left, int32.samples.sampleCount), (std::vector<std::int32_t>{INT32_MIN}));
+    EXPECT_EQ(values<std::int32_t>(int32.samples.right, int32.samples.sampleCount), (std::vector<std::int32_t>{0x12345678}));
 
     // One frame (1.0f, -0.5f): 0x3F800000 and 0xBF000000.
     const Loaded float32 = load(folder, fileWith(WaveKind::Float32, 2, 8,
                                                  bytesOf({0, 0, 0x80, 0x3F, 0, 0, 0, 0xBF})));
     EXPECT_EQ(float32.samples.sampleKind, SampleKind::Float32);
-    EXPECT_EQ(values<float>(float32.samples.left), (std::vector<float>{1.0f}));
-    EXPECT_EQ(values<float>(float32.samples.right), (std::vector<float>{-0.5f}));
+    EXPECT_EQ(values<float>(float32.samples.left, float32.samples.sampleCount), (std::vector<float>{1.0f}));
+    EXPECT_EQ(values<float>(float32.samples.right, float32.samples.sampleCount), (std::vector<float>{-0.5f}));
 }
 
 TEST(SampleLoading, LoadsMonoFilesIntoOneArray) {
     ScratchFolder folder;
     const Loaded int16 = load(folder, fileWith(WaveKind::Int16, 1, 6, bytesOf({0xFF, 0x7F, 0x00, 0x80, 0x05, 0x00})));
-    EXPECT_EQ(values<std::int16_t>(int16.samples.mono), (std::vector<std::int16_t>{32767, -32768, 5}));
+    EXPECT_EQ(values<std::int16_t>(int16.samples.mono, int16.samples.sampleCount), (std::vector<std::int16_t>{32767, -32768, 5}));
     EXPECT_TRUE(int16.samples.left.empty());
     EXPECT_TRUE(int16.samples.right.empty());
 
     const Loaded int24 = load(folder, fileWith(WaveKind::Int24, 1, 12,
                                                bytesOf({0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80,
                                                         0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00})));
-    EXPECT_EQ(values<std::int32_t>(int24.samples.mono), (std::vector<std::int32_t>{8388607, -8388608, -1, 1}));
+    EXPECT_EQ(values<std::int32_t>(int24.samples.mono, int24.samples.sampleCount), (std::vector<std::int32_t>{8388607, -8388608, -1, 1}));
 
     const Loaded int32 = load(folder, fileWith(WaveKind::Int32, 1, 4, bytesOf({0xFF, 0xFF, 0xFF, 0x7F})));
-    EXPECT_EQ(values<std::int32_t>(int32.samples.mono), (std::vector<std::int32_t>{INT32_MAX}));
+    EXPECT_EQ(values<std::int32_t>(int32.samples.mono, int32.samples.sampleCount), (std::vector<std::int32_t>{INT32_MAX}));
 }
 
 TEST(SampleLoading, FloatTagWithSixteenOrTwentyFourBitsLoadsAsIntegers) {
@@ -132,13 +199,13 @@ TEST(SampleLoading, FloatTagWithSixteenOrTwentyFourBitsLoadsAsIntegers) {
     setLe16(sixteen, 20, 3);
     const Loaded int16 = load(folder, sixteen);
     EXPECT_EQ(int16.samples.sampleKind, SampleKind::Int16);
-    EXPECT_EQ(values<std::int16_t>(int16.samples.mono), (std::vector<std::int16_t>{0x1234}));
+    EXPECT_EQ(values<std::int16_t>(int16.samples.mono, int16.samples.sampleCount), (std::vector<std::int16_t>{0x1234}));
 
     auto twentyFour = fileWith(WaveKind::Int24, 1, 3, bytesOf({0x00, 0x00, 0x80}));
     setLe16(twentyFour, 20, 3);
     const Loaded int24 = load(folder, twentyFour);
     EXPECT_EQ(int24.samples.sampleKind, SampleKind::Int24);
-    EXPECT_EQ(values<std::int32_t>(int24.samples.mono), (std::vector<std::int32_t>{-8388608}));
+    EXPECT_EQ(values<std::int32_t>(int24.samples.mono, int24.samples.sampleCount), (std::vector<std::int32_t>{-8388608}));
 }
 
 TEST(SampleLoading, EveryFrameOfALongerStereoFileLandsInPlace) {
@@ -157,8 +224,8 @@ TEST(SampleLoading, EveryFrameOfALongerStereoFileLandsInPlace) {
             return value(channel, frame, fullScale);
         };
         const Loaded loaded = load(folder, test_support::makeWaveBytes({kind, 2, 44100}, kFrames, generator));
-        const std::vector<Element> left = values<Element>(loaded.samples.left);
-        const std::vector<Element> right = values<Element>(loaded.samples.right);
+        const std::vector<Element> left = values<Element>(loaded.samples.left, loaded.samples.sampleCount);
+        const std::vector<Element> right = values<Element>(loaded.samples.right, loaded.samples.sampleCount);
         ASSERT_EQ(left.size(), static_cast<std::size_t>(kFrames));
         for (std::int64_t frame = 0; frame < kFrames; ++frame) {
             const auto index = static_cast<std::size_t>(frame);
@@ -186,7 +253,7 @@ TEST(SampleLoading, MonoTwentyFourBitFileOfSeveralPiecesLandsInPlace) {
         return static_cast<double>((frame * 7919) % 16'777'216 - 8'388'608);
     };
     const Loaded loaded = load(folder, test_support::makeWaveBytes({WaveKind::Int24, 1, 44100}, kFrames, generator));
-    const std::vector<std::int32_t> mono = values<std::int32_t>(loaded.samples.mono);
+    const std::vector<std::int32_t> mono = values<std::int32_t>(loaded.samples.mono, loaded.samples.sampleCount);
     ASSERT_EQ(mono.size(), static_cast<std::size_t>(kFrames));
     for (std::int64_t frame = 0; frame < kFrames; ++frame) {
         ASSERT_EQ(mono[static_cast<std::size_t>(frame)], (frame * 7919) % 16'777'216 - 8'388'608) << frame;
@@ -203,8 +270,8 @@ TEST(SampleLoading, FrameCutShortDeepIntoTheDataEndsInZerosNotInEarlierBytes) {
     // 24-bit stereo: 50,000 whole frames, then 4 bytes of the next (left whole,
     // the low byte of right).
     const Loaded int24 = load(folder, fileWith(WaveKind::Int24, 2, 6 * 50'010, filled(6 * 50'000 + 4)));
-    const auto left24 = values<std::int32_t>(int24.samples.left);
-    const auto right24 = values<std::int32_t>(int24.samples.right);
+    const auto left24 = values<std::int32_t>(int24.samples.left, int24.samples.sampleCount);
+    const auto right24 = values<std::int32_t>(int24.samples.right, int24.samples.sampleCount);
     ASSERT_EQ(left24.size(), 50'010u);
     EXPECT_EQ(left24[49'999], 0x5A5A5A);
     EXPECT_EQ(right24[49'999], 0x5A5A5A);
@@ -216,8 +283,8 @@ TEST(SampleLoading, FrameCutShortDeepIntoTheDataEndsInZerosNotInEarlierBytes) {
 
     // 16-bit stereo cut after one byte of a frame's left sample.
     const Loaded int16 = load(folder, fileWith(WaveKind::Int16, 2, 4 * 200'000, filled(4 * 150'000 + 1)));
-    const auto left16 = values<std::int16_t>(int16.samples.left);
-    const auto right16 = values<std::int16_t>(int16.samples.right);
+    const auto left16 = values<std::int16_t>(int16.samples.left, int16.samples.sampleCount);
+    const auto right16 = values<std::int16_t>(int16.samples.right, int16.samples.sampleCount);
     EXPECT_EQ(left16[149'999], 0x5A5A);
     EXPECT_EQ(right16[149'999], 0x5A5A);
     EXPECT_EQ(left16[150'000], 0x5A);
@@ -230,17 +297,17 @@ TEST(SampleLoading, MissingDataLeavesTrailingZeros) {
     ScratchFolder folder;
     // Claims 5 mono samples, holds 3.
     const Loaded mono = load(folder, fileWith(WaveKind::Int16, 1, 10, bytesOf({1, 0, 2, 0, 3, 0})));
-    EXPECT_EQ(values<std::int16_t>(mono.samples.mono), (std::vector<std::int16_t>{1, 2, 3, 0, 0}));
+    EXPECT_EQ(values<std::int16_t>(mono.samples.mono, mono.samples.sampleCount), (std::vector<std::int16_t>{1, 2, 3, 0, 0}));
 
     // Claims 3 stereo 24-bit frames, holds one frame and the first byte of the next:
     // that frame's left sample gets its low byte, the rest stays 0.
     const Loaded stereo = load(folder, fileWith(WaveKind::Int24, 2, 18, bytesOf({1, 0, 0, 2, 0, 0, 0x7F})));
-    EXPECT_EQ(values<std::int32_t>(stereo.samples.left), (std::vector<std::int32_t>{1, 0x7F, 0}));
-    EXPECT_EQ(values<std::int32_t>(stereo.samples.right), (std::vector<std::int32_t>{2, 0, 0}));
+    EXPECT_EQ(values<std::int32_t>(stereo.samples.left, stereo.samples.sampleCount), (std::vector<std::int32_t>{1, 0x7F, 0}));
+    EXPECT_EQ(values<std::int32_t>(stereo.samples.right, stereo.samples.sampleCount), (std::vector<std::int32_t>{2, 0, 0}));
 
     // Bytes after the data chunk are read as samples when the claim reaches them.
     const Loaded trailing = load(folder, fileWith(WaveKind::Int16, 1, 4, bytesOf({1, 0, 2, 0, 9, 0})));
-    EXPECT_EQ(values<std::int16_t>(trailing.samples.mono), (std::vector<std::int16_t>{1, 2}));
+    EXPECT_EQ(values<std::int16_t>(trailing.samples.mono, trailing.samples.sampleCount), (std::vector<std::int16_t>{1, 2}));
 
     // Where the file's bytes end, known zeros begin: at the first frame that got
     // no byte at all.
@@ -249,30 +316,28 @@ TEST(SampleLoading, MissingDataLeavesTrailingZeros) {
     EXPECT_EQ(trailing.samples.zeroFrom, 2);
 }
 
-TEST(SampleLoading, FilesShorterThanTheHeaderGiveZeroArrays) {
+TEST(SampleLoading, FilesShorterThanTheirHeaderGiveZerosButShrunkenFilesFail) {
     ScratchFolder folder;
-    WaveInfo info;
-    info.formatTag = 1;
-    info.channels = 2;
-    info.sampleRate = 44100;
-    info.bitsPerSample = 16;
-    info.dataBytes = 400;
-    info.sampleCount = 100;
+    // Files that end inside the header: nothing to read, the recording is silent.
     const auto full = makeWaveHeader({WaveKind::Int16, 2, 44100}, 400);
-    for (const std::size_t length : {0u, 11u, 43u}) {
-        const std::string name = folder.file("short.wav");
-        ASSERT_TRUE(test_support::writeFileBytes(name, std::span(full).first(length)));
-        auto result = loadSamples(name, info);
-        ASSERT_TRUE(std::holds_alternative<ChannelSamples>(result)) << length;
-        const ChannelSamples& samples = std::get<ChannelSamples>(result);
-        EXPECT_EQ(values<std::int16_t>(samples.left), std::vector<std::int16_t>(100, 0)) << length;
-        EXPECT_EQ(values<std::int16_t>(samples.right), std::vector<std::int16_t>(100, 0)) << length;
+    for (const std::size_t length : {44u, 43u}) {
+        const Loaded loaded = load(folder, {full.begin(), full.begin() + static_cast<std::ptrdiff_t>(length)});
+        EXPECT_EQ(loaded.samples.zeroFrom, 0) << length;
+        EXPECT_TRUE(loaded.samples.left.empty()) << length;
     }
-    // A file gone since its header was read: zero arrays too.
-    auto gone = loadSamples(folder.file("gone.wav"), info);
-    ASSERT_TRUE(std::holds_alternative<ChannelSamples>(gone));
-    EXPECT_EQ(values<std::int16_t>(std::get<ChannelSamples>(gone).left), std::vector<std::int16_t>(100, 0));
-    EXPECT_EQ(std::get<ChannelSamples>(gone).zeroFrom, 0);
+
+    // A file that shrank after its header was read, partly or wholly: failures,
+    // never silence.
+    auto bytes = fileWith(WaveKind::Int16, 2, 400000, std::vector<std::byte>(400000, std::byte{3}));
+    const WaveInfo info = std::get<WaveInfo>(parseWaveHeader(bytes));
+    const std::string name = folder.file("shrinking.wav");
+    ASSERT_TRUE(test_support::writeFileBytes(name, bytes));
+    const auto file = platform::openRegularFileForReading(name);
+    ASSERT_TRUE(file.has_value());
+    std::filesystem::resize_file(name, 300000);
+    EXPECT_EQ(loadFile(*file, info).failure, LoadFailure::ReadFailed);
+    std::filesystem::resize_file(name, 0);
+    EXPECT_EQ(loadFile(*file, info).failure, LoadFailure::ReadFailed);
 }
 
 TEST(SampleLoading, UnsupportedLayoutsAndEmptyDataGetNoSamples) {
@@ -309,32 +374,46 @@ TEST(SampleLoading, FloatInfinitiesAndNaNsPassUnchanged) {
     for (const std::uint32_t value : bits)
         for (int i = 0; i < 4; ++i) data.push_back(static_cast<std::byte>(value >> (8 * i)));
     const Loaded loaded = load(folder, fileWith(WaveKind::Float32, 1, 20, data));
-    const std::vector<float> mono = values<float>(loaded.samples.mono);
+    const std::vector<float> mono = values<float>(loaded.samples.mono, loaded.samples.sampleCount);
     ASSERT_EQ(mono.size(), bits.size());
     for (std::size_t i = 0; i < bits.size(); ++i) EXPECT_EQ(std::bit_cast<std::uint32_t>(mono[i]), bits[i]) << i;
 }
 
-TEST(SampleLoading, FourGibibyteClaimInASmallFileLoadsTheRealDataAndZeros) {
+TEST(SampleLoading, FourGibibyteClaimInASmallFileReadsOnlyTheRealData) {
     ScratchFolder folder;
-    // 0xFFFFFFFE bytes claimed for stereo 16-bit: 1,073,741,824 frames, two arrays of 2 GiB.
+    // 0xFFFFFFFE bytes claimed for stereo 16-bit: 1,073,741,824 frames, of which
+    // the file holds two and a half.
     const Loaded loaded = load(folder, fileWith(WaveKind::Int16, 2, 0xFFFFFFFEu,
                                                 bytesOf({1, 0, 0xFF, 0xFF, 2, 0, 0xFE, 0xFF, 3, 0})));
     ASSERT_EQ(loaded.samples.sampleCount, 1073741824);
-    const auto left = platform::elementsOf<std::int16_t>(loaded.samples.left);
-    const auto right = platform::elementsOf<std::int16_t>(loaded.samples.right);
-    ASSERT_EQ(left.size(), 1073741824u);
-    ASSERT_EQ(right.size(), 1073741824u);
-    EXPECT_EQ(left[0], 1);
-    EXPECT_EQ(right[0], -1);
-    EXPECT_EQ(left[1], 2);
-    EXPECT_EQ(right[1], -2);
-    EXPECT_EQ(left[2], 3);
-    EXPECT_EQ(right[2], 0);
-    EXPECT_EQ(left[3], 0);
-    EXPECT_EQ(left[left.size() / 2], 0);
-    EXPECT_EQ(right.back(), 0);
-    // Zeros from frame 3 on, which the analysis need not read.
+    EXPECT_EQ(loaded.samples.left.int16, (std::vector<std::int16_t>{1, 2, 3}));
+    EXPECT_EQ(loaded.samples.right.int16, (std::vector<std::int16_t>{-1, -2, 0}));
     EXPECT_EQ(loaded.samples.zeroFrom, 3);
+}
+
+TEST(SampleLoading, ReadsFromTheDataChunkOfChunkedLayouts) {
+    // Interleaved and 24-bit data behind a LIST chunk and an odd-sized chunk, long
+    // enough for several pieces: every frame as in the canonical twin.
+    ScratchFolder folder;
+    for (const WaveKind kind : {WaveKind::Int16, WaveKind::Int24, WaveKind::Float32}) {
+        const test_support::WaveLayout layout{kind, 2, 48000};
+        const test_support::SampleGenerator generator = [](int channel, std::int64_t frame) {
+            return static_cast<double>((frame * 7919 + channel * 104729) % 60000 - 30000) / 32768.0 *
+                   (channel == 0 ? 1.0 : 0.5);
+        };
+        const std::vector<std::byte> canonical = test_support::makeWaveBytes(layout, 100'001, generator);
+        const std::vector<std::byte> samples(canonical.begin() + 44, canonical.end());
+        const Loaded twin = load(folder, canonical);
+        const Loaded chunked = load(folder, test_support::makeRiff(
+            "RIFF", {test_support::makeChunk("fmt ", test_support::makeFormatPayload(layout, 40, kind == WaveKind::Float32 ? 3 : 1)),
+                     test_support::makeChunk("LIST", bytesOf({'I', 'N', 'F', 'O', 'x'})),
+                     test_support::makeChunk("data", samples)}));
+        EXPECT_EQ(chunked.info.dataOffset, 12u + 48 + 14 + 8);
+        EXPECT_EQ(chunked.samples.zeroFrom, 100'001);
+        EXPECT_EQ(chunked.samples.left.int16, twin.samples.left.int16);
+        EXPECT_EQ(chunked.samples.right.int32, twin.samples.right.int32);
+        EXPECT_EQ(chunked.samples.left.float32, twin.samples.left.float32);
+    }
 }
 
 }  // namespace

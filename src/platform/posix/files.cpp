@@ -56,6 +56,25 @@ std::size_t readAt(const ReadOnlyFile& file, std::uint64_t offset, std::span<std
     return done;
 }
 
+std::optional<std::size_t> readUpTo(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into) {
+    std::size_t done = 0;
+    while (done < into.size()) {
+        const std::uint64_t position = offset + done;
+        if (position > static_cast<std::uint64_t>(INT64_MAX)) break;
+        const std::size_t chunk = std::min<std::size_t>(into.size() - done, std::size_t{1} << 30);
+        const ssize_t got = ::pread(file.descriptor(), into.data() + done, chunk, static_cast<off_t>(position));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return std::nullopt;
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+void adviseSequentialReading(const ReadOnlyFile& file) {
+    (void)::posix_fadvise(file.descriptor(), 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
 std::uint64_t fileSize(const ReadOnlyFile& file) {
     struct stat status {};
     if (::fstat(file.descriptor(), &status) != 0 || status.st_size < 0) return 0;

@@ -84,6 +84,32 @@ std::size_t readAt(const ReadOnlyFile& file, std::uint64_t offset, std::span<std
     return done;
 }
 
+std::optional<std::size_t> readUpTo(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into) {
+    const HANDLE handle = handleOf(file);
+    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::size_t done = 0;
+    while (done < into.size()) {
+        const std::uint64_t position = offset + done;
+        if (position < offset || position > static_cast<std::uint64_t>(INT64_MAX)) break;
+        const DWORD chunk = static_cast<DWORD>(std::min(into.size() - done, kChunkBytes));
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(position & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD got = 0;
+        if (!::ReadFile(handle, into.data() + done, chunk, &got, &at)) {
+            // Reading at the end of the file is not an error, anything else is.
+            if (::GetLastError() == ERROR_HANDLE_EOF) break;
+            return std::nullopt;
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+// Windows reads ahead on its own for files read from start to end.
+void adviseSequentialReading(const ReadOnlyFile&) {}
+
 std::uint64_t fileSize(const ReadOnlyFile& file) {
     const HANDLE handle = handleOf(file);
     LARGE_INTEGER size{};
