@@ -42,6 +42,9 @@ start_run() {
 # A row with the box's vertical lines as '|', so that columns count in bytes.
 plain_row_of() { row_of "$1" "$2" | sed 's/\xe2\x94\x82/|/g'; }
 cursor_of() { "${TMUX_COMMAND[@]}" display -p -t "$1" '#{cursor_x},#{cursor_y}'; }
+# Each try of wait_until reads the pane afresh through these.
+cursor_is() { [[ $(cursor_of "$1") == "$2" ]]; }
+box_text_at() { [[ $(plain_row_of "$1" "$2" | cut -c"$3") == "$4" ]]; }
 keys() {
     local session=$1
     shift
@@ -69,7 +72,7 @@ expect_screen_lacks() {
 }
 
 expect_cursor() {
-    if wait_until 5 0.1 test "$(cursor_of "$1")" = "$2"; then
+    if wait_until 5 0.1 cursor_is "$1" "$2"; then
         pass "$3"
     else
         fail "$3: cursor at $(cursor_of "$1") (x,y from 0), expected $2"
@@ -181,7 +184,7 @@ keys main Enter
 expect_screen_has main "ERROR" "small window: the box shows"
 "${TMUX_COMMAND[@]}" resize-window -t main -x 80 -y 33
 expect_row main 2 "$START_ROW_2" "grown back: the full screen returns"
-if wait_until 5 0.1 test "$(plain_row_of main 16 | cut -c33-47)" = "File not found."; then
+if wait_until 5 0.1 box_text_at main 16 33-47 "File not found."; then
     pass "grown back: the box is centred again"
 else
     fail "grown back: row 16 is '$(plain_row_of main 16)'"
@@ -374,7 +377,8 @@ if job_in_small_pane refused 24; then
     expect_row refused 24 "$QUESTION   n" "refused: the new answer shows"
     "${TMUX_COMMAND[@]}" resize-window -t refused -x 80 -y 33
     grown_screen() { screen_of refused | sed 's/Job finished in .*/Job finished in/'; }
-    if wait_until 5 0.1 test "$(grown_screen)" = "$(cat "$WORK/finish.screen")"; then
+    grown_to_finish_screen() { [[ $(grown_screen) == "$(cat "$WORK/finish.screen")" ]]; }
+    if wait_until 5 0.1 grown_to_finish_screen; then
         pass "refused, grown to 80x33: the screen is the 80x33 one"
     else
         fail "refused, grown to 80x33: differs from the 80x33 run:"$'\n'"$(diff "$WORK/finish.screen" <(grown_screen))"
