@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Drives the real binary in a private tmux server with an 80x33 pane and checks
 # what a user sees: the start screen, typing, keys that carry no character, the
-# error box, resizing, and the terminal being given back on every way out
-# (signals from outside, a closed terminal, the normal end).
+# error box, resizing, whole jobs in panes smaller than the screen, and the
+# terminal being given back on every way out (signals from outside, a closed
+# terminal, the normal end).
 #
 # Usage: test_terminal.sh <path-to-vantorel> [<path-to-make_test_wav>]
 # Exits non-zero and names every failed check on failure.
@@ -22,17 +23,28 @@ TOOL=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 # shellcheck source=tmux_session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/tmux_session.sh" terminal-test
 
+# start_sized_run <name> <columns> <rows> [run.sh options...]: a new session
+# of that size running the tool.
+start_sized_run() {
+    local name=$1 columns=$2 rows=$3
+    shift 3
+    "${TMUX_COMMAND[@]}" new-session -d -s "$name" -x "$columns" -y "$rows" \
+        "TOOL='$TOOL' sh '$WORK/run.sh' $name . $*"
+}
+
 # start_run <name> [run.sh options...]: a new 80x33 session running the tool.
 start_run() {
     local name=$1
     shift
-    "${TMUX_COMMAND[@]}" new-session -d -s "$name" -x 80 -y 33 \
-        "TOOL='$TOOL' sh '$WORK/run.sh' $name . $*"
+    start_sized_run "$name" 80 33 "$@"
 }
 
 # A row with the box's vertical lines as '|', so that columns count in bytes.
 plain_row_of() { row_of "$1" "$2" | sed 's/\xe2\x94\x82/|/g'; }
 cursor_of() { "${TMUX_COMMAND[@]}" display -p -t "$1" '#{cursor_x},#{cursor_y}'; }
+# Each try of wait_until reads the pane afresh through these.
+cursor_is() { [[ $(cursor_of "$1") == "$2" ]]; }
+box_text_at() { [[ $(plain_row_of "$1" "$2" | cut -c"$3") == "$4" ]]; }
 keys() {
     local session=$1
     shift
@@ -60,7 +72,7 @@ expect_screen_lacks() {
 }
 
 expect_cursor() {
-    if wait_until 5 0.1 test "$(cursor_of "$1")" = "$2"; then
+    if wait_until 5 0.1 cursor_is "$1" "$2"; then
         pass "$3"
     else
         fail "$3: cursor at $(cursor_of "$1") (x,y from 0), expected $2"
@@ -160,7 +172,9 @@ expect_row main 8 "$PROMPT" "after Space: the start screen"
 text main "abc"
 expect_row main 8 "$PROMPT    abc" "typed before resizing"
 "${TMUX_COMMAND[@]}" resize-window -t main -x 30 -y 10
-expect_row main 8 "$PROMPT    ab" "small window: row 8 cut at the right edge"
+# The cursor stands in column 32, beyond the 30 columns: they end at it.
+expect_row main 8 " Wave file to analyse?    abc" "small window: the columns follow the cursor beyond the right edge"
+expect_cursor main "29,7" "small window: the cursor in view"
 if [[ -z $(row_of main 9) && $(screen_of main | wc -l) -le 10 ]]; then
     pass "small window: nothing wraps onto the next row"
 else
@@ -170,7 +184,7 @@ keys main Enter
 expect_screen_has main "ERROR" "small window: the box shows"
 "${TMUX_COMMAND[@]}" resize-window -t main -x 80 -y 33
 expect_row main 2 "$START_ROW_2" "grown back: the full screen returns"
-if wait_until 5 0.1 test "$(plain_row_of main 16 | cut -c33-47)" = "File not found."; then
+if wait_until 5 0.1 box_text_at main 16 33-47 "File not found."; then
     pass "grown back: the box is centred again"
 else
     fail "grown back: row 16 is '$(plain_row_of main 16)'"
@@ -283,14 +297,95 @@ start_run finish
 expect_row finish 8 "$PROMPT" "fifth run: start screen"
 text finish "$WORK/tone.wav"
 keys finish Enter
+QUESTION="   Analyse another [Y/N]?"
 if wait_until 20 0.1 screen_has finish "Analyse another [Y/N]?"; then
     pass "a whole job runs to the question"
     text finish "n"
+    # The screen with the answer typed, for the resized run below (job time left out).
+    wait_until 5 0.1 row_is finish 31 "$QUESTION   n"
+    screen_of finish | sed 's/Job finished in .*/Job finished in/' > "$WORK/finish.screen"
     keys finish Enter
     expect_given_back finish 0 "normal end"
 else
     fail "the job did not reach the question; screen:"
     screen_of finish | sed 's/^/    | /'
+fi
+
+# --- Terminals with fewer rows than the screen -------------------------------------
+# The question stands on screen row 31; a smaller pane shows the rows ending there.
+
+# job_in_small_pane <name> <rows>: an 80-column pane of that many rows runs the
+# tone to the question, which is then the pane's last row, with the cursor
+# after it and the job's last lines above it. Returns 1 when it never asks.
+job_in_small_pane() {
+    local name=$1 rows=$2
+    start_sized_run "$name" 80 "$rows"
+    expect_row "$name" 8 "$PROMPT" "$name: start screen at the top"
+    text "$name" "$WORK/tone.wav"
+    keys "$name" Enter
+    if ! wait_until 20 0.1 row_is "$name" "$rows" "$QUESTION"; then
+        fail "$name: the question is not on the last row; screen:"
+        screen_of "$name" | sed 's/^/    | /'
+        return 1
+    fi
+    pass "$name: the question on the last row"
+    expect_cursor "$name" "28,$((rows - 1))" "$name: cursor after the question"
+    if [[ $(row_of "$name" $((rows - 2))) == "   Job finished in "*" sec" ]] &&
+        screen_has "$name" "Duration     .5 seconds"; then
+        pass "$name: the job time and the end of FILE DATA above the question"
+    else
+        fail "$name: screen is"$'\n'"$(screen_of "$name")"
+    fi
+}
+
+if job_in_small_pane rows24 24; then
+    text rows24 "n"
+    expect_row rows24 24 "$QUESTION   n" "rows24: the typed answer shows"
+    keys rows24 Enter
+    expect_given_back rows24 0 "rows24: N"
+fi
+
+if job_in_small_pane rows20 20; then
+    text rows20 "n"
+    expect_row rows20 20 "$QUESTION   n" "rows20: the typed answer shows"
+    # With the cursor in view, fewer columns cut the rows on the right (screen
+    # row 16, "Length     4000 samples", is the pane's row 5).
+    "${TMUX_COMMAND[@]}" resize-window -t rows20 -x 40 -y 20
+    expect_row rows20 5 "                            Length" "rows20 at 40 columns: rows cut on the right"
+    expect_row rows20 20 "$QUESTION   n" "rows20 at 40 columns: the answer stays in view"
+    keys rows20 Enter
+    expect_given_back rows20 0 "rows20: N"
+fi
+
+if job_in_small_pane refused 24; then
+    text refused "x"
+    keys refused Enter
+    # Enter took the cursor to screen row 32, so rows 9 to 32 show under the
+    # box, which is centred in the 24 rows: a 38 x 6 box from row 10, column 22.
+    expect_screen_has refused "You must respond either Y or N" "refused: the box shows"
+    line12=$(plain_row_of refused 12)
+    if [[ ${line12:25:30} == "You must respond either Y or N" ]]; then
+        pass "refused: the box is centred in the pane"
+    else
+        fail "refused: row 12 is '$line12'"
+    fi
+    keys refused Enter
+    expect_screen_lacks refused "You must respond" "refused: Enter closes the box"
+    expect_row refused 24 "$QUESTION" "refused: the question again, the answer blanked"
+    expect_cursor refused "28,23" "refused: cursor after the question"
+    text refused "n"
+    expect_row refused 24 "$QUESTION   n" "refused: the new answer shows"
+    "${TMUX_COMMAND[@]}" resize-window -t refused -x 80 -y 33
+    grown_screen() { screen_of refused | sed 's/Job finished in .*/Job finished in/'; }
+    grown_to_finish_screen() { [[ $(grown_screen) == "$(cat "$WORK/finish.screen")" ]]; }
+    if wait_until 5 0.1 grown_to_finish_screen; then
+        pass "refused, grown to 80x33: the screen is the 80x33 one"
+    else
+        fail "refused, grown to 80x33: differs from the 80x33 run:"$'\n'"$(diff "$WORK/finish.screen" <(grown_screen))"
+    fi
+    expect_cursor refused "29,30" "refused, grown to 80x33: cursor after the answer"
+    keys refused Enter
+    expect_given_back refused 0 "refused: N after growing"
 fi
 
 if ((FAILURES > 0)); then

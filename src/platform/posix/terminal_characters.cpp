@@ -1,5 +1,6 @@
 #include "platform/posix/terminal_characters.h"
 
+#include <algorithm>
 #include <climits>
 #include <cwchar>
 #include <wchar.h>  // wcwidth
@@ -16,6 +17,13 @@ short ansiColourOf(unsigned consoleColour) {
     const unsigned blue = consoleColour & 1u;
     const unsigned red = (consoleColour >> 2) & 1u;
     return static_cast<short>((consoleColour & 0x0Au) | (blue << 2) | red);
+}
+
+// The first of `screenCount` positions shown in `shown` terminal positions so
+// that `cursor` is among them (the model keeps the cursor inside the screen).
+int firstShown(int screenCount, int shown, int cursor) {
+    if (shown <= 0 || cursor <= shown) return 1;
+    return std::clamp(cursor - shown + 1, 1, screenCount - shown + 1);
 }
 
 constexpr unsigned kDarkGrey = 8;
@@ -93,6 +101,15 @@ TerminalColours terminalColoursFor(std::uint8_t attribute, int colourCount) {
         colours.dim = foreground == kDarkGrey;
     }
     return colours;
+}
+
+ScreenView screenViewFor(const ScreenBuffer& screen, int terminalColumns, int terminalRows) {
+    ScreenView view;
+    view.rows = std::clamp(terminalRows, 0, screen.rows);
+    view.columns = std::clamp(terminalColumns, 0, screen.columns);
+    view.firstRow = firstShown(screen.rows, view.rows, screen.cursorRow);
+    view.firstColumn = firstShown(screen.columns, view.columns, screen.cursorColumn);
+    return view;
 }
 
 }  // namespace vantorel::platform

@@ -2,8 +2,9 @@
 // Conversions between the screen model's characters (bytes) and the wide
 // characters of the terminal, in the encoding of the current C locale
 // (UTF-8 under a UTF-8 locale). Also the colours a console attribute gets on a
-// terminal with a given number of colours. No curses here, so all of it can be
-// tested without a terminal.
+// terminal with a given number of colours, and the part of the screen a
+// terminal smaller than it shows. No curses here, so all of it can be tested
+// without a terminal.
 
 #include <cstdint>
 #include <cwchar>
@@ -59,5 +60,20 @@ struct TerminalColours {
 // foreground as bold and dark grey as dim black; fewer shows no colour, dark
 // grey text as dim.
 TerminalColours terminalColoursFor(std::uint8_t attribute, int colourCount);
+
+// The part of the screen model a terminal shows at its top left: the first
+// screen row and column shown (1-based) and how many rows and columns.
+struct ScreenView {
+    int firstRow = 1;
+    int firstColumn = 1;
+    int rows = 0;
+    int columns = 0;
+};
+
+// A terminal at least as large as the screen shows all of it. With fewer rows
+// it shows the screen's top rows while the cursor's row is among them, else
+// the rows that end at the cursor's row; columns go the same way. So the
+// cursor's cell is always shown, and a screen that fits is never moved.
+ScreenView screenViewFor(const ScreenBuffer& screen, int terminalColumns, int terminalRows);
 
 }  // namespace vantorel::platform

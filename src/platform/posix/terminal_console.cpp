@@ -15,6 +15,7 @@
 #include <curses.h>
 
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -244,9 +245,9 @@ private:
     cchar_t cellOf(wchar_t character, CellLook look) const;
     void putCell(int row, int column, const cchar_t& cell) const;
     void putText(int row, int column, std::string_view text, CellLook look, int lastColumn) const;
-    void drawScreen(const ScreenBuffer& screen);
+    ScreenView drawScreen(const ScreenBuffer& screen);
     void drawMessageBox(const ScreenBuffer& screen, std::string_view message, std::string_view caption);
-    void placeCursor(const ScreenBuffer& screen) const;
+    void placeCursor(const ScreenBuffer& screen, const ScreenView& view) const;
 
     int colourCount_ = 0;
     short nextPair_ = 1;
@@ -308,13 +309,26 @@ void TerminalConsoleDevice::putText(int row, int column, std::string_view text, 
     }
 }
 
-void TerminalConsoleDevice::drawScreen(const ScreenBuffer& screen) {
-    const int rows = std::min(screen.rows, LINES);
-    const int columns = std::min(screen.columns, COLS);
-    rowCells_.resize(static_cast<std::size_t>(std::max(columns, 0)));
+// Takes on a new terminal size at once, even while no key is read: curses
+// itself notices one only when it reads a key or updates the terminal, which
+// would show the next screen in the old size's view.
+void followTerminalSize() {
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_row == 0 || size.ws_col == 0) return;
+    if (size.ws_row != LINES || size.ws_col != COLS) ::resizeterm(size.ws_row, size.ws_col);
+}
+
+// Draws the part of the screen the terminal shows at its top left and blanks
+// the rest of the terminal.
+ScreenView TerminalConsoleDevice::drawScreen(const ScreenBuffer& screen) {
+    followTerminalSize();
+    const ScreenView view = screenViewFor(screen, COLS, LINES);
+    const int rows = view.rows;
+    const int columns = view.columns;
+    rowCells_.resize(static_cast<std::size_t>(columns));
     for (int row = 1; row <= rows; ++row) {
         for (int column = 1; column <= columns; ++column) {
-            const ScreenCell& cell = cellAt(screen, row, column);
+            const ScreenCell& cell = cellAt(screen, view.firstRow + row - 1, view.firstColumn + column - 1);
             rowCells_[static_cast<std::size_t>(column - 1)] =
                 cellOf(displayCharacter(cell.character), lookOf(cell.attribute));
         }
@@ -329,14 +343,17 @@ void TerminalConsoleDevice::drawScreen(const ScreenBuffer& screen) {
         ::wmove(stdscr, rows, 0);
         ::wclrtobot(stdscr);
     }
+    return view;
 }
 
-// The cursor shows where the model has it, if it is visible there and the
-// terminal is large enough to hold that cell.
-void TerminalConsoleDevice::placeCursor(const ScreenBuffer& screen) const {
-    const bool inside = screen.cursorRow <= LINES && screen.cursorColumn <= COLS;
+// The cursor shows where the model has it, if it is visible there and its
+// cell is in view (it is unless the terminal has no cells at all).
+void TerminalConsoleDevice::placeCursor(const ScreenBuffer& screen, const ScreenView& view) const {
+    const int row = screen.cursorRow - view.firstRow;  // 0-based in the terminal
+    const int column = screen.cursorColumn - view.firstColumn;
+    const bool inside = row >= 0 && row < view.rows && column >= 0 && column < view.columns;
     if (screen.cursorVisible && inside) {
-        ::wmove(stdscr, screen.cursorRow - 1, screen.cursorColumn - 1);
+        ::wmove(stdscr, row, column);
         ::curs_set(1);
     } else {
         ::curs_set(0);
@@ -344,8 +361,8 @@ void TerminalConsoleDevice::placeCursor(const ScreenBuffer& screen) const {
 }
 
 void TerminalConsoleDevice::present(const ScreenBuffer& screen) {
-    drawScreen(screen);
-    placeCursor(screen);
+    const ScreenView view = drawScreen(screen);
+    placeCursor(screen, view);
     ::wnoutrefresh(stdscr);
     ::doupdate();
 }
@@ -394,10 +411,9 @@ KeyPress TerminalConsoleDevice::readKey(const ScreenBuffer& screen) {
 
 void TerminalConsoleDevice::drawMessageBox(const ScreenBuffer& screen, std::string_view message,
                                            std::string_view caption) {
-    drawScreen(screen);
-    const int areaColumns = std::min(screen.columns, COLS);
-    const int areaRows = std::min(screen.rows, LINES);
-    const MessageBoxLayout layout = layoutMessageBox(message, caption, areaColumns, areaRows);
+    // The box is centred in the part of the screen in view, in terminal cells.
+    const ScreenView view = drawScreen(screen);
+    const MessageBoxLayout layout = layoutMessageBox(message, caption, view.columns, view.rows);
     const CellLook look = lookOf(kAttributeStrong);
     const int right = layout.left + layout.width - 1;
     const int bottom = layout.top + layout.height - 1;

@@ -207,5 +207,36 @@ TEST(TerminalColours, WithoutColoursOnlyDarkGreyTextIsMarked) {
     EXPECT_TRUE(terminalColoursFor(0xF8, 2).dim);
 }
 
+TEST(TerminalView, TheViewHoldsTheCursorAndMovesOnlyWhenItMust) {
+    struct Case {
+        int terminalColumns, terminalRows, cursorColumn, cursorRow;
+        ScreenView view;
+    };
+    const Case cases[] = {
+        {80, 33, 80, 33, {1, 1, 33, 80}},    // the screen's own size shows all of it
+        {120, 50, 80, 33, {1, 1, 33, 80}},   // a larger terminal too, at its top left
+        {80, 24, 29, 24, {1, 1, 24, 80}},    // the cursor on the last row in view
+        {80, 24, 29, 25, {2, 1, 24, 80}},    // one row further: the rows end at it
+        {80, 24, 29, 31, {8, 1, 24, 80}},
+        {80, 20, 1, 33, {14, 1, 20, 80}},
+        {30, 10, 30, 8, {1, 1, 10, 30}},     // cursor in the last column: cut on the right
+        {30, 10, 32, 8, {1, 3, 10, 30}},     // beyond it: the columns end at it
+        {30, 10, 80, 33, {24, 51, 10, 30}},
+        {1, 1, 80, 33, {33, 80, 1, 1}},
+        {0, 0, 5, 5, {1, 1, 0, 0}},          // no cells: nothing in view
+    };
+    for (const Case& c : cases) {
+        ScreenBuffer screen = makeScreenBuffer(kScreenColumns, kScreenRows);
+        moveCursor(screen, c.cursorRow, c.cursorColumn);
+        const ScreenView view = screenViewFor(screen, c.terminalColumns, c.terminalRows);
+        SCOPED_TRACE(testing::Message() << c.terminalColumns << " x " << c.terminalRows << ", cursor row "
+                                        << c.cursorRow << " column " << c.cursorColumn);
+        EXPECT_EQ(view.firstRow, c.view.firstRow);
+        EXPECT_EQ(view.firstColumn, c.view.firstColumn);
+        EXPECT_EQ(view.rows, c.view.rows);
+        EXPECT_EQ(view.columns, c.view.columns);
+    }
+}
+
 }  // namespace
 }  // namespace vantorel::platform
