@@ -2,15 +2,17 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <climits>
 #include <cstddef>
-#include <span>
+#include <cstring>
 
 #include "app/number_format.h"
 
-// On x86 with GCC or clang (MinGW included) the Int32 peak also has kernels for
-// SSE4.1 and AVX2, chosen at run time; other compilers and CPUs use the plain loop.
+// On x86 with GCC or clang (MinGW included) the peaks have vector kernels:
+// SSE2 for floats (every x86-64 has it), SSE4.1 and AVX2 for the integer kinds,
+// chosen at run time. Other compilers and CPUs use the plain loop.
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define VANTOREL_X86_PEAK_KERNELS 1
 #include <immintrin.h>
@@ -20,41 +22,45 @@ namespace vantorel::analysis {
 
 namespace {
 
-using wave::SampleElement;
 using wave::SampleKind;
 
-// How one kind of sample becomes a magnitude, in the narrowest type that holds
-// every magnitude of that kind exactly, so that the slice's largest magnitude is
-// found with plain vector maxima:
+// How one kind of sample becomes a magnitude, in a type that holds every
+// magnitude of that kind exactly, so that peaks are found with plain maxima:
 //   Int16   - unsigned 16-bit: |-32768| = 32768 still fits
-//   Int24   - float: every whole number up to 2^24 is a float, so the values
-//             -2^23 .. 2^23 - 1 that the loader makes convert exactly and
-//             |-2^23| = 2^23 (anything wider would round, never overflow)
-//   Int32   - unsigned 32-bit: |-2^31| = 2^31 still fits. The unsigned maximum
-//             needs SSE4.1 (PMAXUD), hence the kernels below.
+//   Int24   - unsigned 32-bit: |-2^23| = 2^23
+//   Int32   - unsigned 32-bit: |-2^31| = 2^31 still fits
 //   Float32 - float: the sample's own magnitude
-// Each slice peak becomes a double once; every one of these converts exactly.
+// Each peak becomes a double once; every one of these converts exactly.
 template <SampleKind kind> struct SampleMagnitude;
 
 template <> struct SampleMagnitude<SampleKind::Int16> {
     using type = std::uint16_t;
     static constexpr double fullScale = 32768.0;
-    static type of(std::int16_t sample) {
+    static type of(const std::byte* bytes) {
+        std::int16_t sample;
+        std::memcpy(&sample, bytes, sizeof sample);  // little-endian host
         const auto bits = static_cast<std::uint16_t>(sample);
         return sample < 0 ? static_cast<std::uint16_t>(0u - bits) : bits;
     }
 };
 
 template <> struct SampleMagnitude<SampleKind::Int24> {
-    using type = float;
+    using type = std::uint32_t;
     static constexpr double fullScale = 8388608.0;  // 2^23
-    static type of(std::int32_t sample) { return std::fabs(static_cast<float>(sample)); }
+    static type of(const std::byte* bytes) {
+        const std::int32_t sample = wave::decodeInt24(std::to_integer<std::uint8_t>(bytes[0]),
+                                                      std::to_integer<std::uint8_t>(bytes[1]),
+                                                      std::to_integer<std::uint8_t>(bytes[2]));
+        return static_cast<std::uint32_t>(sample < 0 ? -sample : sample);
+    }
 };
 
 template <> struct SampleMagnitude<SampleKind::Int32> {
     using type = std::uint32_t;
     static constexpr double fullScale = 2147483648.0;  // 2^31
-    static type of(std::int32_t sample) {
+    static type of(const std::byte* bytes) {
+        std::int32_t sample;
+        std::memcpy(&sample, bytes, sizeof sample);
         const auto bits = static_cast<std::uint32_t>(sample);
         return sample < 0 ? 0u - bits : bits;
     }
@@ -63,184 +69,192 @@ template <> struct SampleMagnitude<SampleKind::Int32> {
 template <> struct SampleMagnitude<SampleKind::Float32> {
     using type = float;
     static constexpr double fullScale = 1.0;
-    static type of(float sample) { return std::fabs(sample); }
+    static type of(const std::byte* bytes) {
+        float sample;
+        std::memcpy(&sample, bytes, sizeof sample);
+        return std::fabs(sample);
+    }
 };
+
+static_assert(std::endian::native == std::endian::little, "samples are read in the host's byte order");
 
 // Keeps the larger of a magnitude and the peak so far. The magnitude wins only
 // when it compares strictly greater, so a float NaN (for which every comparison
-// is false) never becomes a peak. With the operands in this order the vector
-// form is MAXPS (MAXPD for doubles), which likewise hands back the running peak when the magnitude
-// is NaN.
+// is false) never becomes a peak.
 template <class Magnitude>
 Magnitude larger(Magnitude magnitude, Magnitude peak) {
     return magnitude > peak ? magnitude : peak;
 }
 
-// The largest magnitude of one slice of one channel, 0 when all samples are 0.
-// The samples are taken a vector's width at a time into independent lanes (so
-// the compiler can keep each lane in a register), the lanes are then merged and
-// the last few samples finished one by one.
+// The peaks of the samples at even and at odd positions of a run of samples
+// (for a stereo block: left and right). Every kernel below takes whole vectors
+// of an even number of samples, so a lane always holds samples of one parity.
 template <SampleKind kind>
-double slicePeak(std::span<const typename SampleElement<kind>::type> slice) {
-    using Traits = SampleMagnitude<kind>;
-    using Magnitude = typename Traits::type;
-    constexpr std::size_t kLanes = 32 / sizeof(Magnitude);  // two 16-byte vectors
+struct ParityPeaks {
+    using Magnitude = typename SampleMagnitude<kind>::type;
+    std::array<Magnitude, 2> peaks{};
+    std::size_t done = 0;  // samples taken so far; the rest are finished one by one
+};
 
-    std::array<Magnitude, kLanes> lanes{};
-    std::size_t index = 0;
-    for (; index + kLanes <= slice.size(); index += kLanes) {
-        for (std::size_t lane = 0; lane < kLanes; ++lane) {
-            lanes[lane] = larger(Traits::of(slice[index + lane]), lanes[lane]);
-        }
+template <SampleKind kind>
+using PeakKernel = ParityPeaks<kind> (*)(const std::byte* bytes, std::size_t samples);
+
+// Finishes samples done .. samples - 1 one by one.
+template <SampleKind kind>
+ParityPeaks<kind> finishPlain(ParityPeaks<kind> result, const std::byte* bytes, std::size_t samples) {
+    constexpr std::size_t width = wave::fileSampleWidth<kind>();
+    for (std::size_t index = result.done; index < samples; ++index) {
+        auto& peak = result.peaks[index % 2];
+        peak = larger(SampleMagnitude<kind>::of(bytes + index * width), peak);
     }
-    Magnitude peak = 0;
-    for (const Magnitude lane : lanes) peak = larger(lane, peak);
-    for (; index < slice.size(); ++index) peak = larger(Traits::of(slice[index]), peak);
-    return static_cast<double>(peak);
+    result.done = samples;
+    return result;
 }
 
-// Kernels for the integer kinds whose exact magnitude needs an unsigned maximum
-// that SSE2 lacks (PMAXUW, PMAXUD: SSE4.1). PABSW / PABSD turn the most negative
-// code into the bit pattern 0x8000 / 0x80000000, which read as unsigned is
-// exactly 2^15 / 2^31, so absolute value and unsigned maximum give the exact
-// peak for every code. Each kernel takes two vectors a step into independent
-// accumulators and finishes the last few samples one by one.
 template <SampleKind kind>
-using PeakKernel = typename SampleMagnitude<kind>::type (*)(
-    std::span<const typename SampleElement<kind>::type> slice);
-
-template <SampleKind kind>
-typename SampleMagnitude<kind>::type peakPlain(std::span<const typename SampleElement<kind>::type> slice) {
-    return static_cast<typename SampleMagnitude<kind>::type>(slicePeak<kind>(slice));
+ParityPeaks<kind> peaksPlain(const std::byte* bytes, std::size_t samples) {
+    return finishPlain<kind>({}, bytes, samples);
 }
 
 #if VANTOREL_X86_PEAK_KERNELS
 
-template <SampleKind kind, class Element, class Magnitude>
-Magnitude finishOneByOne(Magnitude peak, const Element* data, std::size_t index, std::size_t size) {
-    for (; index < size; ++index) peak = std::max(peak, SampleMagnitude<kind>::of(data[index]));
-    return peak;
+// The lanes of the vector accumulators, folded into the two parities.
+template <SampleKind kind, class Lane, std::size_t count>
+ParityPeaks<kind> parityOf(const std::array<Lane, count>& lanes, std::size_t done) {
+    ParityPeaks<kind> result;
+    for (std::size_t lane = 0; lane < count; ++lane) result.peaks[lane % 2] = larger(lanes[lane], result.peaks[lane % 2]);
+    result.done = done;
+    return result;
 }
 
-__attribute__((target("sse4.1"))) std::uint16_t int16PeakSse41(std::span<const std::int16_t> slice) {
-    const std::int16_t* data = slice.data();
-    const std::size_t size = slice.size();
+// 16-bit: PABSW turns -32768 into the bit pattern 0x8000, which read as unsigned
+// is exactly 2^15, so absolute value and unsigned maximum (PMAXUW, SSE4.1) give
+// the exact peak for every code.
+__attribute__((target("sse4.1"))) ParityPeaks<SampleKind::Int16> int16PeaksSse41(const std::byte* bytes,
+                                                                                 std::size_t samples) {
     __m128i a = _mm_setzero_si128();
     __m128i b = _mm_setzero_si128();
     std::size_t index = 0;
-    for (; index + 16 <= size; index += 16) {
-        a = _mm_max_epu16(a, _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + index))));
-        b = _mm_max_epu16(b, _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + index + 8))));
+    for (; index + 16 <= samples; index += 16) {
+        const auto* at = reinterpret_cast<const __m128i*>(bytes + 2 * index);
+        a = _mm_max_epu16(a, _mm_abs_epi16(_mm_loadu_si128(at)));
+        b = _mm_max_epu16(b, _mm_abs_epi16(_mm_loadu_si128(at + 1)));
     }
-    a = _mm_max_epu16(a, b);
-    a = _mm_max_epu16(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(1, 0, 3, 2)));
-    a = _mm_max_epu16(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(2, 3, 0, 1)));
-    a = _mm_max_epu16(a, _mm_srli_epi32(a, 16));
-    const auto peak = static_cast<std::uint16_t>(static_cast<std::uint32_t>(_mm_cvtsi128_si32(a)) & 0xFFFFu);
-    return finishOneByOne<SampleKind::Int16>(peak, data, index, size);
+    std::array<std::uint16_t, 8> lanes;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes.data()), _mm_max_epu16(a, b));
+    return finishPlain<SampleKind::Int16>(parityOf<SampleKind::Int16>(lanes, index), bytes, samples);
 }
 
-__attribute__((target("avx2"))) std::uint16_t int16PeakAvx2(std::span<const std::int16_t> slice) {
-    const std::int16_t* data = slice.data();
-    const std::size_t size = slice.size();
+__attribute__((target("avx2"))) ParityPeaks<SampleKind::Int16> int16PeaksAvx2(const std::byte* bytes,
+                                                                              std::size_t samples) {
     __m256i a = _mm256_setzero_si256();
     __m256i b = _mm256_setzero_si256();
     std::size_t index = 0;
-    for (; index + 32 <= size; index += 32) {
-        a = _mm256_max_epu16(
-            a, _mm256_abs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + index))));
-        b = _mm256_max_epu16(
-            b, _mm256_abs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + index + 16))));
+    for (; index + 32 <= samples; index += 32) {
+        const auto* at = reinterpret_cast<const __m256i*>(bytes + 2 * index);
+        a = _mm256_max_epu16(a, _mm256_abs_epi16(_mm256_loadu_si256(at)));
+        b = _mm256_max_epu16(b, _mm256_abs_epi16(_mm256_loadu_si256(at + 1)));
     }
-    a = _mm256_max_epu16(a, b);
-    __m128i half = _mm_max_epu16(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
-    half = _mm_max_epu16(half, _mm_shuffle_epi32(half, _MM_SHUFFLE(1, 0, 3, 2)));
-    half = _mm_max_epu16(half, _mm_shuffle_epi32(half, _MM_SHUFFLE(2, 3, 0, 1)));
-    half = _mm_max_epu16(half, _mm_srli_epi32(half, 16));
-    const auto peak = static_cast<std::uint16_t>(static_cast<std::uint32_t>(_mm_cvtsi128_si32(half)) & 0xFFFFu);
-    return finishOneByOne<SampleKind::Int16>(peak, data, index, size);
+    std::array<std::uint16_t, 16> lanes;
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes.data()), _mm256_max_epu16(a, b));
+    return finishPlain<SampleKind::Int16>(parityOf<SampleKind::Int16>(lanes, index), bytes, samples);
 }
 
-__attribute__((target("sse4.1"))) std::uint32_t int32PeakSse41(std::span<const std::int32_t> slice) {
-    const std::int32_t* data = slice.data();
-    const std::size_t size = slice.size();
+// 32-bit: as for 16 bits, PABSD and PMAXUD give |-2^31| = 2^31 exactly.
+__attribute__((target("sse4.1"))) ParityPeaks<SampleKind::Int32> int32PeaksSse41(const std::byte* bytes,
+                                                                                 std::size_t samples) {
     __m128i a = _mm_setzero_si128();
     __m128i b = _mm_setzero_si128();
     std::size_t index = 0;
-    for (; index + 8 <= size; index += 8) {
-        a = _mm_max_epu32(a, _mm_abs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + index))));
-        b = _mm_max_epu32(b, _mm_abs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + index + 4))));
+    for (; index + 8 <= samples; index += 8) {
+        const auto* at = reinterpret_cast<const __m128i*>(bytes + 4 * index);
+        a = _mm_max_epu32(a, _mm_abs_epi32(_mm_loadu_si128(at)));
+        b = _mm_max_epu32(b, _mm_abs_epi32(_mm_loadu_si128(at + 1)));
     }
-    a = _mm_max_epu32(a, b);
-    a = _mm_max_epu32(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(1, 0, 3, 2)));
-    a = _mm_max_epu32(a, _mm_shuffle_epi32(a, _MM_SHUFFLE(2, 3, 0, 1)));
-    const auto peak = static_cast<std::uint32_t>(_mm_cvtsi128_si32(a));
-    return finishOneByOne<SampleKind::Int32>(peak, data, index, size);
+    std::array<std::uint32_t, 4> lanes;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes.data()), _mm_max_epu32(a, b));
+    return finishPlain<SampleKind::Int32>(parityOf<SampleKind::Int32>(lanes, index), bytes, samples);
 }
 
-__attribute__((target("avx2"))) std::uint32_t int32PeakAvx2(std::span<const std::int32_t> slice) {
-    const std::int32_t* data = slice.data();
-    const std::size_t size = slice.size();
+__attribute__((target("avx2"))) ParityPeaks<SampleKind::Int32> int32PeaksAvx2(const std::byte* bytes,
+                                                                              std::size_t samples) {
     __m256i a = _mm256_setzero_si256();
     __m256i b = _mm256_setzero_si256();
     std::size_t index = 0;
-    for (; index + 16 <= size; index += 16) {
-        a = _mm256_max_epu32(
-            a, _mm256_abs_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + index))));
-        b = _mm256_max_epu32(
-            b, _mm256_abs_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + index + 8))));
+    for (; index + 16 <= samples; index += 16) {
+        const auto* at = reinterpret_cast<const __m256i*>(bytes + 4 * index);
+        a = _mm256_max_epu32(a, _mm256_abs_epi32(_mm256_loadu_si256(at)));
+        b = _mm256_max_epu32(b, _mm256_abs_epi32(_mm256_loadu_si256(at + 1)));
     }
-    a = _mm256_max_epu32(a, b);
-    __m128i half = _mm_max_epu32(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
-    half = _mm_max_epu32(half, _mm_shuffle_epi32(half, _MM_SHUFFLE(1, 0, 3, 2)));
-    half = _mm_max_epu32(half, _mm_shuffle_epi32(half, _MM_SHUFFLE(2, 3, 0, 1)));
-    const auto peak = static_cast<std::uint32_t>(_mm_cvtsi128_si32(half));
-    return finishOneByOne<SampleKind::Int32>(peak, data, index, size);
+    std::array<std::uint32_t, 8> lanes;
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes.data()), _mm256_max_epu32(a, b));
+    return finishPlain<SampleKind::Int32>(parityOf<SampleKind::Int32>(lanes, index), bytes, samples);
+}
+
+// 24-bit: PSHUFB puts each 3-byte sample into the top of a 32-bit lane (the
+// value times 256), so PABSD and PMAXUD give 256 times the exact peak, |-2^23|
+// included. Each step decodes 4 samples from 12 bytes with a 16-byte load; the
+// 4 bytes beyond are read, never used (blocks carry padding for them).
+__attribute__((target("sse4.1,ssse3"))) ParityPeaks<SampleKind::Int24> int24PeaksSse41(const std::byte* bytes,
+                                                                                       std::size_t samples) {
+    const __m128i spread = _mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
+    __m128i a = _mm_setzero_si128();
+    __m128i b = _mm_setzero_si128();
+    std::size_t index = 0;
+    for (; index + 8 <= samples; index += 8) {
+        const std::byte* at = bytes + 3 * index;
+        a = _mm_max_epu32(a, _mm_abs_epi32(_mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), spread)));
+        b = _mm_max_epu32(
+            b, _mm_abs_epi32(_mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 12)), spread)));
+    }
+    std::array<std::uint32_t, 4> lanes;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes.data()), _mm_srli_epi32(_mm_max_epu32(a, b), 8));
+    return finishPlain<SampleKind::Int24>(parityOf<SampleKind::Int24>(lanes, index), bytes, samples);
+}
+
+// Float: the magnitude is the sample without its sign bit. MAXPS hands back
+// its second operand when either is NaN, so with the running peak second a NaN
+// never becomes one.
+ParityPeaks<SampleKind::Float32> floatPeaksSse2(const std::byte* bytes, std::size_t samples) {
+    const __m128 magnitudeBits = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    __m128 a = _mm_setzero_ps();
+    __m128 b = _mm_setzero_ps();
+    std::size_t index = 0;
+    for (; index + 8 <= samples; index += 8) {
+        const auto* at = reinterpret_cast<const float*>(bytes + 4 * index);
+        a = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(at), magnitudeBits), a);
+        b = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(at + 4), magnitudeBits), b);
+    }
+    std::array<float, 4> lanes;
+    std::array<float, 4> second;
+    _mm_storeu_ps(lanes.data(), a);
+    _mm_storeu_ps(second.data(), b);
+    for (std::size_t lane = 0; lane < lanes.size(); ++lane) lanes[lane] = larger(second[lane], lanes[lane]);
+    return finishPlain<SampleKind::Float32>(parityOf<SampleKind::Float32>(lanes, index), bytes, samples);
 }
 
 #endif
 
-// The best kernel this CPU runs for the kind, asked once per scan; the kinds
-// without kernels (Int24, Float32, whose SSE2 loop keeps up) get none.
-struct NoKernel {};
-
-template <SampleKind kind> auto choosePeakKernel() {
-    if constexpr (kind == SampleKind::Int16 || kind == SampleKind::Int32) {
+// The best kernel this CPU runs for the kind.
+template <SampleKind kind>
+PeakKernel<kind> choosePeakKernel() {
 #if VANTOREL_X86_PEAK_KERNELS
-        __builtin_cpu_init();
-        const bool avx2 = __builtin_cpu_supports("avx2");
-        const bool sse41 = __builtin_cpu_supports("sse4.1");
-        if constexpr (kind == SampleKind::Int16) {
-            if (avx2) return PeakKernel<kind>{int16PeakAvx2};
-            if (sse41) return PeakKernel<kind>{int16PeakSse41};
-        } else {
-            if (avx2) return PeakKernel<kind>{int32PeakAvx2};
-            if (sse41) return PeakKernel<kind>{int32PeakSse41};
-        }
-#endif
-        return PeakKernel<kind>{peakPlain<kind>};
+    __builtin_cpu_init();
+    const bool avx2 = __builtin_cpu_supports("avx2");
+    const bool sse41 = __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("ssse3");
+    if constexpr (kind == SampleKind::Int16) {
+        if (avx2) return int16PeaksAvx2;
+        if (sse41) return int16PeaksSse41;
+    } else if constexpr (kind == SampleKind::Int32) {
+        if (avx2) return int32PeaksAvx2;
+        if (sse41) return int32PeaksSse41;
+    } else if constexpr (kind == SampleKind::Int24) {
+        if (sse41) return int24PeaksSse41;
     } else {
-        return NoKernel{};
+        return floatPeaksSse2;
     }
-}
-
-template <SampleKind kind>
-double slicePeakWith(PeakKernel<kind> kernel, std::span<const typename SampleElement<kind>::type> slice) {
-    return static_cast<double>(kernel(slice));
-}
-
-template <SampleKind kind>
-double slicePeakWith(NoKernel, std::span<const typename SampleElement<kind>::type> slice) {
-    return slicePeak<kind>(slice);
-}
-
-// Folds the next frames of one channel into its running peak: the largest
-// magnitude seen in the current slice (0 while all are 0). A segment's peak
-// wins only when strictly greater, so a NaN never becomes one.
-template <SampleKind kind, class Kernel>
-void foldSegment(double& peak, Kernel kernel, std::span<const typename SampleElement<kind>::type> segment) {
-    const double segmentPeak = slicePeakWith<kind>(kernel, segment);
-    if (segmentPeak > peak) peak = segmentPeak;
+#endif
+    return peaksPlain<kind>;
 }
 
 // Hands on the levels of the slice in progress, left before right, and starts
@@ -265,24 +279,30 @@ std::int64_t framesToScan(const SliceGrid& grid) {
 
 template <SampleKind kind>
 void scanSliceLevels(SliceScan& scan, const wave::ChannelSamples<kind>& block, const SliceLevelReceiver& receiver) {
-    using Element = typename SampleElement<kind>::type;
-    const bool stereo = block.mono.empty() && !block.left.empty();
-    const int channels = stereo ? 2 : 1;
-    const std::span<const Element> first = stereo ? block.left : block.mono;
-    const std::span<const Element> second = stereo ? block.right : std::span<const Element>{};
     const std::int64_t sliceLength = scan.grid.sliceLength;
-    if (sliceLength <= 0) return;
-
-    scan.channels = channels;
+    if (sliceLength <= 0 || (block.channels != 1 && block.channels != 2)) return;
+    const auto channels = static_cast<std::size_t>(block.channels);
+    const std::size_t frameBytes = channels * wave::fileSampleWidth<kind>();
+    scan.channels = block.channels;
     scan.fullScale = SampleMagnitude<kind>::fullScale;
-    const auto kernel = choosePeakKernel<kind>();
-    std::size_t index = 0;
-    while (index < first.size() && scan.slicesDone < scan.grid.sliceCount) {
-        const auto take = static_cast<std::size_t>(
-            std::min<std::int64_t>(sliceLength - scan.samplesInSlice, static_cast<std::int64_t>(first.size() - index)));
-        foldSegment<kind>(scan.peaks[0], kernel, first.subspan(index, take));
-        if (stereo) foldSegment<kind>(scan.peaks[1], kernel, second.subspan(index, take));
-        index += take;
+
+    const PeakKernel<kind> kernel = choosePeakKernel<kind>();
+    std::size_t frame = 0;
+    while (frame < block.frames && scan.slicesDone < scan.grid.sliceCount) {
+        // The frames of this block that belong to the current slice.
+        const auto take = static_cast<std::size_t>(std::min<std::int64_t>(
+            sliceLength - scan.samplesInSlice, static_cast<std::int64_t>(block.frames - frame)));
+        const ParityPeaks<kind> found = kernel(block.bytes + frame * frameBytes, take * channels);
+        if (channels == 1) {
+            const double peak = static_cast<double>(larger(found.peaks[1], found.peaks[0]));
+            if (peak > scan.peaks[0]) scan.peaks[0] = peak;
+        } else {
+            for (std::size_t channel = 0; channel < 2; ++channel) {
+                const double peak = static_cast<double>(found.peaks[channel]);
+                if (peak > scan.peaks[channel]) scan.peaks[channel] = peak;
+            }
+        }
+        frame += take;
         scan.samplesInSlice += static_cast<std::int64_t>(take);
         if (scan.samplesInSlice == sliceLength) endSlice(scan, receiver);
     }

@@ -1,32 +1,20 @@
 #include "wave/sample_loader.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 #include <new>
 #include <vector>
-
-#include "wave/frame_split.h"
 
 namespace vantorel::wave {
 
 namespace {
-
-// Mono samples of 16 and 32 bits are read straight into their block, which
-// keeps their little-endian order only on a little-endian host.
-static_assert(std::endian::native == std::endian::little, "sample copies assume a little-endian host");
 
 std::uint64_t ceilDivide(std::uint64_t value, std::uint64_t divisor) { return value / divisor + (value % divisor != 0); }
 
 template <SampleKind kind>
 std::variant<std::uint64_t, LoadFailure> loadKind(const platform::ReadOnlyFile& file, const WaveInfo& info,
                                                    std::uint64_t frames, const SampleBlockReceiver<kind>& receive) {
-    using Element = typename SampleElement<kind>::type;
-    constexpr std::uint64_t width = fileSampleWidth<kind>();
-    const bool stereo = info.channels == 2;
-    const std::uint64_t frameBytes = (stereo ? 2 : 1) * width;
-    // Mono samples in their memory form are read straight into the block.
-    const bool direct = !stereo && width == sizeof(Element);
+    const int channels = info.channels;
+    const std::uint64_t frameBytes = static_cast<std::uint64_t>(channels) * fileSampleWidth<kind>();
 
     // Only the bytes the file held when its header was read: a header that
     // claims more data than there is costs no more than the data itself. A
@@ -37,13 +25,8 @@ std::variant<std::uint64_t, LoadFailure> loadKind(const platform::ReadOnlyFile& 
 
     const std::uint64_t pieceFrames = kPieceBytes / frameBytes;
     std::vector<std::byte> buffer;
-    std::vector<Element> first;
-    std::vector<Element> second;
     try {
-        // The decoders may look a few bytes past a piece's last sample.
-        if (!direct) buffer.resize(pieceFrames * frameBytes + kSplitPadding);
-        first.resize(pieceFrames);
-        if (stereo) second.resize(pieceFrames);
+        buffer.resize(pieceFrames * frameBytes + kBlockPadding);
     } catch (const std::bad_alloc&) {
         return LoadFailure::OutOfMemory;
     }
@@ -54,34 +37,19 @@ std::variant<std::uint64_t, LoadFailure> loadKind(const platform::ReadOnlyFile& 
         const std::uint64_t count = std::min(pieceFrames, framesToRead - framesDone);
         const std::uint64_t offset = framesDone * frameBytes;
         const std::uint64_t asked = std::min(count * frameBytes, bytesToRead - offset);
-        const std::span<std::byte> into =
-            direct ? std::as_writable_bytes(std::span(first)).first(static_cast<std::size_t>(asked))
-                   : std::span(buffer).first(static_cast<std::size_t>(asked));
-        const std::optional<std::size_t> got = platform::readUpTo(file, info.dataOffset + offset, into);
+        const std::optional<std::size_t> got = platform::readUpTo(
+            file, info.dataOffset + offset, std::span(buffer).first(static_cast<std::size_t>(asked)));
         // Fewer bytes than the file held at the start: it shrank, or the system failed.
         if (!got || *got != asked) return LoadFailure::ReadFailed;
-
         // A frame cut short by the end of the file ends in zeros, not in bytes
         // left over from the previous piece.
-        const auto size = static_cast<std::size_t>(count);
-        const std::size_t cut = static_cast<std::size_t>(count * frameBytes - asked);
-        ChannelSamples<kind> block;
-        block.firstFrame = static_cast<std::int64_t>(framesDone);
-        if (direct) {
-            std::memset(into.data() + asked, 0, cut);
-            block.mono = std::span<const Element>(first).first(size);
-        } else {
-            std::memset(buffer.data() + asked, 0, cut);
-            if (stereo) {
-                splitStereoFrames<kind>(buffer.data(), size, first.data(), second.data());
-                block.left = std::span<const Element>(first).first(size);
-                block.right = std::span<const Element>(second).first(size);
-            } else {
-                decodeMonoSamples<kind>(buffer.data(), size, first.data());
-                block.mono = std::span<const Element>(first).first(size);
-            }
-        }
-        receive(block);
+        std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(asked),
+                  buffer.begin() + static_cast<std::ptrdiff_t>(count * frameBytes), std::byte{0});
+
+        receive({.channels = channels,
+                 .firstFrame = static_cast<std::int64_t>(framesDone),
+                 .frames = static_cast<std::size_t>(count),
+                 .bytes = buffer.data()});
         framesDone += count;
     }
     return framesDone;

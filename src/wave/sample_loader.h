@@ -1,14 +1,16 @@
 #pragma once
-// Sample loading: the data chunk read in pieces and decoded into short blocks,
-// one array per channel, each handed on as soon as it is decoded.
+// Sample loading: the data chunk read in pieces of whole frames into one small
+// buffer, each piece handed on as a block as soon as it is read.
 //
 // How the data flow through a job:
 //   file --(pieces of whole frames, one small buffer)--> loadSamples
-//        --(a ChannelSamples block per piece)--> analysis::scanSliceLevels
-//        --(running peaks of the current slice per channel)--> a level per
-//          finished slice --> the receiver (the level histograms).
+//        --(a ChannelSamples block per piece)--> analysis::scanSliceLevels,
+//          which decodes the samples and folds them into the running peaks of
+//          the current slice per channel in one pass
+//        --(a level per finished slice)--> the receiver (the level histograms).
 // analysis::analyseLevels drives the whole. Nothing holds the whole recording:
-// memory is the same for a minute and for ten hours.
+// memory is the same for a minute and for ten hours, and each byte is touched
+// once after the read, while it is still in the cache.
 
 #include <cstdint>
 #include <functional>
@@ -37,17 +39,28 @@ template <> struct SampleElement<SampleKind::Int24> { using type = std::int32_t;
 template <> struct SampleElement<SampleKind::Int32> { using type = std::int32_t; };
 template <> struct SampleElement<SampleKind::Float32> { using type = float; };
 
-// One decoded block of consecutive frames: `mono` for mono files, `left` and
-// `right` for stereo files, all of the same length. The views stay valid only
-// while the receiver runs.
+// Bytes of one sample of the kind in the file.
+template <SampleKind kind>
+constexpr std::size_t fileSampleWidth() {
+    return kind == SampleKind::Int24 ? 3 : sizeof(typename SampleElement<kind>::type);
+}
+
+// Readable bytes that follow every block: wide loads may look that far past the
+// last sample, and never use what they find there.
+inline constexpr std::size_t kBlockPadding = 16;
+
+// One block of consecutive whole frames as the file holds them: a mono file's
+// samples, or a stereo file's frames of a left and a right sample, each sample
+// little-endian in fileSampleWidth<kind>() bytes (two's complement, or IEEE
+// single for Float32). The bytes stay valid only while the receiver runs, and
+// are followed by kBlockPadding readable bytes.
 template <SampleKind kind>
 struct ChannelSamples {
-    using Element = typename SampleElement<kind>::type;
     static constexpr SampleKind sampleKind = kind;
+    int channels = 1;             // 1 mono, 2 stereo
     std::int64_t firstFrame = 0;  // index in the recording of the block's first frame
-    std::span<const Element> mono;
-    std::span<const Element> left;
-    std::span<const Element> right;
+    std::size_t frames = 0;
+    const std::byte* bytes = nullptr;  // frames x channels x fileSampleWidth<kind>() bytes
 };
 
 template <SampleKind kind>
@@ -67,8 +80,8 @@ inline constexpr std::string_view kOutOfMemoryMessage = "Not enough memory to lo
 inline constexpr std::string_view kReadFailedMessage = "Could not read the whole file  ";
 std::string_view loadFailureMessage(LoadFailure failure);
 
-// Bytes of file data read and decoded at a time: the buffer, the decoded block
-// and the scan of it all stay in the cache.
+// Bytes of file data read and scanned at a time: the buffer stays in the cache
+// between the read and the scan.
 inline constexpr std::uint64_t kPieceBytes = 128 * 1024;
 
 // Reads frames 0 .. frames - 1 of the data chunk from the open file and hands

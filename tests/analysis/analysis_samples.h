@@ -5,6 +5,7 @@
 // through the real loader.
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -79,27 +80,47 @@ inline wave::WaveInfo waveInfo(int channels, std::int32_t sampleRate, std::int64
 // Every (channel, level) handed on, in order.
 using Levels = std::vector<std::pair<Channel, int>>;
 
+// The recording's first `frames` frames as the file holds them (interleaved,
+// little-endian, 3 bytes per 24-bit sample), followed by block padding that is
+// all ones, so that a kernel that used it would show.
+template <wave::SampleKind kind>
+std::vector<std::byte> fileBytesOf(Recording& recording, std::int64_t frames) {
+    constexpr std::size_t width = wave::fileSampleWidth<kind>();
+    std::vector<SampleArray*> channels;
+    if (!recording.mono.empty()) channels.push_back(&recording.mono);
+    if (!recording.left.empty()) channels = {&recording.left, &recording.right};
+    std::vector<std::byte> bytes;
+    bytes.reserve(static_cast<std::size_t>(frames) * channels.size() * width + wave::kBlockPadding);
+    for (std::size_t frame = 0; frame < static_cast<std::size_t>(frames); ++frame) {
+        for (SampleArray* channel : channels) {
+            const auto value = elementsOf<kind>(*channel)[frame];
+            std::array<std::byte, sizeof value> encoded;
+            std::memcpy(encoded.data(), &value, sizeof value);  // little-endian host
+            bytes.insert(bytes.end(), encoded.begin(), encoded.begin() + width);
+        }
+    }
+    bytes.resize(bytes.size() + wave::kBlockPadding, std::byte{0xFF});
+    return bytes;
+}
+
 // Feeds frames [0, frames) of the recording to the scan in blocks of
 // `blockFrames`, then finishes it.
 template <wave::SampleKind kind>
 Levels scanInBlocks(Recording& recording, const SliceGrid& grid, std::int64_t frames, std::int64_t blockFrames) {
-    using Element = typename wave::SampleElement<kind>::type;
     Levels levels;
     const SliceLevelReceiver receiver = [&levels](Channel channel, int level) { levels.emplace_back(channel, level); };
     SliceScan scan{.grid = grid};
-    const bool stereo = !recording.left.empty();
+    const int channels = recording.left.empty() ? 1 : 2;
+    const std::size_t frameBytes = static_cast<std::size_t>(channels) * wave::fileSampleWidth<kind>();
+    const std::vector<std::byte> bytes = fileBytesOf<kind>(recording, frames);
     for (std::int64_t first = 0; first < frames; first += blockFrames) {
-        const auto offset = static_cast<std::size_t>(first);
+        // Each block in a buffer of its own with its padding, as the loader hands them on.
         const auto count = static_cast<std::size_t>(std::min(blockFrames, frames - first));
-        wave::ChannelSamples<kind> block;
-        block.firstFrame = first;
-        if (stereo) {
-            block.left = std::span<const Element>(elementsOf<kind>(recording.left)).subspan(offset, count);
-            block.right = std::span<const Element>(elementsOf<kind>(recording.right)).subspan(offset, count);
-        } else {
-            block.mono = std::span<const Element>(elementsOf<kind>(recording.mono)).subspan(offset, count);
-        }
-        scanSliceLevels<kind>(scan, block, receiver);
+        const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(first) * frameBytes);
+        std::vector<std::byte> block(from, from + static_cast<std::ptrdiff_t>(count * frameBytes));
+        block.resize(block.size() + wave::kBlockPadding, std::byte{0xFF});
+        scanSliceLevels<kind>(scan, {.channels = channels, .firstFrame = first, .frames = count, .bytes = block.data()},
+                              receiver);
     }
     finishSliceScan(scan, receiver);
     return levels;

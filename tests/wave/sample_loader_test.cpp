@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <type_traits>
@@ -62,14 +63,29 @@ auto& elementsOf(Gathered& gathered) {
 
 template <SampleKind kind>
 void gather(const platform::ReadOnlyFile& file, const WaveInfo& info, GatheredSamples& samples) {
+    using Element = typename SampleElement<kind>::type;
+    constexpr std::size_t width = fileSampleWidth<kind>();
     const auto loaded = loadSamples<kind>(file, info, static_cast<std::uint64_t>(info.sampleCount),
                                           [&](const ChannelSamples<kind>& block) {
         EXPECT_EQ(block.firstFrame, samples.zeroFrom);  // in order, no gaps
-        for (auto [from, to] : {std::pair{block.mono, &samples.mono}, std::pair{block.left, &samples.left},
-                                std::pair{block.right, &samples.right}}) {
-            elementsOf<kind>(*to).insert(elementsOf<kind>(*to).end(), from.begin(), from.end());
+        EXPECT_EQ(block.channels, info.channels);
+        const std::vector<Gathered*> channels =
+            block.channels == 1 ? std::vector{&samples.mono} : std::vector{&samples.left, &samples.right};
+        const std::byte* at = block.bytes;
+        for (std::size_t frame = 0; frame < block.frames; ++frame) {
+            for (Gathered* channel : channels) {
+                Element value{};
+                if constexpr (kind == SampleKind::Int24) {
+                    value = decodeInt24(std::to_integer<std::uint8_t>(at[0]), std::to_integer<std::uint8_t>(at[1]),
+                                        std::to_integer<std::uint8_t>(at[2]));
+                } else {
+                    std::memcpy(&value, at, sizeof value);
+                }
+                elementsOf<kind>(*channel).push_back(value);
+                at += width;
+            }
         }
-        samples.zeroFrom += static_cast<std::int64_t>(std::max(block.mono.size(), block.left.size()));
+        samples.zeroFrom += static_cast<std::int64_t>(block.frames);
     });
     if (const auto* failure = std::get_if<LoadFailure>(&loaded)) samples.failure = *failure;
 }
