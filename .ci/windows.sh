@@ -132,6 +132,7 @@ recordings=(
   "float mono.wav|--kind float32 --channels 1 --seconds 2.5 --level-db 13"
   "loud 24.wav|--kind int24 --channels 2 --rate 48000 --seconds 4 --level-db 0.5"
   "demo.wav|copy build/demo/demo.wav"
+  "ffmpeg 24.wav|ffmpeg -c:a pcm_s24le"
 )
 number=0
 for recording in "${recordings[@]}"; do
@@ -141,6 +142,13 @@ for recording in "${recordings[@]}"; do
   mkdir -p "$work/linux" "$work/windows"
   if [ "${options[0]}" = copy ]; then
     cp "${options[1]}" "$work/linux/$name"
+  elif [ "${options[0]}" = ffmpeg ]; then
+    # A layout as real tools write it: extensible format chunk, LIST chunk.
+    if ! command -v ffmpeg >/dev/null; then
+      echo "skipped \"$name\": ffmpeg is not installed"
+      continue
+    fi
+    ffmpeg -nostdin -v error -i build/demo/demo.wav -t 8 "${options[@]:1}" "$work/linux/$name"
   else
     build/make_test_wav "$work/linux/$name" "${options[@]}" >/dev/null
   fi
