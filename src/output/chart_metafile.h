@@ -1,5 +1,6 @@
 #pragma once
-// The chart of the level distribution as an enhanced metafile beside the input.
+// The chart of the level distribution as an enhanced metafile beside the input,
+// and the same drawing as SVG.
 
 #include <array>
 #include <cstdint>
