@@ -68,11 +68,14 @@ std::string shareText(double share) {
 }  // namespace
 
 FileOutcome analyseFile(const std::string& name, const BatchOptions& options) {
-    const auto file = platform::openRegularFileForReading(name);
-    if (!file) return FailedFile{errorLine(kFileNotFoundMessage)};
-
     std::array<std::byte, kHeaderBytes> header{};
-    platform::readAt(*file, 0, header);
+    {
+        // Closed again before loading opens the file, as in the dialogue: on
+        // Windows a file is opened for reading by one handle at a time.
+        const auto file = platform::openRegularFileForReading(name);
+        if (!file) return FailedFile{errorLine(kFileNotFoundMessage)};
+        platform::readAt(*file, 0, header);
+    }
     const auto parsed = wave::parseWaveHeader(header);
     if (const auto* rejection = std::get_if<wave::HeaderRejection>(&parsed)) {
         return FailedFile{errorLine(wave::rejectionMessage(*rejection))};
