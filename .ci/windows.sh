@@ -98,6 +98,9 @@ run_job() {
   shift 3
   local command
   command=$(printf '%q ' "$@")
+  # The folder holds the status of the previous run, which must not be read
+  # for this one (nor while the shell rewrites it).
+  rm -f "$folder/.exit-status"
   tmux -L "$socket" new-session -d -s "$session" -x 100 -y 40 -c "$folder" \
     "env WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all $command; echo \$? > '$folder/.exit-status'; sleep 600"
   wait_for "$session" 'Wave file to analyse\?' 120
@@ -164,4 +167,30 @@ for recording in "${recordings[@]}"; do
     echo "same bytes: \"$stem$suffix\" ($(stat -c %s "$work/windows/$stem$suffix") bytes)"
   done
 done
+echo "== The command line under Wine against the Linux build =="
+# The same recordings as a batch: the Windows program expands the wildcard
+# itself; CSV (line ends aside) and every result file, SVG included, must equal
+# the Linux build's, and the charts and reports those of the dialogue above.
+mkdir -p "$work/batch-linux" "$work/batch-windows"
+for recording in "${recordings[@]}"; do
+  cp "$work/linux/${recording%%|*}" "$work/batch-linux/"
+  cp "$work/linux/${recording%%|*}" "$work/batch-windows/"
+done
+(cd "$work/batch-linux" && "$root/build/vantorel" --csv --svg --jobs 2 -- *.wav > ../linux.csv)
+(cd "$work/batch-windows" && "$wine" "$root/build-windows/vantorel.exe" --csv --svg --jobs 2 -- '*.wav' > ../windows.csv)
+# The two systems may list the folder in different orders.
+if ! diff <(tr -d '\r' < "$work/windows.csv" | LC_ALL=C sort) <(LC_ALL=C sort "$work/linux.csv"); then
+  echo "FAIL: the CSV differs between the Linux and the Windows build" >&2
+  exit 1
+fi
+for result in "$work/batch-linux/"*" VT."*; do
+  name=$(basename "$result")
+  reference="$work/linux/$name"
+  [ -e "$reference" ] || reference="$work/batch-windows/$name"
+  if ! cmp "$result" "$work/batch-windows/$name" || ! cmp "$result" "$reference"; then
+    echo "FAIL: \"$name\" differs between the builds or from the dialogue's" >&2
+    exit 1
+  fi
+done
+echo "same CSV ($(wc -l < "$work/linux.csv") lines) and result files"
 echo "== Windows build: all checks passed =="

@@ -22,8 +22,6 @@ using platform::Console;
 using platform::kAttributeDim;
 using platform::kAttributeStrong;
 
-// The two-character sequence backslash-n separates the sentences of a box text.
-constexpr std::string_view kFileNotFoundMessage = "           File not found.\\nPlease enter a valid filename  ";
 constexpr std::string_view kAnswerYOrNMessage = "You must respond either Y or N  ";
 
 constexpr std::string_view kBannerTitle = "   Vantorel";

@@ -159,6 +159,13 @@ PointList chartPoints(const analysis::LevelHistogram& histogram, std::int64_t sl
 void writeChartMetafile(const std::string& inputName, int channels,
                         const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
                         analysis::ShareScale scale) {
+    (void)writeChartFile(resultFileName(inputName, kChartSuffix), ChartFormat::Metafile, channels, histograms,
+                         sliceCount, scale);
+}
+
+bool writeChartFile(const std::string& fileName, ChartFormat format, int channels,
+                    const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
+                    analysis::ShareScale scale) {
     // The analysis always gives a usable scale; anything else is drawn as the
     // scale of an empty recording.
     const analysis::ShareScale usedScale = isUsableScale(scale) ? scale : analysis::ShareScale{};
@@ -180,8 +187,9 @@ void writeChartMetafile(const std::string& inputName, int channels,
 
     // The picture frame in 0.01 mm, device orientation: the square 0..950 logical.
     const RECT frame{0, -kPictureSize * 10, kPictureSize * 10, 0};
-    const std::string fileName = resultFileName(inputName, kChartSuffix);
-    const HDC dc = platform::CreateEnhMetaFileA(nullptr, fileName.c_str(), &frame, nullptr);
+    const HDC dc = format == ChartFormat::Svg ? platform::CreateSvgDrawingA(fileName.c_str(), &frame)
+                                              : platform::CreateEnhMetaFileA(nullptr, fileName.c_str(), &frame, nullptr);
+    bool written = false;
     if (dc != nullptr) {
         const int previousMode = platform::SetMapMode(dc, platform::MM_LOMETRIC);
         const HGDIOBJ previousPen = platform::SelectObject(dc, framePen);
@@ -232,6 +240,7 @@ void writeChartMetafile(const std::string& inputName, int channels,
         platform::SetMapMode(dc, previousMode);
         platform::SetTextAlign(dc, previousAlign);
         const HENHMETAFILE metafile = platform::CloseEnhMetaFile(dc);
+        written = metafile != nullptr;
         if (metafile != nullptr) platform::DeleteEnhMetaFile(metafile);
     }
 
@@ -242,6 +251,7 @@ void writeChartMetafile(const std::string& inputName, int channels,
     platform::DeleteObject(whiteBrush);
     platform::DeleteObject(labelFont);
     platform::DeleteObject(creditFont);
+    return written;
 }
 
 }  // namespace vantorel::output

@@ -1,9 +1,11 @@
 #pragma once
-// The chart of the level distribution as an enhanced metafile beside the input.
+// The chart of the level distribution as an enhanced metafile beside the input,
+// and the same drawing as SVG.
 
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analysis/level_distribution.h"
@@ -43,6 +45,14 @@ ShareAxis shareAxis(analysis::ShareScale scale);
 // the 16-bit range: it is held within -32768 .. 32767.
 PointList chartPoints(const analysis::LevelHistogram& histogram, std::int64_t sliceCount, int top);
 
+// The chart drawn as SVG, beside the input like the metafile.
+inline constexpr std::string_view kSvgChartSuffix = " VT.svg";
+
+enum class ChartFormat {
+    Metafile,  // the enhanced metafile
+    Svg,       // the same drawing calls through the device context's SVG back end
+};
+
 // Draws the chart and writes it (atomically) as "<name less 4> VT.emf", under
 // the whole name however long it is. One curve for 1 channel with 1 histogram,
 // two for 2 with 2; none otherwise. A scale without a positive top and
@@ -51,5 +61,11 @@ PointList chartPoints(const analysis::LevelHistogram& histogram, std::int64_t sl
 void writeChartMetafile(const std::string& inputName, int channels,
                         const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
                         analysis::ShareScale scale);
+
+// Draws the chart as above into `fileName` in the given format; returns
+// whether the file was written.
+bool writeChartFile(const std::string& fileName, ChartFormat format, int channels,
+                    const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
+                    analysis::ShareScale scale);
 
 }  // namespace vantorel::output

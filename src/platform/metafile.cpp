@@ -12,6 +12,7 @@
 #include "platform/emf_records.h"
 #include "platform/files.h"
 #include "platform/font_metrics.h"
+#include "platform/svg_drawing.h"
 
 namespace vantorel::platform {
 
@@ -155,6 +156,7 @@ struct MetafileDc {
     COLORREF textColor = RGB(0, 0, 0);
     POINT position{};
     std::optional<DeviceBox> drawn;
+    std::optional<SvgCanvas> svg;  // the second back end, for drawings begun as SVG
 };
 
 namespace {
@@ -220,6 +222,65 @@ DeviceBox textBox(const MetafileDc& dc, POINT reference, std::int64_t logicalWid
     return DeviceBox{static_cast<std::int64_t>(std::floor(left)), static_cast<std::int64_t>(std::floor(top)),
                      static_cast<std::int64_t>(std::ceil(left + width)),
                      static_cast<std::int64_t>(std::ceil(top + height))};
+}
+
+// Hundredths of a millimetre per logical unit, y downwards as in the picture
+// frame: a metric or English unit exactly, a pixel as the reference display has it.
+struct FrameScale {
+    double x;
+    double y;
+};
+
+FrameScale frameScale(int mode) {
+    const double millimetres = millimetresPerUnit(mode);
+    if (millimetres == 0) {
+        return FrameScale{100.0 * kDeviceMillimetresX / kDevicePixelsX, 100.0 * kDeviceMillimetresY / kDevicePixelsY};
+    }
+    return FrameScale{100.0 * millimetres, -100.0 * millimetres};
+}
+
+SvgPoint framePoint(const MetafileDc& dc, POINT point) {
+    const FrameScale scale = frameScale(dc.mapMode);
+    return SvgPoint{point.x * scale.x, point.y * scale.y};
+}
+
+// The selected pen as the SVG back end draws it: at least one pixel of the
+// reference display wide, as a device never draws a thinner line.
+SvgStroke selectedStroke(const MetafileDc& dc) {
+    const double onePixel = 100.0 * kDeviceMillimetresX / kDevicePixelsX;
+    const double width = std::fabs(static_cast<double>(dc.pen.width) * frameScale(dc.mapMode).x);
+    return SvgStroke{dc.pen.color, std::max(width, onePixel)};
+}
+
+// The text run TextOutA draws, placed as the alignment flags say.
+SvgText svgTextRun(const MetafileDc& dc, POINT reference, std::int64_t logicalWidth, FontSize size,
+                   std::u16string text) {
+    constexpr unsigned kHorizontalMask = 6;
+    constexpr unsigned kRight = 2;
+    constexpr unsigned kVerticalMask = 24;
+    constexpr unsigned kBottom = 8;
+    constexpr unsigned kBaseline = 24;
+    const FrameScale scale = frameScale(dc.mapMode);
+    const double width = static_cast<double>(logicalWidth) * std::fabs(scale.x);
+    const double ascent = fontAscent(size) * std::fabs(scale.y);
+    const double cell = fontCellHeight(size) * std::fabs(scale.y);
+    SvgPoint start = framePoint(dc, reference);
+    if ((dc.textAlign & kHorizontalMask) == TA_CENTER) start.x -= width / 2;
+    if ((dc.textAlign & kHorizontalMask) == kRight) start.x -= width;
+    switch (dc.textAlign & kVerticalMask) {
+        case kBaseline: break;
+        case kBottom: start.y -= cell - ascent; break;
+        default: start.y += ascent; break;  // TA_TOP
+    }
+    const emf::LogFont& font = dc.font;
+    return SvgText{.baselineStart = start,
+                   .length = width,
+                   .emSize = cell * kArialBoldUnitsPerEm / kArialBoldCellHeight,
+                   .weight = font.weight,
+                   .italic = font.italic != 0,
+                   .faceName = font.faceName,
+                   .color = dc.textColor,
+                   .text = std::move(text)};
 }
 
 // Writes the definition record of an object the first time this recording
@@ -288,6 +349,13 @@ HDC CreateEnhMetaFileA(HDC /*referenceDc*/, const char* fileName, const RECT* fr
     return dc.release();
 }
 
+HDC CreateSvgDrawingA(const char* fileName, const RECT* frame) {
+    if (frame == nullptr) return nullptr;
+    const HDC dc = CreateEnhMetaFileA(nullptr, fileName, frame, nullptr);
+    if (dc != nullptr) dc->svg.emplace();
+    return dc;
+}
+
 int SetMapMode(HDC dc, int mode) {
     if (dc == nullptr || !isSupportedMapMode(mode)) return 0;
     emf::writeSetMapMode(dc->records, static_cast<std::uint32_t>(mode));
@@ -342,6 +410,11 @@ int FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
                                     pixelOf(*dc, POINT{rect->right, rect->bottom}));
     emf::writeBitBltPatCopy(dc->records, toRect(corners), rect->left, rect->top, static_cast<std::int32_t>(width),
                             static_cast<std::int32_t>(height));
+    if (dc->svg) {
+        drawSvgRectangle(*dc->svg, framePoint(*dc, POINT{rect->left, rect->top}),
+                         framePoint(*dc, POINT{rect->right, rect->bottom}),
+                         std::get<BrushDefinition>(brush->definition).color);
+    }
     noteDrawn(*dc, corners);
     emf::writeSelectObject(dc->records, previousIndex);
     dc->selectedIndex[kBrush] = previousIndex;
@@ -360,6 +433,7 @@ int MoveToEx(HDC dc, int x, int y, POINT* previous) {
 int LineTo(HDC dc, int x, int y) {
     if (dc == nullptr) return 0;
     emf::writeLineTo(dc->records, POINT{x, y});
+    if (dc->svg) drawSvgLine(*dc->svg, framePoint(*dc, dc->position), framePoint(*dc, POINT{x, y}), selectedStroke(*dc));
     const DeviceBox line = unite(pixelOf(*dc, dc->position), pixelOf(*dc, POINT{x, y}));
     noteDrawn(*dc, widened(line, penReach(*dc)));
     dc->position = POINT{x, y};
@@ -387,6 +461,7 @@ int TextOutA(HDC dc, int x, int y, const char* text, int length) {
     const auto eyScale = static_cast<float>(100.0 * scale.y * kDeviceMillimetresY / kDevicePixelsY);
     const std::u16string converted = ansiText(characters);
     emf::writeExtTextOutW(dc->records, toRect(box), exScale, eyScale, reference, converted, advances);
+    if (dc->svg) drawSvgText(*dc->svg, svgTextRun(*dc, reference, width, size, converted));
     noteDrawn(*dc, box);
     return 1;
 }
@@ -398,6 +473,12 @@ int Polyline(HDC dc, const POINT* points, int count) {
     for (const POINT& point : line) box = unite(box, pixelOf(*dc, point));
     box = widened(box, penReach(*dc));
     emf::writePolyline(dc->records, toRect(box), line);
+    if (dc->svg) {
+        std::vector<SvgPoint> framePoints;
+        framePoints.reserve(line.size());
+        for (const POINT& point : line) framePoints.push_back(framePoint(*dc, point));
+        drawSvgPolyline(*dc->svg, framePoints, selectedStroke(*dc));
+    }
     noteDrawn(*dc, box);
     return 1;
 }
@@ -436,9 +517,22 @@ std::vector<std::uint8_t> metafileBytes(HDC dc) {
     return bytes;
 }
 
+std::string svgDrawingText(HDC dc) {
+    if (dc == nullptr || !dc->svg || !dc->frame) return {};
+    // The frame's corners as the SVG back end places points: 0.01 mm, y downwards.
+    const RECT& frame = *dc->frame;
+    return svgDocument(*dc->svg, SvgPoint{static_cast<double>(frame.left), static_cast<double>(frame.top)},
+                       SvgPoint{static_cast<double>(frame.right), static_cast<double>(frame.bottom)});
+}
+
 HENHMETAFILE CloseEnhMetaFile(HDC dc) {
     const std::unique_ptr<MetafileDc> recording(dc);
     if (!recording) return nullptr;
+    if (recording->svg) {
+        const std::string document = svgDrawingText(dc);
+        if (!replaceFileContents(recording->fileName, std::as_bytes(std::span(document)))) return nullptr;
+        return new EnhMetafile{recording->fileName};
+    }
     const std::vector<std::uint8_t> bytes = metafileBytes(dc);
     if (bytes.empty() || !replaceFileContents(recording->fileName, std::as_bytes(std::span(bytes)))) return nullptr;
     return new EnhMetafile{recording->fileName};

@@ -3,6 +3,11 @@
 // metafile: the same names and arguments, recorded as EMF records and written
 // to disk when the metafile is closed. Handles are owned pointers instead of
 // entries in a process-wide table, so nothing here is global.
+//
+// A device context begun with CreateSvgDrawingA has a second back end: the
+// same calls, worked out from the same state, are also drawn as SVG elements,
+// and closing it writes the SVG document instead of the metafile. A picture
+// drawn through both therefore cannot differ between the two.
 
 #include <cstdint>
 #include <span>
@@ -57,6 +62,10 @@ HFONT CreateFontA(int height, int width, int escapement, int orientation, int we
 // frame is the picture frame in 0.01 mm; description may be null. The file is
 // written by CloseEnhMetaFile.
 HDC CreateEnhMetaFileA(HDC referenceDc, const char* fileName, const RECT* frame, const char* description);
+// Our own addition: starts a drawing that CloseEnhMetaFile writes as an SVG
+// document. frame is required (the picture frame in 0.01 mm, as above); it
+// becomes the document's size and view box.
+HDC CreateSvgDrawingA(const char* fileName, const RECT* frame);
 int SetMapMode(HDC dc, int mode);
 // Selects a pen, brush or font; returns the previously selected object of that
 // kind (the default stock object at first).
@@ -69,7 +78,8 @@ int MoveToEx(HDC dc, int x, int y, POINT* previous);
 int LineTo(HDC dc, int x, int y);
 int TextOutA(HDC dc, int x, int y, const char* text, int length);
 int Polyline(HDC dc, const POINT* points, int count);
-// Ends recording and writes the file atomically; gives null (and writes
+// Ends recording and writes the file atomically (the metafile, or the SVG
+// document of a drawing begun with CreateSvgDrawingA); gives null (and writes
 // nothing) when the file cannot be written. dc is gone afterwards.
 HENHMETAFILE CloseEnhMetaFile(HDC dc);
 int DeleteEnhMetaFile(HENHMETAFILE metafile);
@@ -78,5 +88,9 @@ int DeleteObject(HGDIOBJ object);
 // The bytes a recording would write if closed now (header and EOF included);
 // for tests and fuzzers that check the record stream without files.
 std::vector<std::uint8_t> metafileBytes(HDC dc);
+
+// The SVG document a drawing begun with CreateSvgDrawingA would write if closed
+// now; empty for a metafile recording.
+std::string svgDrawingText(HDC dc);
 
 }  // namespace vantorel::platform

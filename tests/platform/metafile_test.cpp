@@ -270,6 +270,41 @@ TEST(MetafileText, CentredLabelBoundsOnTheReferenceDisplay) {
               (std::vector<std::int32_t>{29, -35, 47, -22}));
 }
 
+// The SVG back end places what the records hold: 0.01 mm, y downwards; texts
+// by their alignment on the baseline, an ascent (24 of a 30-unit cell) below
+// a top edge; pens at least one reference pixel (26.46) wide.
+TEST(MetafileSvg, TheSameCallsDrawnInHundredthsOfAMillimetre) {
+    const RECT frame{0, -1000, 2000, 0};
+    EXPECT_EQ(CreateSvgDrawingA("a.svg", nullptr), nullptr);
+    HDC emf = CreateEnhMetaFileA(nullptr, "/nonexistent-vantorel/a.emf", &frame, nullptr);
+    EXPECT_EQ(svgDrawingText(emf), "");
+    EXPECT_EQ(CloseEnhMetaFile(emf), nullptr);
+    HDC dc = CreateSvgDrawingA("/nonexistent-vantorel/a.svg", &frame);
+    SetMapMode(dc, MM_LOMETRIC);
+    HPEN pen = CreatePen(PS_SOLID, 4, RGB(0, 0, 255));
+    HFONT font = CreateFontA(30, 15, 0, 0, 800, 0, 0, 0, 0, 4, 0, 2, 48, "Arial");
+    SelectObject(dc, pen);
+    SelectObject(dc, font);
+    const POINT line[] = {{100, 20}, {120, 40}};
+    Polyline(dc, line, 2);
+    MoveToEx(dc, 0, 0, nullptr);
+    LineTo(dc, 5, 5);
+    TextOutA(dc, 10, 90, "-40", 3);
+    SetTextAlign(dc, TA_CENTER | TA_TOP);
+    TextOutA(dc, 100, 90, "-40", 3);
+    const std::string svg = svgDrawingText(dc);
+    EXPECT_NE(svg.find("viewBox=\"0 -1000 2000 1000\""), std::string::npos) << svg;
+    EXPECT_NE(svg.find("<polyline points=\"1000,-200 1200,-400\" fill=\"none\" stroke=\"#0000FF\" "
+                       "stroke-width=\"40\""), std::string::npos) << svg;
+    EXPECT_NE(svg.find("x2=\"50\" y2=\"-50\" fill=\"none\" stroke=\"#0000FF\""), std::string::npos) << svg;
+    EXPECT_NE(svg.find("x=\"100\" y=\"-660\" textLength=\"450\""), std::string::npos) << svg;
+    EXPECT_NE(svg.find("x=\"775\" y=\"-660\" textLength=\"450\""), std::string::npos) << svg;
+    EXPECT_NE(svg.find("font-weight=\"800\" fill=\"#000000\">-40</text>"), std::string::npos) << svg;
+    EXPECT_EQ(CloseEnhMetaFile(dc), nullptr);  // the folder does not exist
+    DeleteObject(pen);
+    DeleteObject(font);
+}
+
 TEST(MetafileText, AnsiBytesBecomeUtf16AndLongFaceNamesAreCut) {
     HDC dc = CreateEnhMetaFileA(nullptr, "/nonexistent-vantorel/t.emf", nullptr, nullptr);
     const HFONT font = CreateFontA(30, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0,

@@ -1,0 +1,64 @@
+#pragma once
+// Analysing files without the dialogue: each file goes through the same steps
+// as a dialogue job (existence test, header, loading, analysis, result files)
+// and its outcome becomes text instead of a screen. Files are analysed in
+// parallel; what they print keeps the order of the arguments.
+
+#include <cstdio>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "analysis/level_distribution.h"
+#include "wave/wave_info.h"
+
+namespace vantorel::app {
+
+struct BatchOptions {
+    bool csv = false;  // the level counts as CSV instead of a summary per file
+    bool svg = false;  // also write the chart as SVG
+    int jobs = 0;      // files analysed at a time; 0 leaves the choice to the caller
+};
+
+// A file analysed with its results written.
+struct AnalysedFile {
+    wave::WaveInfo info;
+    analysis::LevelAnalysis levels;
+    std::vector<std::string> written;  // result files, in the order written
+};
+
+// A file that was refused or could not be analysed: the message of its error
+// box as one line (see errorLine), or our own message where the dialogue
+// shows no box.
+struct FailedFile {
+    std::string message;
+};
+
+using FileOutcome = std::variant<AnalysedFile, FailedFile>;
+
+// One file's whole job, the dialogue's steps in the dialogue's order, without
+// a screen. Independent of every other job: jobs may run at the same time.
+FileOutcome analyseFile(const std::string& name, const BatchOptions& options);
+
+// An error box's text as one line: each two-character sequence backslash-n
+// becomes a blank, runs of blanks become one, and the padding at both ends goes.
+std::string errorLine(std::string_view boxMessage);
+
+// The summary of an analysed file: its name, the FILE DATA values in the
+// panel's number forms, the slice count and the files written.
+std::string summaryText(const std::string& name, const AnalysedFile& file);
+
+// The CSV rows of an analysed file: one per channel and level 0..40, each
+// "file,channel,level_db,slices,percent" with the percent as the chart's share
+// (count x 100 / slice count) and a decimal point whatever the locale.
+inline constexpr std::string_view kCsvHeader = "file,channel,level_db,slices,percent\n";
+std::string csvRows(const std::string& name, const AnalysedFile& file);
+
+// Analyses the files, up to options.jobs (at least 1) at a time, and prints
+// each outcome in the order of `files`: its summary or CSV rows on `output`,
+// "vantorel: NAME: message" on `errors`. Returns 0 when every file was
+// analysed and its results written, 1 otherwise.
+int runBatch(const std::vector<std::string>& files, const BatchOptions& options, std::FILE* output,
+             std::FILE* errors);
+
+}  // namespace vantorel::app

@@ -1,0 +1,119 @@
+#include "app/command_line.h"
+
+#include <algorithm>
+#include <charconv>
+#include <optional>
+#include <string_view>
+#include <thread>
+
+#include "app/version.h"
+
+namespace vantorel::app {
+
+namespace {
+
+// More simultaneous jobs than this gain nothing and could exhaust threads.
+constexpr int kMostJobs = 256;
+
+constexpr std::string_view kJobsOption = "--jobs";
+
+std::optional<int> jobCount(std::string_view text) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || value < 1 || value > kMostJobs) return std::nullopt;
+    return value;
+}
+
+CommandLineError badJobCount(std::string_view text) {
+    return {"--jobs needs a whole number from 1 to " + std::to_string(kMostJobs) + ", not '" + std::string(text) +
+            "'"};
+}
+
+}  // namespace
+
+std::variant<CommandLine, CommandLineError> parseCommandLine(std::span<const std::string> arguments) {
+    CommandLine line;
+    if (arguments.empty()) return line;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (optionsEnded || argument.size() < 2 || argument.front() != '-') {
+            line.files.push_back(argument);
+        } else if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "--help" || argument == "-h") {
+            line.action = CommandAction::Help;
+            return line;
+        } else if (argument == "--version") {
+            line.action = CommandAction::Version;
+            return line;
+        } else if (argument == "--csv") {
+            line.options.csv = true;
+        } else if (argument == "--svg") {
+            line.options.svg = true;
+        } else if (argument == kJobsOption) {
+            if (i + 1 == arguments.size()) return CommandLineError{"--jobs needs a number"};
+            const std::optional<int> jobs = jobCount(arguments[++i]);
+            if (!jobs) return badJobCount(arguments[i]);
+            line.options.jobs = *jobs;
+        } else if (argument.starts_with(std::string(kJobsOption) + "=")) {
+            const std::string_view value = std::string_view(argument).substr(kJobsOption.size() + 1);
+            const std::optional<int> jobs = jobCount(value);
+            if (!jobs) return badJobCount(value);
+            line.options.jobs = *jobs;
+        } else {
+            return CommandLineError{"unknown option '" + argument + "'"};
+        }
+    }
+    if (line.files.empty()) return CommandLineError{"no wave file named"};
+    line.action = CommandAction::Batch;
+    return line;
+}
+
+std::string usageText() {
+    return "Usage: vantorel\n"
+           "       vantorel [OPTION]... FILE...\n"
+           "\n"
+           "Without arguments, asks in the terminal for one wave file after another.\n"
+           "With files, analyses each of them without a screen: cuts the recording into\n"
+           "slices of a tenth of a second, counts per channel how many slices peak at\n"
+           "each level from 0 to 40 dB below full scale, and writes beside the file a\n"
+           "chart, \"NAME VT.emf\", and a report, \"NAME VT.txt\" (NAME is the file's name\n"
+           "less its last four characters, the \".wav\"). A summary of each file goes to\n"
+           "standard output, a line for each file that was not analysed to standard error.\n"
+           "\n"
+           "Options:\n"
+           "  --csv       print the level counts as CSV instead of the summaries:\n"
+           "              file,channel,level_db,slices,percent\n"
+           "  --svg       also write the chart as \"NAME VT.svg\"\n"
+           "  --jobs N    analyse up to N files at a time (default: one per processor core)\n"
+           "  -h, --help  show this help and exit\n"
+           "  --version   show the version and exit\n"
+           "  --          end of options: every later argument is a file\n"
+           "\n"
+           "Exit status: 0 when every file was analysed and its results written,\n"
+           "1 when any was not, 2 when the command line is wrong.\n";
+}
+
+std::string versionText() { return std::string(kProgramName) + " " + std::string(kProgramVersion) + "\n"; }
+
+int runCommandLine(std::span<const std::string> arguments, std::FILE* output, std::FILE* errors) {
+    const auto parsed = parseCommandLine(arguments);
+    if (const auto* error = std::get_if<CommandLineError>(&parsed)) {
+        const std::string program(kProgramName);
+        std::fprintf(errors, "%s: %s; try '%s --help'\n", program.c_str(), error->message.c_str(), program.c_str());
+        return 2;
+    }
+    const CommandLine& line = std::get<CommandLine>(parsed);
+    switch (line.action) {
+        case CommandAction::Help: std::fputs(usageText().c_str(), output); return 0;
+        case CommandAction::Version: std::fputs(versionText().c_str(), output); return 0;
+        case CommandAction::Dialogue:
+        case CommandAction::Batch: break;
+    }
+    BatchOptions options = line.options;
+    if (options.jobs == 0) options.jobs = static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
+    return runBatch(line.files, options, output, errors);
+}
+
+}  // namespace vantorel::app

@@ -1,0 +1,84 @@
+// The command line's parsing, the one-line form of the error boxes, and the
+// CSV rows. The batch itself runs end to end in tests/e2e/test_command_line.sh.
+
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/main_loop.h"
+#include "wave/wave_info.h"
+
+namespace vantorel::app {
+namespace {
+
+struct ParseCase {
+    std::vector<std::string> arguments;
+    CommandAction action;
+    std::vector<std::string> files;
+    bool csv = false;
+    bool svg = false;
+    int jobs = 0;
+};
+
+TEST(CommandLine, OptionsAndFilesInTheirOrder) {
+    const std::vector<ParseCase> cases = {
+        {{}, CommandAction::Dialogue, {}},
+        {{"a.wav", "--svg", "b.wav"}, CommandAction::Batch, {"a.wav", "b.wav"}, false, true},
+        {{"--csv", "--jobs", "3", "a.wav"}, CommandAction::Batch, {"a.wav"}, true, false, 3},
+        {{"--jobs=12", "a.wav"}, CommandAction::Batch, {"a.wav"}, false, false, 12},
+        {{"--", "--csv", "-", "-h"}, CommandAction::Batch, {"--csv", "-", "-h"}},
+        {{"a.wav", "-h", "--bogus"}, CommandAction::Help, {}},
+        {{"--version", "--help"}, CommandAction::Version, {}},
+    };
+    for (const ParseCase& c : cases) {
+        const auto parsed = parseCommandLine(c.arguments);
+        ASSERT_TRUE(std::holds_alternative<CommandLine>(parsed)) << ::testing::PrintToString(c.arguments);
+        const CommandLine& line = std::get<CommandLine>(parsed);
+        EXPECT_EQ(line.action, c.action) << ::testing::PrintToString(c.arguments);
+        if (c.action != CommandAction::Batch) continue;
+        EXPECT_EQ(line.files, c.files);
+        EXPECT_EQ(line.options.csv, c.csv);
+        EXPECT_EQ(line.options.svg, c.svg);
+        EXPECT_EQ(line.options.jobs, c.jobs);
+    }
+}
+
+TEST(CommandLine, WrongCommandLinesSayWhatWasWrong) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--bogus", "a.wav"}, "unknown option '--bogus'"},
+        {{"-x"}, "unknown option '-x'"},
+        {{"a.wav", "--jobs"}, "--jobs needs a number"},
+        {{"--jobs", "0", "a.wav"}, "--jobs needs a whole number from 1 to 256, not '0'"},
+        {{"--jobs=2x", "a.wav"}, "--jobs needs a whole number from 1 to 256, not '2x'"},
+        {{"--jobs", "-1", "a.wav"}, "--jobs needs a whole number from 1 to 256, not '-1'"},
+        {{"--csv", "--svg"}, "no wave file named"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        const auto parsed = parseCommandLine(arguments);
+        ASSERT_TRUE(std::holds_alternative<CommandLineError>(parsed)) << ::testing::PrintToString(arguments);
+        EXPECT_EQ(std::get<CommandLineError>(parsed).message, message);
+    }
+}
+
+TEST(Batch, ErrorBoxesBecomeOneLineAndCsvNamesAreQuoted) {
+    EXPECT_EQ(errorLine(kFileNotFoundMessage), "File not found. Please enter a valid filename");
+    EXPECT_EQ(errorLine(wave::rejectionMessage(wave::HeaderRejection::EightBit)),
+              "This is an 8-bit Wave file. The resolution must be 16-bit or higher");
+    EXPECT_EQ(errorLine(" a\\\\n b "), "a\\ b");
+
+    AnalysedFile mono;
+    mono.levels.histograms.resize(1);
+    mono.levels.histograms[0].bins[3] = 1;
+    mono.levels.grid.sliceCount = 3;
+    const std::string rows = csvRows("take \"1\", mono.wav", mono);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), analysis::kLevelBins);
+    EXPECT_EQ(rows.substr(0, rows.find('\n') + 1), "\"take \"\"1\"\", mono.wav\",mono,0,0,0\n");
+    EXPECT_NE(rows.find("\",mono,3,1,33.333333333333336\n"), std::string::npos) << rows;
+}
+
+}  // namespace
+}  // namespace vantorel::app

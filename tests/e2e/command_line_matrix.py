@@ -1,0 +1,330 @@
+#!/usr/bin/env python3
+"""The command line end to end, without a terminal (no controlling terminal,
+standard input /dev/null).
+
+1. --help, -h, --version and wrong command lines: texts and exit codes.
+2. One batch over the inputs of the bad-input matrix (bad_input_matrix.py), each
+   also made in a folder of its own for the dialogue: refused files are named
+   on standard error with their box text, analysed ones get a summary with the
+   panel's values, and every result file equals the dialogue's byte for byte.
+   The same batch with --jobs 1 and --jobs 4 prints the same.
+3. --csv --svg on three recordings: the counts equal a measurement made here
+   from the samples, the percents are the chart's points, and the SVG draws
+   exactly what the metafile records (read back here, record by record).
+4. cmake --install puts the program and a manual page that renders in place.
+
+Usage: command_line_matrix.py <vantorel> <make_test_wav>
+"""
+
+from __future__ import annotations
+
+import array
+import csv
+import io
+import math
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import xml.etree.ElementTree as ET
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bad_input_matrix as matrix  # noqa: E402
+
+FAILURES = 0
+
+
+def check(condition: bool, what: str, detail: str = "") -> bool:
+    global FAILURES
+    if condition:
+        print(f"ok: {what}")
+    else:
+        FAILURES += 1
+        print(f"FAIL: {what}" + (f"\n    {detail}" if detail else ""))
+    return condition
+
+
+def run(tool: str, *arguments: str, cwd: str | None = None) -> subprocess.CompletedProcess:
+    environment = {k: v for k, v in os.environ.items() if k != "TERM"}
+    return subprocess.run([tool, *arguments], cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True,
+                          text=True, start_new_session=True, env=environment, timeout=120)
+
+
+def project_version() -> str:
+    with open(os.path.join(os.path.dirname(__file__), "..", "..", "CMakeLists.txt")) as f:
+        return re.search(r"project\(vantorel VERSION ([0-9.]+)", f.read()).group(1)
+
+
+def check_texts(tool: str) -> None:
+    for option in ("--help", "-h"):
+        done = run(tool, option)
+        named = all(o in done.stdout for o in ("--csv", "--svg", "--jobs N", "--version", "--help", "--  "))
+        check(done.returncode == 0 and done.stdout.startswith("Usage: vantorel") and named and not done.stderr,
+              f"{option}: usage with every option on standard output, status 0", repr(done))
+    done = run(tool, "--version")
+    check((done.returncode, done.stdout, done.stderr) == (0, f"vantorel {project_version()}\n", ""),
+          "--version: name and the CMake project version, status 0", repr(done))
+    wrong = [(["--bogus", "a.wav"], "unknown option '--bogus'"), (["--jobs", "0", "a.wav"], "--jobs needs"),
+             (["a.wav", "--jobs"], "--jobs needs a number"), (["--csv"], "no wave file named")]
+    for arguments, said in wrong:
+        done = run(tool, *arguments)
+        line = f"vantorel: {said}"
+        check(done.returncode == 2 and not done.stdout and done.stderr.count("\n") == 1
+              and done.stderr.startswith(line) and done.stderr.rstrip().endswith("try 'vantorel --help'"),
+              f"{' '.join(arguments)}: one line on standard error, status 2", repr(done))
+
+
+# --- The batch against the dialogue -------------------------------------------------
+
+
+def dialogue_job(ctx: matrix.Context, case: matrix.Case, folder: str, name: str, number: int) -> None:
+    state = os.path.join(ctx.work, f"state{number:02d}")
+    os.mkdir(state)
+    session = f"dialogue{number:02d}"
+    matrix.start_tool(ctx, session, folder, state, case, name)
+    ok = matrix.wait_until(10, lambda: ctx.row(session, 8) == matrix.PROMPT)
+    if ok:
+        ctx.type_text(session, name)
+        ctx.key(session, "Enter")
+        ok = matrix.wait_until(case.expect.seconds, lambda: matrix.QUESTION in ctx.screen(session))
+    if ok:
+        ctx.type_text(session, "N")
+        ctx.key(session, "Enter")
+        ok = matrix.wait_until(10, lambda: matrix.read_int(os.path.join(state, "status")) == 0)
+    check(ok, f"{case.name}: the dialogue's job for the reference results")
+    ctx.tmux("kill-session", "-t", session, check=False)
+
+
+def result_files(folder: str) -> dict[str, bytes]:
+    found = {}
+    for root, _, files in os.walk(folder):
+        for name in files:
+            if name.endswith((" VT.emf", " VT.txt", " VT.svg")):
+                with open(os.path.join(root, name), "rb") as f:
+                    found[os.path.relpath(os.path.join(root, name), folder)] = f.read()
+    return found
+
+
+def summaries(stdout: str) -> dict[str, list[str]]:
+    blocks = [block.split("\n") for block in stdout.rstrip("\n").split("\n\n") if block]
+    return {block[0]: block[1:] for block in blocks}
+
+
+def check_batch(ctx: matrix.Context) -> None:
+    cases = [c for c in matrix.CASES if c.delay_open is None and not (c.unsupported and c.unsupported(ctx))]
+    arguments, folders = [], []
+    for number, case in enumerate(cases, start=1):
+        dialogue, batch = (os.path.join(ctx.work, f"{side}{number:02d}") for side in ("d", "b"))
+        os.mkdir(dialogue)
+        os.mkdir(batch)
+        name, batch_name = case.prepare(ctx, dialogue), case.prepare(ctx, batch)
+        if isinstance(case.expect, matrix.Job):
+            dialogue_job(ctx, case, dialogue, name, number)
+        # The batch runs in the work folder: names are given with their folder.
+        arguments.append(batch_name if os.path.isabs(batch_name) or not name else f"b{number:02d}/{name}")
+        folders.append((dialogue, batch))
+    runs = {jobs: run(ctx.tool, "--jobs", jobs, "--", *arguments, cwd=ctx.work) for jobs in ("4", "1")}
+    four, one = runs["4"], runs["1"]
+    check(four.returncode == 1, f"batch of {len(cases)} good and bad files: status 1", four.stderr)
+    check((one.returncode, one.stdout, one.stderr) == (four.returncode, four.stdout, four.stderr),
+          "--jobs 1 and --jobs 4 print the same", f"--jobs 1: {one!r}\n    --jobs 4: {four!r}")
+    errors, blocks = four.stderr.split("\n"), summaries(four.stdout)
+    for case, argument, (dialogue, batch) in zip(cases, arguments, folders):
+        if isinstance(case.expect, matrix.Box):
+            line = f"vantorel: {argument}: {' '.join(case.expect.lines)}"
+            check(line in errors and argument not in blocks, f"{case.name}: '{line}' on standard error")
+        elif case.expect.chart:
+            job = case.expect
+            expected = [f"  Channels    {job.channels}", f"  Sample rate {job.rate} Hz",
+                        f"  Resolution  {job.resolution}", f"  Length      {job.length} samples",
+                        f"  Duration    {job.duration} seconds", f"  Time slices {job.slices}"]
+            block = blocks.get(argument, [])
+            written = sorted(os.path.relpath(os.path.join(ctx.work, line.split("Written", 1)[1].strip()), ctx.work)
+                             for line in block if "Written" in line)
+            results = sorted(os.path.relpath(os.path.join(batch, r), ctx.work) for r in result_files(dialogue))
+            check(block[:6] == expected and written == results,
+                  f"{case.name}: summary with the panel's values and the files written", f"{block} {results}")
+        else:
+            check(any(e.startswith(f"vantorel: {argument}: could not write") for e in errors),
+                  f"{case.name}: unwritable results named on standard error")
+        made, reference = result_files(batch), result_files(dialogue)
+        check(made == reference, f"{case.name}: result files byte for byte the dialogue's ({len(made)})",
+              f"batch {sorted(made)}, dialogue {sorted(reference)}")
+    for folder in ctx.immutable:
+        subprocess.run(["chattr", "-i", folder], check=False)
+    for cleanup in ctx.cleanups:
+        cleanup()
+
+
+# --- CSV and SVG against the samples and the metafile --------------------------------
+
+
+def measured_counts(path: str) -> tuple[list[list[int]], int]:
+    """Per channel the slices at each level 0..40, and the slice count, from the samples."""
+    with open(path, "rb") as f:
+        data = f.read()
+    tag, channels, rate = struct.unpack_from("<hHi", data, 20)
+    bits = struct.unpack_from("<h", data, 34)[0]
+    body = data[44:44 + struct.unpack_from("<I", data, 40)[0]]
+    if bits == 24:
+        samples = [int.from_bytes(body[i:i + 3], "little", signed=True) for i in range(0, len(body) - 2, 3)]
+    else:
+        samples = array.array("f" if tag == 3 else "h" if bits == 16 else "i", body).tolist()
+    full_scale = {16: 32768.0, 24: 8388608.0, 32: 1.0 if tag == 3 else 2147483648.0}[bits]
+    length = round(rate / 10)
+    slices = len(samples) // channels // length
+    counts = [[0] * 41 for _ in range(channels)]
+    for s in range(slices):
+        for c in range(channels):
+            peak = max(abs(x) for x in samples[(s * length) * channels + c:((s + 1) * length) * channels:channels])
+            if peak > 0:
+                level = round(20 * math.log10(full_scale / peak) - 0.5)
+                if level <= 40:
+                    counts[c][max(level, 0)] += 1
+    return counts, slices
+
+
+def emf_drawing(data: bytes) -> list[tuple]:
+    """What the metafile draws, in order, in logical units, read from its records."""
+    objects, pen, brush, text_color, position, drawing, modes = {}, 0, 0xFFFFFF, 0, (0, 0), [], []
+    stock = {0x80000000: ("brush", 0xFFFFFF), 0x80000007: ("pen", 0)}
+    offset = 0
+    while offset < len(data):
+        kind, size = struct.unpack_from("<II", data, offset)
+        field = lambda at, form="<i": struct.unpack_from(form, data, offset + at)[0]  # noqa: E731
+        if kind == 17:
+            modes.append(field(8))
+        elif kind == 38:
+            objects[field(8)] = ("pen", field(24, "<I"))
+        elif kind == 39:
+            objects[field(8)] = ("brush", field(16, "<I"))
+        elif kind == 37:
+            what, color = stock.get(field(8, "<I"), objects.get(field(8, "<I"), ("font", 0)))
+            pen, brush = (color, brush) if what == "pen" else (pen, color) if what == "brush" else (pen, brush)
+        elif kind == 24:
+            text_color = field(8, "<I")
+        elif kind == 27:
+            position = (field(8), field(12))
+        elif kind == 54:
+            drawing.append(("line", position, (field(8), field(12)), pen))
+            position = (field(8), field(12))
+        elif kind == 76:
+            drawing.append(("rect", (field(24), field(28)), (field(32), field(36)), brush))
+        elif kind == 84:
+            text = data[offset + field(48): offset + field(48) + 2 * field(44)].decode("utf-16-le")
+            drawing.append(("text", text, text_color))
+        elif kind in (4, 87):
+            form, width = ("<i", 4) if kind == 4 else ("<h", 2)
+            points = [(field(28 + 2 * width * i, form), field(28 + 2 * width * i + width, form))
+                      for i in range(field(24))]
+            drawing.append(("polyline", points, pen))
+        offset += size
+    check(modes[:1] == [2], "the metafile draws in MM_LOMETRIC (0.1 mm, y upwards), as the SVG is read back")
+    return drawing
+
+
+def svg_drawing(path: str) -> list[tuple]:
+    """What the SVG draws, in order, brought back to the metafile's logical units."""
+    color = lambda text: int(text[5:7] + text[3:5] + text[1:3], 16)  # noqa: E731  "#RRGGBB" as COLORREF
+    point = lambda x, y: (round(float(x) / 10), round(-float(y) / 10))  # noqa: E731
+    drawing = []
+    for element in ET.parse(path).getroot():
+        tag, a = element.tag.split("}")[1], element.attrib
+        if tag == "line":
+            drawing.append(("line", point(a["x1"], a["y1"]), point(a["x2"], a["y2"]), color(a["stroke"])))
+        elif tag == "rect":
+            drawing.append(("rect", point(a["x"], float(a["y"]) + float(a["height"])),
+                            (round(float(a["width"]) / 10), round(float(a["height"]) / 10)), color(a["fill"])))
+        elif tag == "text":
+            drawing.append(("text", element.text, color(a["fill"])))
+        elif tag == "polyline":
+            drawing.append(("polyline", [point(*p.split(",")) for p in a["points"].split()], color(a["stroke"])))
+    return drawing
+
+
+def check_csv_and_svg(tool: str, make_wav: str, work: str) -> None:
+    folder = os.path.join(work, "csv")
+    os.mkdir(folder)
+    recordings = {"song, \"take\" 1.wav": ["--channels", "2", "--level-db", "3", "--channel-step-db", "9"],
+                  "float mono.wav": ["--kind", "float32", "--channels", "1", "--seconds", "2.5", "--level-db", "13"],
+                  # The right channel lies 45.5 dB down: its slices count nowhere.
+                  "deep 24.wav": ["--kind", "int24", "--rate", "48000", "--level-db", "0.5", "--channel-step-db", "45"]}
+    demo = os.path.join(os.path.dirname(tool), "demo", "demo.wav")
+    if os.path.exists(demo):
+        shutil.copy(demo, os.path.join(folder, "demo.wav"))
+        recordings["demo.wav"] = None
+    for name, options in recordings.items():
+        if options is not None:
+            subprocess.run([make_wav, os.path.join(folder, name), *options], check=True, capture_output=True)
+    done = run(tool, "--csv", "--svg", *recordings, cwd=folder)
+    check(done.returncode == 0 and done.stdout.startswith("file,channel,level_db,slices,percent\n"),
+          "--csv --svg: CSV header, status 0", repr(done.stderr))
+    rows = list(csv.reader(io.StringIO(done.stdout)))[1:]
+    for name in recordings:
+        counts, slices = measured_counts(os.path.join(folder, name))
+        names = ["mono"] if len(counts) == 1 else ["left", "right"]
+        mine = [[r for r in rows if r[0] == name and r[1] == channel] for channel in names]
+        got = [[int(r[3]) for r in channel_rows] for channel_rows in mine]
+        check([[int(r[2]) for r in channel_rows] for channel_rows in mine] == [list(range(41))] * len(names)
+              and got == counts, f"{name}: CSV counts per channel and level equal the samples' "
+              f"(sums {[sum(c) for c in got]} of {slices} slices)", f"CSV {got}\n    samples {counts}")
+        percents = [[float(r[4]) for r in channel_rows] for channel_rows in mine]
+        check(percents == [[c * 100.0 / slices for c in channel] for channel in counts],
+              f"{name}: percents are count x 100 / slices")
+        stem = os.path.join(folder, name[:-4])
+        with open(stem + " VT.emf", "rb") as f:
+            emf = emf_drawing(f.read())
+        curves = [d[1] for d in emf if d[0] == "polyline"]
+        highest = max(max(p) for p in percents)
+        top = min(t for t in (10, 20, 30, 40, 50, 60, 80, 100) if t >= highest)
+        on_chart = all(x == 900 - 20 * i and abs(p * 800 / top + 100 - y) <= 0.5 + 1e-9
+                       for curve, shares in zip(curves, percents) for i, ((x, y), p) in enumerate(zip(curve, shares)))
+        check(len(curves) == len(names) and on_chart, f"{name}: the percents are the chart's points (top {top} %)")
+        try:
+            svg = svg_drawing(stem + " VT.svg")
+        except (ET.ParseError, OSError, KeyError, ValueError) as error:
+            check(False, f"{name}: the SVG is well-formed and readable", str(error))
+            continue
+        check(svg == emf, f"{name}: the SVG draws what the metafile records ({len(emf)} steps, "
+              f"{len(curves)} curve(s) point for point)", f"SVG {svg}\n    EMF {emf}")
+
+
+def check_install(tool: str, work: str) -> None:
+    build = os.path.dirname(tool)
+    if not os.path.exists(os.path.join(build, "cmake_install.cmake")):
+        print("skip: install: the program does not lie in its build folder")
+        return
+    prefix = os.path.join(work, "prefix")
+    done = subprocess.run(["cmake", "--install", build, "--prefix", prefix], capture_output=True, text=True)
+    program = os.path.join(prefix, "bin", os.path.basename(tool))
+    page = os.path.join(prefix, "share", "man", "man1", "vantorel.1")
+    check(done.returncode == 0 and os.access(program, os.X_OK) and os.path.isfile(page),
+          "cmake --install puts the program and vantorel.1 in place", done.stderr)
+    if shutil.which("man") and os.path.isfile(page):
+        shown = subprocess.run(["man", "-l", page], capture_output=True, text=True, env=dict(os.environ, MANWIDTH="80"))
+        sections = ["NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "FILES", "EXIT STATUS", "EXAMPLES"]
+        check(shown.returncode == 0 and all(f"\n{s}\n" in shown.stdout for s in sections),
+              "man -l renders the page with its sections", shown.stderr)
+
+
+def main() -> int:
+    tool, make_wav = (os.path.abspath(a) for a in sys.argv[1:3])
+    work = tempfile.mkdtemp(prefix="vantorel-command-line.")
+    ctx = matrix.Context(tool, make_wav, work)
+    try:
+        check_texts(tool)
+        check_batch(ctx)
+        check_csv_and_svg(tool, make_wav, work)
+        check_install(tool, work)
+    finally:
+        ctx.tmux("kill-server", check=False)
+        shutil.rmtree(work, ignore_errors=True)
+    print(f"{FAILURES} check(s) failed" if FAILURES else "all command-line checks passed")
+    return 1 if FAILURES else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
