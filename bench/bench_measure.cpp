@@ -49,10 +49,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_measure: cannot open %s\n", name.c_str());
         return 1;
     }
-    const wave::FileByteReader read = [&](std::uint64_t offset, std::span<std::byte> into) {
-        return platform::readAt(*file, offset, into);
-    };
-    const auto parsed = wave::parseWaveHeader(read, platform::fileSize(*file));
+    const auto parsed = wave::parseWaveFile(*file);
     if (!std::holds_alternative<wave::WaveInfo>(parsed)) {
         std::fprintf(stderr, "bench_measure: %s is not a wave file the tool reads\n", name.c_str());
         return 1;

@@ -17,14 +17,11 @@
 #include "output/chart_metafile.h"
 #include "output/text_report.h"
 #include "platform/files.h"
-#include "platform/memory_console.h"
 #include "wave/sample_loader.h"
 
 namespace vantorel::app {
 
 namespace {
-
-constexpr std::size_t kHeaderBytes = 44;
 
 std::string couldNotWrite(const std::string& fileName) { return "could not write \"" + fileName + "\""; }
 
@@ -68,28 +65,21 @@ std::string shareText(double share) {
 }  // namespace
 
 FileOutcome analyseFile(const std::string& name, const BatchOptions& options) {
-    std::array<std::byte, kHeaderBytes> header{};
-    {
-        // Closed again before loading opens the file, as in the dialogue: on
-        // Windows a file is opened for reading by one handle at a time.
-        const auto file = platform::openRegularFileForReading(name);
-        if (!file) return FailedFile{errorLine(kFileNotFoundMessage)};
-        platform::readAt(*file, 0, header);
-    }
-    const auto parsed = wave::parseWaveHeader(header);
+    // One open file for the whole job, as in the dialogue.
+    const auto file = platform::openRegularFileForReading(name);
+    if (!file) return FailedFile{errorLine(kFileNotFoundMessage)};
+    const auto parsed = wave::parseWaveFile(*file);
     if (const auto* rejection = std::get_if<wave::HeaderRejection>(&parsed)) {
         return FailedFile{errorLine(wave::rejectionMessage(*rejection))};
     }
     AnalysedFile analysed{.info = std::get<wave::WaveInfo>(parsed), .levels = {}, .written = {}};
     const wave::WaveInfo& info = analysed.info;
 
-    auto loaded = wave::loadSamples(name, info);
-    if (std::holds_alternative<wave::LoadFailure>(loaded)) return FailedFile{errorLine(wave::kOutOfMemoryMessage)};
-
-    // The analysis prints its line through a console; here nobody sees it.
-    platform::MemoryConsoleDevice unseen;
-    platform::Console console = platform::makeConsole(unseen);
-    analysed.levels = analysis::analyseLevels(console, info, std::get<wave::ChannelSamples>(loaded));
+    auto measured = analysis::analyseLevels(info, *file);
+    if (const auto* failure = std::get_if<wave::LoadFailure>(&measured)) {
+        return FailedFile{errorLine(wave::loadFailureMessage(*failure))};
+    }
+    analysed.levels = std::move(std::get<analysis::LevelAnalysis>(measured));
     const analysis::LevelAnalysis& levels = analysed.levels;
 
     // The dialogue's result files, in its order; writeTextReport writes a

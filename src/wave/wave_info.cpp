@@ -248,11 +248,15 @@ std::string_view rejectionMessage(HeaderRejection rejection) {
     return "This is not a Wave file  ";
 }
 
-std::optional<WaveInfo> readWaveHeader(platform::Console& console, const platform::ReadOnlyFile& file) {
+std::variant<WaveInfo, HeaderRejection> parseWaveFile(const platform::ReadOnlyFile& file) {
     const FileByteReader read = [&file](std::uint64_t offset, std::span<std::byte> into) {
         return platform::readAt(file, offset, into);
     };
-    const auto parsed = parseWaveHeader(read, platform::fileSize(file));
+    return parseWaveHeader(read, platform::fileSize(file));
+}
+
+std::optional<WaveInfo> readWaveHeader(platform::Console& console, const platform::ReadOnlyFile& file) {
+    const auto parsed = parseWaveFile(file);
     if (const auto* rejection = std::get_if<HeaderRejection>(&parsed)) {
         app::showErrorBox(console, rejectionMessage(*rejection));
         return std::nullopt;

@@ -71,6 +71,9 @@ inline constexpr int kMaxWalkedChunks = 4096;
 // The exact text of the error box for a rejection.
 std::string_view rejectionMessage(HeaderRejection rejection);
 
+// parseWaveHeader over an open file, as large as it is now.
+std::variant<WaveInfo, HeaderRejection> parseWaveFile(const platform::ReadOnlyFile& file);
+
 // Reads the open file's header, validates it and prints the FILE DATA panel;
 // on a rejection shows the error box and gives no WaveInfo.
 std::optional<WaveInfo> readWaveHeader(platform::Console& console, const platform::ReadOnlyFile& file);
