@@ -211,32 +211,34 @@ bool sameBits(T a, T b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
+// The file's data bytes of the first `frames` frames, a frame cut short by the
+// end of the file completed with zero bytes.
+std::vector<std::byte> dataBytesOf(std::span<const std::uint8_t> file, const wave::WaveInfo& info,
+                                   std::uint64_t frames, std::uint64_t frameBytes) {
+    std::vector<std::byte> data(static_cast<std::size_t>(frames * frameBytes));
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        const std::uint64_t position = info.dataOffset + i;
+        if (position < file.size()) data[i] = static_cast<std::byte>(file[static_cast<std::size_t>(position)]);
+    }
+    return data;
+}
+
 // The loader asked for `frames` frames: its blocks must be whole frames in
-// order, the reference's samples bit for bit, and it must hand on exactly the
-// frames the file holds up to that count.
+// order, the file's bytes (zeros past its end) byte for byte, and it must hand
+// on exactly the frames the file holds up to that count.
 template <SampleKind kind>
-void checkLoader(const platform::ReadOnlyFile& file, const wave::WaveInfo& info,
+void checkLoader(const platform::ReadOnlyFile& file, std::span<const std::uint8_t> bytes, const wave::WaveInfo& info,
                  const ReferenceSamples<kind>& reference, std::uint64_t frames) {
     FUZZ_CHECK(frames >= reference.frames);
+    const std::uint64_t frameBytes = static_cast<std::uint64_t>(info.channels) * KindFacts<kind>::fileWidth;
+    const std::vector<std::byte> expected = dataBytesOf(bytes, info, reference.frames, frameBytes);
     std::uint64_t handed = 0;
     const wave::SampleBlockReceiver<kind> receive = [&](const wave::ChannelSamples<kind>& block) {
         FUZZ_CHECK(block.firstFrame >= 0 && static_cast<std::uint64_t>(block.firstFrame) == handed);
-        std::vector<std::span<const Element<kind>>> spans;
-        if (info.channels == 1) {
-            FUZZ_CHECK(block.left.empty() && block.right.empty());
-            spans = {block.mono};
-        } else {
-            FUZZ_CHECK(block.mono.empty() && block.left.size() == block.right.size());
-            spans = {block.left, block.right};
-        }
-        const std::uint64_t size = spans[0].size();
+        FUZZ_CHECK(block.channels == info.channels);
+        const std::uint64_t size = block.frames;
         FUZZ_CHECK(size > 0 && handed + size <= reference.frames);
-        for (std::size_t channel = 0; channel < spans.size(); ++channel) {
-            for (std::uint64_t i = 0; i < size; ++i) {
-                FUZZ_CHECK(sameBits(spans[channel][static_cast<std::size_t>(i)],
-                                    reference.channels[channel][static_cast<std::size_t>(handed + i)]));
-            }
-        }
+        FUZZ_CHECK(std::memcmp(block.bytes, expected.data() + handed * frameBytes, size * frameBytes) == 0);
         handed += size;
     };
     const auto loaded = wave::loadSamples<kind>(file, info, frames, receive);
@@ -297,19 +299,26 @@ std::vector<ExpectedLevel> expectedLevels(const ReferenceSamples<kind>& referenc
     return levels;
 }
 
+// The file's data bytes behind the reference samples, and the channel count.
+struct ReferenceBytes {
+    std::vector<std::byte> bytes;
+    std::uint64_t channels = 1;
+};
+
 // The reference's first `frames` frames handed to the scan in blocks whose sizes
 // the input chooses: a few frames, about a slice, anything up to two slices, or
 // all the rest. Gives every (channel, level) handed on.
 template <SampleKind kind>
 std::vector<std::pair<Channel, int>> scanInChosenBlocks(const ReferenceSamples<kind>& reference,
-                                                        const analysis::SliceGrid& grid, Choices& choices,
-                                                        std::int64_t& slicesDone) {
+                                                        const ReferenceBytes& data, const analysis::SliceGrid& grid,
+                                                        Choices& choices, std::int64_t& slicesDone) {
     std::vector<std::pair<Channel, int>> levels;
     const analysis::SliceLevelReceiver receiver = [&levels](Channel channel, int level) {
         levels.emplace_back(channel, level);
     };
     analysis::SliceScan scan{.grid = grid};
-    const bool stereo = reference.channels.size() == 2;
+    const int channels = static_cast<int>(data.channels);
+    const std::uint64_t frameBytes = data.channels * KindFacts<kind>::fileWidth;
     const std::uint64_t sliceLength = grid.sliceLength > 0 ? static_cast<std::uint64_t>(grid.sliceLength) : 1;
     std::uint64_t first = 0;
     while (first < reference.frames) {
@@ -322,17 +331,17 @@ std::vector<std::pair<Channel, int>> scanInChosenBlocks(const ReferenceSamples<k
             default: break;
         }
         size = std::clamp<std::uint64_t>(size, 1, rest);
-        wave::ChannelSamples<kind> block;
-        block.firstFrame = static_cast<std::int64_t>(first);
-        const auto offset = static_cast<std::size_t>(first);
-        const auto count = static_cast<std::size_t>(size);
-        if (stereo) {
-            block.left = std::span(reference.channels[0]).subspan(offset, count);
-            block.right = std::span(reference.channels[1]).subspan(offset, count);
-        } else {
-            block.mono = std::span(reference.channels[0]).subspan(offset, count);
-        }
-        analysis::scanSliceLevels<kind>(scan, block, receiver);
+        // Each block in a buffer of its own, followed by padding of all ones
+        // that the kernels may read but must never use.
+        const auto from = data.bytes.begin() + static_cast<std::ptrdiff_t>(first * frameBytes);
+        std::vector<std::byte> block(from, from + static_cast<std::ptrdiff_t>(size * frameBytes));
+        block.resize(block.size() + wave::kBlockPadding, std::byte{0xFF});
+        analysis::scanSliceLevels<kind>(scan,
+                                        {.channels = channels,
+                                         .firstFrame = static_cast<std::int64_t>(first),
+                                         .frames = static_cast<std::size_t>(size),
+                                         .bytes = block.data()},
+                                        receiver);
         first += size;
     }
     analysis::finishSliceScan(scan, receiver);
@@ -380,14 +389,16 @@ void checkKind(std::span<const std::uint8_t> bytes, const wave::WaveInfo& info, 
         case 1: frames = choices.below(held + 3); break;
         default: break;
     }
-    checkLoader<kind>(file, info, decodeReference<kind>(bytes, info, frames), frames);
+    checkLoader<kind>(file, bytes, info, decodeReference<kind>(bytes, info, frames), frames);
 
     // The measurement, against the levels found here and the same samples cut
     // into other blocks.
     const ReferenceSamples<kind> reference = decodeReference<kind>(bytes, info, gridFrames);
     const std::vector<ExpectedLevel> expected = expectedLevels<kind>(reference, grid);
     std::int64_t slicesDone = 0;
-    const auto levels = scanInChosenBlocks<kind>(reference, grid, choices, slicesDone);
+    const ReferenceBytes data{dataBytesOf(bytes, info, reference.frames, frameBytes),
+                              static_cast<std::uint64_t>(info.channels)};
+    const auto levels = scanInChosenBlocks<kind>(reference, data, grid, choices, slicesDone);
     const auto sliceLength = static_cast<std::uint64_t>(std::max<std::int64_t>(grid.sliceLength, 1));
     FUZZ_CHECK(static_cast<std::uint64_t>(slicesDone) == (reference.frames + sliceLength - 1) / sliceLength);
     FUZZ_CHECK(levels.size() == expected.size());
