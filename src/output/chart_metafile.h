@@ -43,12 +43,17 @@ ShareAxis shareAxis(analysis::ShareScale scale);
 // the 16-bit range: it is held within -32768 .. 32767.
 PointList chartPoints(const analysis::LevelHistogram& histogram, std::int64_t sliceCount, int top);
 
-// Draws the chart and writes it (atomically) as "<name less 4> VT.emf", under
-// the whole name however long it is. One curve for 1 channel with 1 histogram,
-// two for 2 with 2; none otherwise. A scale without a positive top and
-// divisions is drawn as 10 with 5 divisions. Failures are silent and never
-// leave a half-written file.
-void writeChartMetafile(const std::string& inputName, int channels,
+// Draws the chart and gives the metafile's bytes (none if it cannot be
+// recorded). One curve for 1 channel with 1 histogram, two for 2 with 2; none
+// otherwise. A scale without a positive top and divisions is drawn as 10 with
+// 5 divisions.
+std::vector<std::uint8_t> drawChartMetafile(int channels, const std::vector<analysis::LevelHistogram>& histograms,
+                                            std::int64_t sliceCount, analysis::ShareScale scale);
+
+// Draws the chart and writes it alone (atomically) as "<name less 4> VT.emf",
+// under the whole name however long it is. Gives false when it was not
+// written; never leaves a half-written file.
+bool writeChartMetafile(const std::string& inputName, int channels,
                         const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
                         analysis::ShareScale scale);
 

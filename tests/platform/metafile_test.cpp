@@ -365,7 +365,8 @@ TEST(MetafileSafety, NullHandlesAreRefusedWithoutEffect) {
     EXPECT_EQ(DeleteEnhMetaFile(nullptr), 0);
     EXPECT_EQ(DeleteObject(nullptr), 0);
     EXPECT_TRUE(metafileBytes(nullptr).empty());
-    EXPECT_EQ(CreateEnhMetaFileA(nullptr, nullptr, nullptr, nullptr), nullptr);
+    EXPECT_EQ(CreateEnhMetaFileA(nullptr, "", nullptr, nullptr), nullptr);
+    EXPECT_EQ(GetEnhMetaFileBits(nullptr, 0, nullptr), 0U);
 
     HDC dc = CreateEnhMetaFileA(nullptr, "/nonexistent-vantorel/n.emf", nullptr, nullptr);
     const Bytes empty = metafileBytes(dc);
@@ -419,6 +420,27 @@ TEST_F(MetafileFiles, ClosingReplacesAnExistingFileWithTheRecording) {
     DeleteEnhMetaFile(metafile);
     EXPECT_EQ(readFile(path), expected);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
+}
+
+TEST_F(MetafileFiles, WithoutAFileNameTheMetafileStaysInMemory) {
+    const fs::path before = fs::current_path();
+    fs::current_path(folder_);  // a stray file would land here
+    HDC dc = CreateEnhMetaFileA(nullptr, nullptr, nullptr, nullptr);
+    LineTo(dc, 5, 5);
+    const Bytes expected = metafileBytes(dc);
+    const HENHMETAFILE metafile = CloseEnhMetaFile(dc);
+    fs::current_path(before);
+    ASSERT_NE(metafile, nullptr);
+    const unsigned size = GetEnhMetaFileBits(metafile, 0, nullptr);
+    ASSERT_EQ(size, expected.size());
+    Bytes bytes(size + 1, 0xEE);
+    EXPECT_EQ(GetEnhMetaFileBits(metafile, size - 1, bytes.data()), 0U);  // too small: nothing
+    EXPECT_EQ(bytes[0], 0xEE);
+    EXPECT_EQ(GetEnhMetaFileBits(metafile, size + 1, bytes.data()), size);
+    bytes.pop_back();
+    EXPECT_EQ(bytes, expected);
+    DeleteEnhMetaFile(metafile);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 0);
 }
 
 TEST_F(MetafileFiles, UnwritableFolderGivesNoMetafileAndNoFile) {
