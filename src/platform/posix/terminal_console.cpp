@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <string_view>
 #include <vector>
@@ -233,13 +234,9 @@ public:
 
 private:
     enum class ReadOutcome { Key, Resized, Closed };
-    struct Reading {
-        ReadOutcome outcome = ReadOutcome::Closed;
-        bool functionKey = false;  // a curses KEY_ code rather than a character
-        int code = 0;
-    };
 
-    Reading readTerminal();
+    ReadOutcome readTerminal();
+    KeyPress takeKey();
     CellLook lookOf(std::uint8_t attribute);
     cchar_t cellOf(wchar_t character, CellLook look) const;
     void putCell(int row, int column, const cchar_t& cell) const;
@@ -254,6 +251,7 @@ private:
     std::array<CellLook, 256> looks_{};
     wchar_t eraseCharacter_ = 0;
     KeyByteDecoder decoder_;
+    std::deque<KeyPress> keys_;  // read from the terminal, not yet taken
     bool inputClosed_ = false;
     std::vector<cchar_t> rowCells_;
 };
@@ -350,11 +348,19 @@ void TerminalConsoleDevice::present(const ScreenBuffer& screen) {
     ::doupdate();
 }
 
+// The key press of a curses KEY_ code: Enter and Backspace; no character for
+// arrows, function keys, Home and the like.
+KeyPress keyPressForFunctionKey(int code) {
+    if (code == KEY_ENTER) return KeyPress{"\r", false};
+    if (code == KEY_BACKSPACE) return KeyPress{"\b", false};
+    return KeyPress{"", false};
+}
+
 // Reads bytes and keys one at a time and decodes characters here rather than
 // in curses' wide reader, which holds on to bytes that make no character and
-// swallows the keys after them.
-TerminalConsoleDevice::Reading TerminalConsoleDevice::readTerminal() {
-    while (!inputClosed_) {
+// swallows the keys after them. Returns once a key press waits in keys_.
+TerminalConsoleDevice::ReadOutcome TerminalConsoleDevice::readTerminal() {
+    while (keys_.empty() && !inputClosed_) {
         errno = 0;
         const int code = ::wgetch(stdscr);
         if (code == ERR) {
@@ -362,33 +368,38 @@ TerminalConsoleDevice::Reading TerminalConsoleDevice::readTerminal() {
             inputClosed_ = true;           // end of input, or the terminal went away
             break;
         }
-        if (code == KEY_RESIZE) return Reading{ReadOutcome::Resized, true, 0};
-        if (code > 0xFF) {
-            resetKeyByteDecoder(decoder_);
-            return Reading{ReadOutcome::Key, true, code};
-        }
-        if (const auto character = decodeKeyByte(decoder_, static_cast<unsigned char>(code)))
-            return Reading{ReadOutcome::Key, false, static_cast<int>(*character)};
+        if (code == KEY_RESIZE) return ReadOutcome::Resized;
+        // Bytes of an unfinished character come before the key that cut them short.
+        for (const TypedCharacter& typed :
+             code > 0xFF ? flushKeyByteDecoder(decoder_) : decodeKeyByte(decoder_, static_cast<unsigned char>(code)))
+            keys_.push_back(keyPressForTyped(typed, eraseCharacter_));
+        if (code > 0xFF) keys_.push_back(keyPressForFunctionKey(code));
     }
-    return Reading{};
+    return keys_.empty() ? ReadOutcome::Closed : ReadOutcome::Key;
+}
+
+// Enter, Space and Escape close a message box.
+bool closesMessageBox(const KeyPress& key) {
+    return key.character.size() == 1 && (key.character[0] == '\r' || key.character[0] == ' ' || key.character[0] == '\x1b');
+}
+
+KeyPress TerminalConsoleDevice::takeKey() {
+    KeyPress key = std::move(keys_.front());
+    keys_.pop_front();
+    return key;
 }
 
 KeyPress TerminalConsoleDevice::readKey(const ScreenBuffer& screen) {
     for (;;) {
-        const Reading reading = readTerminal();
-        switch (reading.outcome) {
+        switch (readTerminal()) {
         case ReadOutcome::Closed:
             return KeyPress{"", true};
         case ReadOutcome::Resized:
             present(screen);
             continue;
         case ReadOutcome::Key:
-            break;
+            return takeKey();
         }
-        if (!reading.functionKey) return keyPressForCharacter(static_cast<wchar_t>(reading.code), eraseCharacter_);
-        if (reading.code == KEY_ENTER) return KeyPress{"\r", false};
-        if (reading.code == KEY_BACKSPACE) return KeyPress{"\b", false};
-        return KeyPress{"", false};  // arrows, function keys, Home and the like
     }
 }
 
@@ -447,17 +458,14 @@ void TerminalConsoleDevice::showMessageBox(const ScreenBuffer& screen, std::stri
                                            std::string_view caption) {
     drawMessageBox(screen, message, caption);
     for (;;) {
-        const Reading reading = readTerminal();
-        if (reading.outcome == ReadOutcome::Closed) break;
-        if (reading.outcome == ReadOutcome::Resized) {
+        const ReadOutcome outcome = readTerminal();
+        if (outcome == ReadOutcome::Closed) break;
+        if (outcome == ReadOutcome::Resized) {
             drawMessageBox(screen, message, caption);
             continue;
         }
-        const bool closes = reading.functionKey
-                                ? reading.code == KEY_ENTER
-                                : (reading.code == 10 || reading.code == 13 || reading.code == ' ' ||
-                                   reading.code == 27);
-        if (closes) break;
+        const KeyPress key = takeKey();
+        if (closesMessageBox(key)) break;
     }
     present(screen);  // the screen under the box, exactly as it was
 }
