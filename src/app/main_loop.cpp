@@ -1,6 +1,10 @@
 #include "app/main_loop.h"
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -25,6 +29,7 @@ using platform::kAttributeStrong;
 // The two-character sequence backslash-n separates the sentences of a box text.
 constexpr std::string_view kFileNotFoundMessage = "           File not found.\\nPlease enter a valid filename  ";
 constexpr std::string_view kAnswerYOrNMessage = "You must respond either Y or N  ";
+constexpr std::string_view kNothingChangedLine = "No result file was changed.";
 
 constexpr std::string_view kBannerTitle = "   Vantorel";
 constexpr std::string_view kBannerCredit = "   Peak level distribution of wave recordings";
@@ -34,6 +39,37 @@ constexpr int kPromptRow = 8;
 constexpr int kInputColumn = 29;  // typed text starts four columns right of the question mark
 
 enum class JobEnd { NextJob, Finish, InputClosed };
+
+// A file's own name in quotes; the box need not repeat the folder the user typed.
+std::string quotedFileName(const std::string& name) {
+    return "\"" + name.substr(platform::fileNameStart(name)) + "\"";
+}
+
+std::string cannotReadMessage(const platform::OpenFailure& failure) {
+    return "This file cannot be read:\\n" + failure.reason;
+}
+
+std::string resultIsInputMessage(const std::string& resultName) {
+    return "The result " + quotedFileName(resultName) + "\\nis the file being analysed.\\nNothing was written.";
+}
+
+std::string writeFailureMessage(const platform::WriteFailure& failure) {
+    std::string message = "Could not write " + quotedFileName(failure.name) + ":\\n" + failure.reason + "\\n";
+    if (failure.replaced.empty()) return message + std::string(kNothingChangedLine);
+    message += "Only";
+    for (std::size_t i = 0; i < failure.replaced.size(); ++i)
+        message += (i == 0 ? " " : " and ") + quotedFileName(failure.replaced[i]);
+    return message + " was written.";
+}
+
+// The result file that is the input itself (through a link, or under another
+// name of the same file), if any: writing it would destroy the recording.
+std::optional<std::string> resultThatIsInput(const platform::FileIdentity& input,
+                                             const std::vector<std::string>& resultNames) {
+    for (const std::string& result : resultNames)
+        if (platform::fileIdentity(result) == input) return result;
+    return std::nullopt;
+}
 
 // Seconds on a monotonic clock with millisecond resolution, so a job that runs
 // across midnight or a clock change still shows its true duration.
@@ -91,9 +127,23 @@ JobEnd runJob(Console& console) {
     if (!name) return JobEnd::InputClosed;
     platform::setAttribute(console, kAttributeDim);
 
-    if (!platform::openRegularFileForReading(*name)) {
-        showErrorBox(console, kFileNotFoundMessage);
-        return JobEnd::NextJob;
+    const std::string reportName = output::resultFileName(*name, output::kReportSuffix);
+    const std::string chartName = output::resultFileName(*name, output::kChartSuffix);
+    {
+        const auto opened = platform::openInputFile(*name);
+        if (const auto* failure = std::get_if<platform::OpenFailure>(&opened)) {
+            if (failure->cannotBeRead)
+                showErrorBox(console, cannotReadMessage(*failure));
+            else
+                showErrorBox(console, kFileNotFoundMessage);
+            return JobEnd::NextJob;
+        }
+        const std::optional<platform::FileIdentity> input =
+            platform::fileIdentity(std::get<platform::ReadOnlyFile>(opened));
+        if (const auto clash = input ? resultThatIsInput(*input, {reportName, chartName}) : std::nullopt) {
+            showErrorBox(console, resultIsInputMessage(*clash));
+            return JobEnd::NextJob;
+        }
     }
 
     const std::optional<wave::WaveInfo> info = wave::readWaveHeader(console, *name);
@@ -114,9 +164,23 @@ JobEnd runJob(Console& console) {
     platform::setAttribute(console, kAttributeDim);
 
     const analysis::LevelAnalysis levels = analysis::analyseLevels(console, *info, samples);
-    output::writeTextReport(*name, info->channels);
+    // Both results are made first and written as a unit: a failure leaves the
+    // earlier results as they were and ends the job with a box, not "Done".
+    const std::string_view report = output::reportLine(info->channels);
+    const std::vector<std::uint8_t> chart =
+        output::drawChartMetafile(info->channels, levels.histograms, levels.grid.sliceCount, levels.scale);
+    if (chart.empty()) {
+        showErrorBox(console, "Could not draw the chart.\\n" + std::string(kNothingChangedLine));
+        return JobEnd::NextJob;
+    }
+    std::vector<platform::ResultFile> results;
+    if (!report.empty()) results.push_back({reportName, std::as_bytes(std::span(report))});
+    results.push_back({chartName, std::as_bytes(std::span(chart))});
+    if (const auto failure = platform::replaceFilesTogether(results)) {
+        showErrorBox(console, writeFailureMessage(*failure));
+        return JobEnd::NextJob;
+    }
     platform::setAttribute(console, kAttributeStrong);
-    output::writeChartMetafile(*name, info->channels, levels.histograms, levels.grid.sliceCount, levels.scale);
 
     platform::writeText(console, "   Done");
     platform::newLine(console, 4);
