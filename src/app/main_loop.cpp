@@ -42,7 +42,10 @@ enum class JobEnd { NextJob, Finish, InputClosed };
 
 // A file's own name in quotes; the box need not repeat the folder the user typed.
 std::string quotedFileName(const std::string& name) {
-    return "\"" + name.substr(platform::fileNameStart(name)) + "\"";
+    std::string quoted(1, '"');
+    quoted.append(name, platform::fileNameStart(name));
+    quoted += '"';
+    return quoted;
 }
 
 std::string cannotReadMessage(const platform::OpenFailure& failure) {
