@@ -20,8 +20,9 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::uint32_t kHeader = 1, kPolyline = 4, kSetMapMode = 17, kMoveToEx = 27, kSelectObject = 37,
-                        kLineTo = 54, kBitBlt = 76, kCreateFont = 82, kTextOutW = 84, kPolyline16 = 87;
+// Record types the tests look for.
+constexpr std::uint32_t kHeader = 1, kPolyline = 4, kSelectObject = 37, kBitBlt = 76, kCreateFont = 82,
+                        kTextOutW = 84, kPolyline16 = 87;
 
 std::uint32_t le32(const Bytes& bytes, std::size_t offset) {
     return bytes.at(offset) | bytes.at(offset + 1) << 8 | bytes.at(offset + 2) << 16 |
