@@ -11,7 +11,6 @@
 #include <iterator>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "platform/files.h"
@@ -198,19 +197,6 @@ TEST(FileAccess, ResultsReplacedTogetherChangeNothingWhenOneCannotBeWritten) {
     }
 }
 
-TEST(FileAccess, OnlyTheFileNameOfAPathIsItsOwn) {
-    EXPECT_EQ(fileNameStart("take.wav"), 0u);
-    EXPECT_EQ(fileNameStart("sub/ab"), 4u);
-    EXPECT_EQ(fileNameStart("/a/b/"), 5u);
-#ifdef _WIN32
-    EXPECT_EQ(fileNameStart("sub\\ab"), 4u);
-    EXPECT_EQ(fileNameStart("C:ab"), 2u);
-    EXPECT_EQ(fileNameStart("C:\\x/y\\take.wav"), 7u);
-#else
-    EXPECT_EQ(fileNameStart("sub\\ab"), 0u);  // a backslash is part of a POSIX name
-#endif
-}
-
 TEST(FileAccess, IdentityFollowsEveryNameOfTheSameFile) {
     ScratchFolder folder;
     const std::string input = folder.file("take.wav");
@@ -227,28 +213,7 @@ TEST(FileAccess, IdentityFollowsEveryNameOfTheSameFile) {
     EXPECT_FALSE(fileIdentity(folder.file("take VT.emf")).has_value());
 }
 
-TEST(FileAccess, AMissingNameOrANonFileIsNotFoundRatherThanUnreadable) {
-    ScratchFolder folder;
-    for (const std::string& name : {folder.file("missing.wav"), folder.path().string(), std::string()}) {
-        const auto opened = openInputFile(name);
-        ASSERT_TRUE(std::holds_alternative<OpenFailure>(opened)) << name;
-        EXPECT_FALSE(std::get<OpenFailure>(opened).cannotBeRead) << name;
-    }
-}
-
 #ifndef _WIN32
-TEST(FileAccess, AFileThatMayNotBeReadSaysSo) {
-    ScratchFolder folder;
-    const std::string name = folder.file("locked.wav");
-    ASSERT_TRUE(writeFileBytes(name, bytesOf({1})));
-    std::filesystem::permissions(name, std::filesystem::perms::none);
-    if (std::ifstream(name).is_open()) GTEST_SKIP() << "file modes do not bind this user";
-    const auto opened = openInputFile(name);
-    ASSERT_TRUE(std::holds_alternative<OpenFailure>(opened));
-    EXPECT_TRUE(std::get<OpenFailure>(opened).cannotBeRead);
-    EXPECT_EQ(std::get<OpenFailure>(opened).reason, "permission denied");
-}
-
 // A rename that fails after the first result is in place: an immutable
 // earlier chart cannot be replaced, even by the superuser. The report put in
 // place first gets its earlier version back.
