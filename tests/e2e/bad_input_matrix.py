@@ -336,8 +336,7 @@ def old_results_then_readonly(ctx: Context, folder: str) -> str:
 def readonly_unsupported(ctx: Context) -> Optional[str]:
     if os.geteuid() != 0:
         return None
-    probe = os.path.join(ctx.work, "chattr-probe")
-    os.mkdir(probe)
+    probe = tempfile.mkdtemp(prefix="chattr-probe.", dir=ctx.work)
     try:
         done = subprocess.run(["chattr", "+i", probe], capture_output=True, text=True)
     except FileNotFoundError:
@@ -432,8 +431,7 @@ def full_disk(ctx: Context, folder: str) -> str:
 def tmpfs_unsupported(ctx: Context) -> Optional[str]:
     if os.geteuid() != 0:
         return "mounting a small file system needs root"
-    probe = os.path.join(ctx.work, "mount-probe")
-    os.mkdir(probe)
+    probe = tempfile.mkdtemp(prefix="mount-probe.", dir=ctx.work)
     done = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", probe], capture_output=True, text=True)
     if done.returncode != 0:
         return f"tmpfs cannot be mounted here ({done.stderr.strip()})"
