@@ -11,7 +11,7 @@
 #include <system_error>
 #include <thread>
 
-#include "app/main_loop.h"
+#include "app/file_job.h"
 #include "app/number_format.h"
 #include "app/version.h"
 #include "output/chart_metafile.h"
@@ -22,15 +22,6 @@
 namespace vantorel::app {
 
 namespace {
-
-std::string couldNotWrite(const std::string& fileName) { return "could not write \"" + fileName + "\""; }
-
-// writeTextReport keeps its failures to itself; the report counts as written
-// when it is there afterwards as a regular file with content.
-bool reportIsThere(const std::string& reportName) {
-    const auto report = platform::openRegularFileForReading(reportName);
-    return report && platform::fileSize(*report) > 0;
-}
 
 // "  Label       " then the value: every label takes the same width, so the
 // values' sign positions line up as on the panel.
@@ -65,45 +56,25 @@ std::string shareText(double share) {
 }  // namespace
 
 FileOutcome analyseFile(const std::string& name, const BatchOptions& options) {
-    // One open file for the whole job, as in the dialogue.
-    const auto file = platform::openRegularFileForReading(name);
-    if (!file) return FailedFile{errorLine(kFileNotFoundMessage)};
-    const auto parsed = wave::parseWaveFile(*file);
+    // The dialogue's steps in its order, each refusal or failure as its box's text.
+    auto opened = openJobInput(name, options.svg);
+    if (const auto* refusal = std::get_if<std::string>(&opened)) return FailedFile{errorLine(*refusal)};
+    const platform::ReadOnlyFile& file = std::get<platform::ReadOnlyFile>(opened);
+    const auto parsed = wave::parseWaveFile(file);
     if (const auto* rejection = std::get_if<wave::HeaderRejection>(&parsed)) {
         return FailedFile{errorLine(wave::rejectionMessage(*rejection))};
     }
     AnalysedFile analysed{.info = std::get<wave::WaveInfo>(parsed), .levels = {}, .written = {}};
-    const wave::WaveInfo& info = analysed.info;
 
-    auto measured = analysis::analyseLevels(info, *file);
+    auto measured = analysis::analyseLevels(analysed.info, file);
     if (const auto* failure = std::get_if<wave::LoadFailure>(&measured)) {
         return FailedFile{errorLine(wave::loadFailureMessage(*failure))};
     }
     analysed.levels = std::move(std::get<analysis::LevelAnalysis>(measured));
-    const analysis::LevelAnalysis& levels = analysed.levels;
 
-    // The dialogue's result files, in its order; writeTextReport writes a
-    // report for mono and stereo files only.
-    output::writeTextReport(name, info.channels);
-    if (info.channels == 1 || info.channels == 2) {
-        const std::string reportName = output::resultFileName(name, output::kReportSuffix);
-        if (!reportIsThere(reportName)) return FailedFile{couldNotWrite(reportName)};
-        analysed.written.push_back(reportName);
-    }
-    const std::string chartName = output::resultFileName(name, output::kChartSuffix);
-    if (!output::writeChartFile(chartName, output::ChartFormat::Metafile, info.channels, levels.histograms,
-                                levels.grid.sliceCount, levels.scale)) {
-        return FailedFile{couldNotWrite(chartName)};
-    }
-    analysed.written.push_back(chartName);
-    if (options.svg) {
-        const std::string svgName = output::resultFileName(name, output::kSvgChartSuffix);
-        if (!output::writeChartFile(svgName, output::ChartFormat::Svg, info.channels, levels.histograms,
-                                    levels.grid.sliceCount, levels.scale)) {
-            return FailedFile{couldNotWrite(svgName)};
-        }
-        analysed.written.push_back(svgName);
-    }
+    auto written = writeJobResults(name, analysed.info, analysed.levels, options.svg);
+    if (const auto* failure = std::get_if<std::string>(&written)) return FailedFile{errorLine(*failure)};
+    analysed.written = std::move(std::get<std::vector<std::string>>(written));
     return analysed;
 }
 

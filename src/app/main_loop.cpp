@@ -1,15 +1,15 @@
 #include "app/main_loop.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "analysis/level_distribution.h"
 #include "app/console_window.h"
+#include "app/file_job.h"
 #include "app/number_format.h"
-#include "output/chart_metafile.h"
-#include "output/text_report.h"
 #include "platform/files.h"
 #include "wave/sample_loader.h"
 #include "wave/wave_info.h"
@@ -91,13 +91,14 @@ JobEnd runJob(Console& console) {
 
     // One open file for the whole job: the header and the samples come from the
     // same file, whatever happens to the name meanwhile.
-    const std::optional<platform::ReadOnlyFile> file = platform::openRegularFileForReading(*name);
-    if (!file) {
-        showErrorBox(console, kFileNotFoundMessage);
+    auto opened = openJobInput(*name, false);
+    if (const auto* refusal = std::get_if<std::string>(&opened)) {
+        showErrorBox(console, *refusal);
         return JobEnd::NextJob;
     }
 
-    const std::optional<wave::WaveInfo> info = wave::readWaveHeader(console, *file);
+    const platform::ReadOnlyFile& file = std::get<platform::ReadOnlyFile>(opened);
+    const std::optional<wave::WaveInfo> info = wave::readWaveHeader(console, file);
     if (!info) return JobEnd::NextJob;
 
     // The samples are measured while they are read, under "Reading input file...";
@@ -105,7 +106,7 @@ JobEnd runJob(Console& console) {
     const double startSeconds = static_cast<double>(clockSeconds());
     platform::writeText(console, "   Reading input file...");
     platform::newLine(console);
-    const auto measured = analysis::analyseLevels(*info, *file);
+    const auto measured = analysis::analyseLevels(*info, file);
     if (const auto* failure = std::get_if<wave::LoadFailure>(&measured)) {
         showErrorBox(console, wave::loadFailureMessage(*failure));
         return JobEnd::NextJob;
@@ -117,9 +118,14 @@ JobEnd runJob(Console& console) {
     platform::setAttribute(console, kAttributeDim);
 
     analysis::printAnalysisLine(console, levels.grid);
-    output::writeTextReport(*name, info->channels);
+    // Both results are made first and written as a unit: a failure leaves the
+    // earlier results as they were and ends the job with a box, not "Done".
+    const auto written = writeJobResults(*name, *info, levels, false);
+    if (const auto* failure = std::get_if<std::string>(&written)) {
+        showErrorBox(console, *failure);
+        return JobEnd::NextJob;
+    }
     platform::setAttribute(console, kAttributeStrong);
-    output::writeChartMetafile(*name, info->channels, levels.histograms, levels.grid.sliceCount, levels.scale);
 
     platform::writeText(console, "   Done");
     platform::newLine(console, 4);

@@ -13,9 +13,6 @@ namespace vantorel::app {
 // Caption of every error box: two blanks, then ERROR.
 inline constexpr std::string_view kErrorCaption = "  ERROR";
 
-// Shown when the name is not that of a regular file that can be opened. The
-// two-character sequence backslash-n separates the sentences of a box text.
-inline constexpr std::string_view kFileNotFoundMessage = "           File not found.\\nPlease enter a valid filename  ";
 
 // Runs the tool on the console: start-up, then Jobs until the user answers N or
 // n (returns 0). Returns 1 when the console input ends for good.

@@ -169,7 +169,12 @@ std::string layoutBody(RoundedDigits rounded, int precision) {
     const bool exponentLayout = point > precision || (point <= 0 && significant - point > precision);
     if (exponentLayout) {
         std::string body(1, digits[0]);
-        if (significant > 1) body += "." + digits.substr(1);
+        // Appended piece by piece: "." + string inserts at the front, which g++ 12
+        // at -O3 takes for an overlapping copy (a false -Wrestrict).
+        if (significant > 1) {
+            body += '.';
+            body.append(digits, 1);
+        }
         const int exponent = point - 1;
         body += exponent >= 0 ? "E+" : "E-";
         body += std::to_string(exponent >= 0 ? exponent : -exponent);
@@ -179,7 +184,10 @@ std::string layoutBody(RoundedDigits rounded, int precision) {
     if (point >= 1)
         return digits.substr(0, static_cast<std::size_t>(point)) + "." +
                digits.substr(static_cast<std::size_t>(point));
-    return "." + std::string(static_cast<std::size_t>(-point), '0') + digits;
+    std::string body(1, '.');
+    body.append(static_cast<std::size_t>(-point), '0');
+    body += digits;
+    return body;
 }
 
 }  // namespace

@@ -6,10 +6,12 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 #include "app/number_format.h"
 #include "output/text_report.h"
+#include "platform/files.h"
 #include "platform/metafile.h"
 
 namespace vantorel::output {
@@ -156,16 +158,9 @@ PointList chartPoints(const analysis::LevelHistogram& histogram, std::int64_t sl
     return points;
 }
 
-void writeChartMetafile(const std::string& inputName, int channels,
-                        const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
-                        analysis::ShareScale scale) {
-    (void)writeChartFile(resultFileName(inputName, kChartSuffix), ChartFormat::Metafile, channels, histograms,
-                         sliceCount, scale);
-}
-
-bool writeChartFile(const std::string& fileName, ChartFormat format, int channels,
-                    const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
-                    analysis::ShareScale scale) {
+std::vector<std::uint8_t> drawChart(ChartFormat format, int channels,
+                                    const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
+                                    analysis::ShareScale scale) {
     // The analysis always gives a usable scale; anything else is drawn as the
     // scale of an empty recording.
     const analysis::ShareScale usedScale = isUsableScale(scale) ? scale : analysis::ShareScale{};
@@ -187,9 +182,10 @@ bool writeChartFile(const std::string& fileName, ChartFormat format, int channel
 
     // The picture frame in 0.01 mm, device orientation: the square 0..950 logical.
     const RECT frame{0, -kPictureSize * 10, kPictureSize * 10, 0};
-    const HDC dc = format == ChartFormat::Svg ? platform::CreateSvgDrawingA(fileName.c_str(), &frame)
-                                              : platform::CreateEnhMetaFileA(nullptr, fileName.c_str(), &frame, nullptr);
-    bool written = false;
+    // Recorded in memory: the caller writes it together with the other results.
+    std::vector<std::uint8_t> bytes;
+    const HDC dc = format == ChartFormat::Svg ? platform::CreateSvgDrawingA(nullptr, &frame)
+                                              : platform::CreateEnhMetaFileA(nullptr, nullptr, &frame, nullptr);
     if (dc != nullptr) {
         const int previousMode = platform::SetMapMode(dc, platform::MM_LOMETRIC);
         const HGDIOBJ previousPen = platform::SelectObject(dc, framePen);
@@ -240,8 +236,11 @@ bool writeChartFile(const std::string& fileName, ChartFormat format, int channel
         platform::SetMapMode(dc, previousMode);
         platform::SetTextAlign(dc, previousAlign);
         const HENHMETAFILE metafile = platform::CloseEnhMetaFile(dc);
-        written = metafile != nullptr;
-        if (metafile != nullptr) platform::DeleteEnhMetaFile(metafile);
+        if (metafile != nullptr) {
+            bytes.resize(platform::GetEnhMetaFileBits(metafile, 0, nullptr));
+            platform::GetEnhMetaFileBits(metafile, static_cast<unsigned>(bytes.size()), bytes.data());
+            platform::DeleteEnhMetaFile(metafile);
+        }
     }
 
     platform::DeleteObject(framePen);
@@ -251,7 +250,15 @@ bool writeChartFile(const std::string& fileName, ChartFormat format, int channel
     platform::DeleteObject(whiteBrush);
     platform::DeleteObject(labelFont);
     platform::DeleteObject(creditFont);
-    return written;
+    return bytes;
+}
+
+bool writeChartMetafile(const std::string& inputName, int channels,
+                        const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
+                        analysis::ShareScale scale) {
+    const std::vector<std::uint8_t> bytes = drawChart(ChartFormat::Metafile, channels, histograms, sliceCount, scale);
+    return !bytes.empty() &&
+           platform::replaceFileContents(resultFileName(inputName, kChartSuffix), std::as_bytes(std::span(bytes)));
 }
 
 }  // namespace vantorel::output

@@ -53,12 +53,18 @@ enum class ChartFormat {
     Svg,       // the same drawing calls through the device context's SVG back end
 };
 
-// Draws the chart and writes it (atomically) as "<name less 4> VT.emf", under
-// the whole name however long it is. One curve for 1 channel with 1 histogram,
-// two for 2 with 2; none otherwise. A scale without a positive top and
-// divisions is drawn as 10 with 5 divisions. Failures are silent and never
-// leave a half-written file.
-void writeChartMetafile(const std::string& inputName, int channels,
+// Draws the chart and gives the file's bytes, recorded in memory (none if it
+// cannot be recorded). One curve for 1 channel with 1 histogram, two for 2 with
+// 2; none otherwise. A scale without a positive top and divisions is drawn as
+// 10 with 5 divisions.
+std::vector<std::uint8_t> drawChart(ChartFormat format, int channels,
+                                    const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
+                                    analysis::ShareScale scale);
+
+// Draws the chart and writes it alone (atomically) as "<name less 4> VT.emf",
+// under the whole name however long it is. Gives false when it was not
+// written; never leaves a half-written file.
+bool writeChartMetafile(const std::string& inputName, int channels,
                         const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
                         analysis::ShareScale scale);
 

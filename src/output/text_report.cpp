@@ -16,7 +16,8 @@ namespace {
 // whatever else stands in its four places.
 constexpr std::size_t kDroppedCharacters = 4;
 
-// The report's only line for a channel count; empty when the layout gets none.
+}  // namespace
+
 std::string_view reportLine(int channels) {
     switch (channels) {
         case 1: return "mono,mono\r\n";                 // 9 characters + CR LF = 11 bytes
@@ -25,27 +26,27 @@ std::string_view reportLine(int channels) {
     }
 }
 
-}  // namespace
-
 std::string resultFileName(std::string_view inputName, std::string_view suffix) {
-    // Counting whole characters keeps a multibyte character from being cut in
-    // half; a name too short to lose four keeps them all.
-    const std::vector<std::string> characters = platform::splitCharacters(inputName);
+    // Only the file's own name loses characters, never its folder. Counting
+    // whole characters keeps a multibyte character from being cut in half; a
+    // name too short to lose four keeps them all.
+    const std::size_t start = platform::fileNameStart(inputName);
+    const std::vector<std::string> characters = platform::splitCharacters(inputName.substr(start));
     const std::size_t kept =
         characters.size() >= kDroppedCharacters ? characters.size() - kDroppedCharacters : characters.size();
-    std::string name;
+    std::string name(inputName.substr(0, start));
     name.reserve(inputName.size() + suffix.size());
     for (std::size_t i = 0; i < kept; ++i) name += characters[i];
     name += suffix;
     return name;
 }
 
-void writeTextReport(const std::string& inputName, int channels) {
+bool writeTextReport(const std::string& inputName, int channels) {
     const std::string_view line = reportLine(channels);
-    if (line.empty()) return;
+    if (line.empty()) return true;
     // Written beside the input through a temporary and a rename: a failure
-    // leaves the previous report as it was, and is not reported.
-    (void)platform::replaceFileContents(resultFileName(inputName, kReportSuffix), std::as_bytes(std::span(line)));
+    // leaves the previous report as it was.
+    return platform::replaceFileContents(resultFileName(inputName, kReportSuffix), std::as_bytes(std::span(line)));
 }
 
 }  // namespace vantorel::output

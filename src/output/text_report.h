@@ -9,13 +9,18 @@ namespace vantorel::output {
 inline constexpr std::string_view kReportSuffix = " VT.txt";
 inline constexpr std::string_view kChartSuffix = " VT.emf";
 
-// The input name less its last four characters (UTF-8 characters count as one;
-// a name of fewer than four keeps all of them), followed by the suffix.
+// The input name less the last four characters of its file name (UTF-8
+// characters count as one; a file name of fewer than four keeps all of them),
+// followed by the suffix. The folder part is kept whole.
 std::string resultFileName(std::string_view inputName, std::string_view suffix);
 
-// Writes "mono,mono" or "left, left, right, right" and CR LF to the report file;
-// nothing for other channel counts. Failures are silent and never leave a
-// half-written file or destroy the previous report.
-void writeTextReport(const std::string& inputName, int channels);
+// The report's only line with CR LF: "mono,mono" or "left, left, right,
+// right"; empty (no report) for other channel counts.
+std::string_view reportLine(int channels);
+
+// Writes the report alone, through a temporary and a rename. Gives false when
+// it was not written (true when there is no report to write); never leaves a
+// half-written file or destroys the previous report.
+bool writeTextReport(const std::string& inputName, int channels);
 
 }  // namespace vantorel::output

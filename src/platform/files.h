@@ -7,6 +7,9 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
 
 namespace vantorel::platform {
 
@@ -26,9 +29,34 @@ private:
     int descriptor_ = -1;
 };
 
-// Opens an existing regular file for reading, never blocking: folders, pipes,
-// devices, sockets and names that cannot be opened give no file.
+// Why an input gave no file. A name that leads to nothing, or to something
+// other than a regular file (a folder, pipe, device or socket), is not found;
+// a regular file that is there but may not be opened cannot be read.
+struct OpenFailure {
+    bool cannotBeRead = false;
+    std::string reason;  // why it cannot be read: "permission denied", ...
+};
+
+// Opens an existing regular file for reading, never blocking.
+std::variant<ReadOnlyFile, OpenFailure> openInputFile(const std::string& name);
+
+// openInputFile without the reason: folders, pipes, devices, sockets and names
+// that cannot be opened give no file.
 std::optional<ReadOnlyFile> openRegularFileForReading(const std::string& name);
+
+// Which file a name stands for on its volume: device and inode on POSIX,
+// volume serial number and file index on Windows. Two names with equal
+// identities are the same file, whatever links lead to it.
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> fileIdentity(const ReadOnlyFile& file);
+// The identity of the file the name leads to, links followed; none when the
+// name leads to nothing.
+std::optional<FileIdentity> fileIdentity(const std::string& name);
 
 // Reads up to into.size() bytes from the offset; returns how many were read.
 // Bytes past the end of the file, or that cannot be read, are not transferred.
@@ -46,9 +74,36 @@ void adviseSequentialReading(const ReadOnlyFile& file);
 // Current size of the file in bytes (0 when it cannot be told).
 std::uint64_t fileSize(const ReadOnlyFile& file);
 
-// Writes the bytes to a temporary file beside `name`, then renames it over `name`,
-// so the target is either the old file or the complete new one. Returns false
-// (and leaves nothing behind) when any step fails.
+// Where the file's own name begins in a path: after the last '/' (on Windows
+// also '\\' and a drive's ':'); 0 for a name without a folder part.
+std::size_t fileNameStart(std::string_view name);
+
+// One file to be written whole: its name and all of its bytes.
+struct ResultFile {
+    std::string name;
+    std::span<const std::byte> bytes;
+};
+
+// Why results were not written: the file that failed and a short reason
+// ("permission denied", "disk full", "name too long", "is a folder", ...).
+// `replaced` names results that were already put in place and could not be
+// put back: the only case in which anything changed.
+struct WriteFailure {
+    std::string name;
+    std::string reason;
+    std::vector<std::string> replaced;
+};
+
+// Replaces the files as a unit: every target is checked, every temporary is
+// written in its target's folder, and only then are they renamed over their
+// targets in order. If anything fails before the renames, no target changes
+// and no temporary is left; if a later rename fails, the targets already
+// replaced get their earlier files back (kept through a second link), so they
+// change only when that too fails. Interrupting signals wait until it is over.
+std::optional<WriteFailure> replaceFilesTogether(std::span<const ResultFile> files);
+
+// replaceFilesTogether for one file: the target is either the old file or
+// the complete new one. Returns false (and leaves nothing behind) on failure.
 bool replaceFileContents(const std::string& name, std::span<const std::byte> bytes);
 
 }  // namespace vantorel::platform

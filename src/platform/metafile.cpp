@@ -107,7 +107,7 @@ struct GdiObject {
 };
 
 struct EnhMetafile {
-    std::string fileName;
+    std::vector<std::uint8_t> bytes;
 };
 
 namespace {
@@ -337,9 +337,9 @@ HFONT CreateFontA(int height, int width, int escapement, int orientation, int we
 }
 
 HDC CreateEnhMetaFileA(HDC /*referenceDc*/, const char* fileName, const RECT* frame, const char* description) {
-    if (fileName == nullptr || fileName[0] == '\0') return nullptr;
+    if (fileName != nullptr && fileName[0] == '\0') return nullptr;
     auto dc = std::make_unique<MetafileDc>();
-    dc->fileName = fileName;
+    if (fileName != nullptr) dc->fileName = fileName;
     if (frame != nullptr) dc->frame = *frame;
     if (description != nullptr) {
         // Recorded as "description\0\0": an application name without a picture name.
@@ -528,14 +528,28 @@ std::string svgDrawingText(HDC dc) {
 HENHMETAFILE CloseEnhMetaFile(HDC dc) {
     const std::unique_ptr<MetafileDc> recording(dc);
     if (!recording) return nullptr;
+    std::vector<std::uint8_t> bytes;
     if (recording->svg) {
         const std::string document = svgDrawingText(dc);
-        if (!replaceFileContents(recording->fileName, std::as_bytes(std::span(document)))) return nullptr;
-        return new EnhMetafile{recording->fileName};
+        const auto* begin = reinterpret_cast<const std::uint8_t*>(document.data());
+        bytes.assign(begin, begin + document.size());
+    } else {
+        bytes = metafileBytes(dc);
     }
-    const std::vector<std::uint8_t> bytes = metafileBytes(dc);
-    if (bytes.empty() || !replaceFileContents(recording->fileName, std::as_bytes(std::span(bytes)))) return nullptr;
-    return new EnhMetafile{recording->fileName};
+    if (bytes.empty()) return nullptr;
+    const bool inMemory = recording->fileName.empty();
+    if (!inMemory && !replaceFileContents(recording->fileName, std::as_bytes(std::span(bytes)))) return nullptr;
+    return new EnhMetafile{std::move(bytes)};
+}
+
+unsigned GetEnhMetaFileBits(HENHMETAFILE metafile, unsigned size, std::uint8_t* data) {
+    if (metafile == nullptr) return 0;
+    // The header's size field is 32 bits, so every metafile's count fits.
+    const auto count = static_cast<unsigned>(metafile->bytes.size());
+    if (data == nullptr) return count;
+    if (size < count) return 0;
+    std::copy(metafile->bytes.begin(), metafile->bytes.end(), data);
+    return count;
 }
 
 int DeleteEnhMetaFile(HENHMETAFILE metafile) {

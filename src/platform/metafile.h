@@ -60,11 +60,13 @@ HFONT CreateFontA(int height, int width, int escapement, int orientation, int we
                   unsigned clipPrecision, unsigned quality, unsigned pitchAndFamily, const char* faceName);
 // Starts recording. referenceDc must be null (the reference display is ours);
 // frame is the picture frame in 0.01 mm; description may be null. The file is
-// written by CloseEnhMetaFile.
+// written by CloseEnhMetaFile; without a file name (null) the metafile is kept
+// in memory only, for GetEnhMetaFileBits.
 HDC CreateEnhMetaFileA(HDC referenceDc, const char* fileName, const RECT* frame, const char* description);
 // Our own addition: starts a drawing that CloseEnhMetaFile writes as an SVG
-// document. frame is required (the picture frame in 0.01 mm, as above); it
-// becomes the document's size and view box.
+// document (kept in memory without a file name, its bytes then the document's).
+// frame is required (the picture frame in 0.01 mm, as above); it becomes the
+// document's size and view box.
 HDC CreateSvgDrawingA(const char* fileName, const RECT* frame);
 int SetMapMode(HDC dc, int mode);
 // Selects a pen, brush or font; returns the previously selected object of that
@@ -82,6 +84,9 @@ int Polyline(HDC dc, const POINT* points, int count);
 // document of a drawing begun with CreateSvgDrawingA); gives null (and writes
 // nothing) when the file cannot be written. dc is gone afterwards.
 HENHMETAFILE CloseEnhMetaFile(HDC dc);
+// Copies the metafile's bytes into data, which holds size bytes, and gives
+// their count; with data null, only gives the count. Gives 0 when they do not fit.
+unsigned GetEnhMetaFileBits(HENHMETAFILE metafile, unsigned size, std::uint8_t* data);
 int DeleteEnhMetaFile(HENHMETAFILE metafile);
 int DeleteObject(HGDIOBJ object);
 

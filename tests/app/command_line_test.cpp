@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/file_job.h"
 #include "app/main_loop.h"
 #include "wave/wave_info.h"
 

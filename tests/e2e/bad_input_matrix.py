@@ -47,6 +47,8 @@ NOT_FOUND = ("File not found.", "Please enter a valid filename")
 NOT_WAVE = ("This is not a Wave file",)
 EIGHT_BIT = ("This is an 8-bit Wave file.", "The resolution must be 16-bit or higher")
 NOT_PCM = ("This is not a PCM or float format Wave file",)
+UNREADABLE = ("This file cannot be read:", "permission denied")
+NOTHING_CHANGED = "No result file was changed."
 
 STEREO_REPORT = b"left, left, right, right\r\n"
 MONO_REPORT = b"mono,mono\r\n"
@@ -54,9 +56,11 @@ MONO_REPORT = b"mono,mono\r\n"
 
 @dataclasses.dataclass
 class Box:
-    """The error box with these lines; nothing of the panel is printed."""
+    """The error box with these lines; nothing of the panel is printed, or with
+    after_job the box ends the job in place of "Done" and "Job finished"."""
 
     lines: tuple[str, ...]
+    after_job: bool = False
 
 
 @dataclasses.dataclass
@@ -92,6 +96,16 @@ class Case:
     # Runs the tool under strace, delaying the given open of the input (see below).
     delay_open: Optional[int] = None
     delay_call: str = "openat"  # the system call whose delay_open-th call is held
+    # What the case does to the input while the call is held: "delete" or "truncate".
+    while_held: str = "delete"
+    # Runs the tool under strace with these fault injections, with trace_input
+    # only on calls that reach the input.
+    inject: tuple[str, ...] = ()
+    trace_input: bool = False
+    # Runs the tool as this unprivileged user when the matrix runs as root.
+    user: Optional[str] = None
+    # The tool's locale (LANG and LC_ALL).
+    locale: str = "C.UTF-8"
     note: str = ""
 
 
@@ -105,6 +119,8 @@ class Context:
         self.skipped: list[str] = []
         self.immutable: list[str] = []
         self.cleanups: list[Callable[[], None]] = []
+        # Run after the folder is listed (unmounting a file system in it).
+        self.late_cleanups: list[Callable[[], None]] = []
         conf = os.path.join(work, "tmux.conf")
         with open(conf, "w") as f:
             f.write("set -g status off\nset -s escape-time 0\nset -g history-limit 100\n")
@@ -128,8 +144,14 @@ class Context:
         return self.screen(session)[number - 1]
 
     def type_text(self, session: str, text: str) -> None:
-        if text:
+        if not text:
+            return
+        typed = text.encode("utf-8", "surrogateescape")
+        if typed.decode("utf-8", "replace") == text:
             self.tmux("send-keys", "-t", session, "-l", text)
+            return
+        # Bytes that are no UTF-8 go to the terminal as they are, in hex.
+        self.tmux("send-keys", "-t", session, "-H", *(f"{byte:02x}" for byte in typed))
 
     def key(self, session: str, name: str) -> None:
         self.tmux("send-keys", "-t", session, name)
@@ -319,8 +341,7 @@ def old_results_then_readonly(ctx: Context, folder: str) -> str:
 def readonly_unsupported(ctx: Context) -> Optional[str]:
     if os.geteuid() != 0:
         return None
-    probe = os.path.join(ctx.work, "chattr-probe")
-    os.mkdir(probe)
+    probe = tempfile.mkdtemp(prefix="chattr-probe.", dir=ctx.work)
     try:
         done = subprocess.run(["chattr", "+i", probe], capture_output=True, text=True)
     except FileNotFoundError:
@@ -337,6 +358,111 @@ def old_results_replaced(ctx: Context, folder: str) -> str:
         with open(os.path.join(folder, "my take 1" + suffix), "wb") as f:
             f.write(b"an older and longer result that must not survive in any part\r\n" * 4)
     return "my take 1.wav"
+
+
+def input_is_result(ctx: Context, folder: str) -> str:
+    # The recording sits under the report's name, and the typed name links to it.
+    make_wav(ctx, os.path.join(folder, "take VT.txt"), "--seconds", "0.5")
+    os.symlink("take VT.txt", os.path.join(folder, "take.wav"))
+    return "take.wav"
+
+
+def earlier_results(folder: str, stem: str) -> None:
+    for suffix in (" VT.emf", " VT.txt"):
+        with open(os.path.join(folder, stem + suffix), "wb") as f:
+            f.write(b"earlier result " + suffix.encode() + b"\r\n")
+
+
+def invalid_utf8_name(ctx: Context, folder: str) -> str:
+    # "a.wav" and its results must stay out of it: the stray byte is part of the name.
+    make_wav(ctx, os.path.join(folder, "a.wav"), "--seconds", "0.5")
+    earlier_results(folder, "a")
+    make_wav(ctx, os.path.join(folder, "a\udcff.wav"), "--channels", "1", "--seconds", "0.5")
+    return "a\udcff.wav"
+
+
+LATIN1_NAME = b"s\xf3ng.w\xe4v".decode("utf-8", "surrogateescape")  # sóng.wäv in Latin-1
+
+
+def short_name_in_folder(ctx: Context, folder: str) -> str:
+    os.mkdir(os.path.join(folder, "sub"))
+    make_wav(ctx, os.path.join(folder, "sub", "ab"), "--channels", "1", "--seconds", "0.5")
+    return "sub/ab"
+
+
+def unreadable_input(ctx: Context, folder: str) -> str:
+    make_wav(ctx, os.path.join(folder, "locked.wav"), "--seconds", "0.5")
+    os.chmod(os.path.join(folder, "locked.wav"), 0)
+    return "locked.wav"
+
+
+def unprivileged_unsupported(ctx: Context) -> Optional[str]:
+    if os.geteuid() != 0:
+        return None
+    if shutil.which("setpriv") is None:
+        return "setpriv is not installed, and root reads any file"
+    done = subprocess.run(SETPRIV_NOBODY + ["test", "-x", ctx.tool], capture_output=True, text=True)
+    if done.returncode != 0:
+        return f"user nobody cannot run {ctx.tool}, and root reads any file"
+    return None
+
+
+SETPRIV_NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+DISK = "disk"  # a small file system mounted in the case folder
+
+
+def full_disk(ctx: Context, folder: str) -> str:
+    disk = os.path.join(folder, DISK)
+    os.mkdir(disk)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", disk], check=True)
+    ctx.late_cleanups.append(lambda: subprocess.run(["umount", disk], check=False))
+    make_wav(ctx, os.path.join(disk, "take.wav"), "--seconds", "0.5")
+    earlier_results(disk, "take")
+    # Fill the disk, then free one page: the report's temporary fits, the chart's does not.
+    filler = os.path.join(disk, "filler")
+    descriptor = os.open(filler, os.O_WRONLY | os.O_CREAT, 0o644)
+    try:
+        while os.write(descriptor, b"\0" * 4096) > 0:
+            pass
+    except OSError:
+        pass
+    finally:
+        os.close(descriptor)
+    pages = (os.path.getsize(filler) + 4095) // 4096
+    os.truncate(filler, (pages - 1) * 4096)
+    return os.path.join(DISK, "take.wav")
+
+
+def tmpfs_unsupported(ctx: Context) -> Optional[str]:
+    if os.geteuid() != 0:
+        return "mounting a small file system needs root"
+    probe = tempfile.mkdtemp(prefix="mount-probe.", dir=ctx.work)
+    done = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", probe], capture_output=True, text=True)
+    if done.returncode != 0:
+        return f"tmpfs cannot be mounted here ({done.stderr.strip()})"
+    subprocess.run(["umount", probe], check=True)
+    return None
+
+
+def immutable_earlier_chart(ctx: Context, folder: str) -> str:
+    make_wav(ctx, os.path.join(folder, "take.wav"), "--seconds", "0.5")
+    earlier_results(folder, "take")
+    # Not even root may replace it: the chart's rename fails after the report's succeeded.
+    chart = os.path.join(folder, "take VT.emf")
+    subprocess.run(["chattr", "+i", chart], check=True, capture_output=True)
+    ctx.immutable.append(chart)
+    return "take.wav"
+
+
+def earlier_stereo_results(ctx: Context, folder: str) -> str:
+    make_wav(ctx, os.path.join(folder, "take.wav"), "--seconds", "0.5")
+    earlier_results(folder, "take")
+    return "take.wav"
+
+
+def absolute_input_with_earlier_results(ctx: Context, folder: str) -> str:
+    earlier_results(folder, "vanishing")
+    return absolute_input(ctx, folder)
 
 
 def strace_unsupported(ctx: Context) -> Optional[str]:
@@ -423,14 +549,42 @@ CASES: list[Case] = [
          results=("música VT.emf", "música VT.txt")),
     Case("300-character path", long_path_input,
          Job(" 1", " 8000", " 32 bits (integer)", " 8000", " 1", " 10", MONO_REPORT, True)),
-    # Results that cannot be written: the job finishes without a box and leaves
-    # nothing behind, and earlier results stay as they were.
+    Case("short name inside a folder", short_name_in_folder,
+         Job(" 1", " 44100", " 16 bits", " 22050", " .5", " 5", MONO_REPORT, True),
+         results=("sub/ab VT.emf", "sub/ab VT.txt")),
+    # Typed bytes are kept as typed, shown as '?' where the locale has no character for them.
+    Case("invalid UTF-8 name", invalid_utf8_name,
+         Job(" 1", " 44100", " 16 bits", " 22050", " .5", " 5", MONO_REPORT, True),
+         results=("a\udcff VT.emf", "a\udcff VT.txt")),
+    Case("Latin-1 name in the C locale", wav(LATIN1_NAME, "--seconds", "0.5"),
+         Job(" 2", " 44100", " 16 bits", " 22050", " .5", " 5", STEREO_REPORT, True),
+         results=(LATIN1_NAME[:4] + " VT.emf", LATIN1_NAME[:4] + " VT.txt"), locale="C"),
+    Case("input that may not be read", unreadable_input, Box(UNREADABLE), user="nobody",
+         unsupported=unprivileged_unsupported),
+    # The result names lead to the input itself: it is refused before anything is written.
+    Case("input is the report through a link", input_is_result,
+         Box(('The result "take VT.txt"', "is the file being analysed.", "Nothing was written."))),
+    # Results that cannot be written: the job ends in a box instead of "Job
+    # finished", leaves nothing behind, and earlier results stay as they were.
     Case("result names too long", wav(TOO_LONG, "--channels", "1", "--seconds", "0.5"),
-         Job(" 1", " 44100", " 16 bits", " 22050", " .5", " 5", None, False)),
+         Box(("Could not write", "name too long", NOTHING_CHANGED), after_job=True)),
     Case("results are non-empty folders", results_are_folders,
-         Job(" 2", " 44100", " 16 bits", " 22050", " .5", " 5", None, False)),
+         Box(('Could not write "take VT.txt":', "is a folder", NOTHING_CHANGED), after_job=True)),
     Case("read-only folder with earlier results", old_results_then_readonly,
-         Job(" 2", " 44100", " 16 bits", " 22050", " .5", " 5", None, False), unsupported=readonly_unsupported),
+         Box(('Could not write "take VT.txt":', "permission denied", NOTHING_CHANGED), after_job=True),
+         unsupported=readonly_unsupported),
+    Case("full disk with earlier results", full_disk,
+         Box(('Could not write "take VT.emf":', "disk full", NOTHING_CHANGED), after_job=True),
+         unsupported=tmpfs_unsupported),
+    # The report is in place when the chart's rename fails: the earlier report comes back.
+    Case("second rename fails", immutable_earlier_chart,
+         Box(('Could not write "take VT.emf":', "permission denied", NOTHING_CHANGED), after_job=True),
+         unsupported=readonly_unsupported),
+    # The same, and putting the earlier report back fails too: the box says which file is new.
+    Case("second rename and its undoing fail", earlier_stereo_results,
+         Box(('Could not write "take VT.emf":', "disk error", 'Only "take VT.txt" was written.'), after_job=True),
+         results=("take VT.txt",), unsupported=strace_unsupported,
+         inject=("-e", "trace=rename", "-e", "inject=rename:error=EIO:when=2+")),
     # The file disappears while the tool works on it: strace holds the one open
     # of the name, or the first read of the open file, for a while, and the case
     # deletes the file meanwhile. Deleted before the open, it is not found;
@@ -441,6 +595,15 @@ CASES: list[Case] = [
          Job(" 2", " 44100", " 16 bits", " 22050", " .5", " 5", STEREO_REPORT, True),
          results=STEREO_RESULTS("vanishing"), removed=("vanishing.wav",), unsupported=strace_unsupported,
          delay_open=1, delay_call="pread64"),
+    # Reading fails, or the file shrinks after its header was read: a box, no
+    # results. The first read of the input is its header's, the second its samples'.
+    Case("read error in the samples", absolute_input_with_earlier_results,
+         Box(("Could not read the whole file",), after_job=True), unsupported=strace_unsupported,
+         inject=("-e", "trace=pread64", "-e", "inject=pread64:error=EIO:when=2"), trace_input=True),
+    Case("file shrinks while it is read", absolute_input_with_earlier_results,
+         Box(("Could not read the whole file",), after_job=True), unsupported=strace_unsupported,
+         results=("vanishing.wav",),  # the input itself, which the case cuts short
+         delay_open=2, delay_call="pread64", while_held="truncate"),
 ]
 
 LONG_PATH_CASE = "300-character path"
@@ -452,6 +615,13 @@ DELAY_SECONDS = 2.5
 
 def start_tool(ctx: Context, session: str, folder: str, state: str, case: Case, typed_name: str) -> None:
     command = [ctx.tool]
+    if case.user is not None and os.geteuid() == 0:
+        command = SETPRIV_NOBODY + command
+    if case.inject:
+        asan_options = ":".join(filter(None, [os.environ.get("ASAN_OPTIONS", ""), "detect_leaks=0"]))
+        command = ["strace", "-o", os.path.join(state, "strace.log"), *(["-P", typed_name] if case.trace_input else []),
+                   *case.inject,
+                   "env", f"ASAN_OPTIONS={asan_options}"] + command
     if case.delay_open is not None:
         # A sanitizer build's leak check cannot run under ptrace and would fail
         # the run at exit, so it is switched off for the traced cases only.
@@ -464,7 +634,8 @@ def start_tool(ctx: Context, session: str, folder: str, state: str, case: Case, 
     script = os.path.join(state, "run.sh")
     with open(script, "w") as f:
         f.write('cd "$1" || exit 99\nshift\n'
-                'sh -c \'echo $$ > "$0/pid"; exec "$@"\' "$STATE" env TERM=xterm-256color LANG=C.UTF-8 "$@"\n'
+                'sh -c \'echo $$ > "$0/pid"; exec "$@"\' "$STATE" env TERM=xterm-256color '
+                f'LANG={case.locale} LC_ALL={case.locale} "$@"\n'
                 'echo $? > "$STATE/status"\n')
     quoted = " ".join("'" + part.replace("'", "'\\''") + "'" for part in [folder] + command)
     ctx.tmux("new-session", "-d", "-s", session, "-x", str(COLUMNS), "-y", str(ROWS),
@@ -509,7 +680,15 @@ def check_box(ctx: Context, case: Case, session: str, pid: int, round_number: in
         ctx.fail(case.name, f"no box with {' / '.join(box.lines)} within 5 s", session)
         return
     rows = ctx.screen(session)
-    if any("FILE DATA" in row for row in rows) or any("\\n" in row for row in rows):
+    if box.after_job:
+        # One "Done" for the loading at most; the job's own "Done" comes after the results.
+        if any(FINISHED.match(row) or row == QUESTION for row in rows) or rows.count("   Done") > 1:
+            ctx.fail(case.name, "the job is reported as finished", session)
+        else:
+            ctx.ok(case.name, "no 'Done' after the analysis and no 'Job finished'")
+        if any("\\n" in row for row in rows):
+            ctx.fail(case.name, "a literal backslash-n shows with the box", session)
+    elif any("FILE DATA" in row for row in rows) or any("\\n" in row for row in rows):
         ctx.fail(case.name, "the panel or a literal backslash-n shows with the box", session)
     # Enter, Space and Escape all close the box; the cases take turns.
     closing = ("Enter", "Space", "Escape")[round_number % 3]
@@ -613,7 +792,7 @@ def run_case(ctx: Context, case: Case, number: int) -> None:
         case.results = long_path_results(folder)
     before = listing(folder)
     session = f"case{number:02d}"
-    traced = case.delay_open is not None
+    traced = case.delay_open is not None or bool(case.inject)
     start_tool(ctx, session, folder, state, case, name)
     if not wait_until(10, lambda: ctx.row(session, 8) == PROMPT):
         ctx.fail(case.name, "no start screen", session)
@@ -624,14 +803,20 @@ def run_case(ctx: Context, case: Case, number: int) -> None:
         ctx.fail(case.name, "the tool's process id is unknown")
         return
     ctx.type_text(session, name)
-    if name and not wait_until(5, lambda: ctx.row(session, 8).startswith(PROMPT + "    " + name.rstrip()[:40])):
+    # Bytes the locale has no character for show as '?'.
+    shown = "".join(c if c.isascii() or (case.locale != "C" and not 0xDC80 <= ord(c) <= 0xDCFF) else "?"
+                    for c in name)
+    if name and not wait_until(5, lambda: ctx.row(session, 8).startswith(PROMPT + "    " + shown.rstrip()[:40])):
         ctx.fail(case.name, "the typed name does not show", session)
     started = time.monotonic()
     ctx.key(session, "Enter")
-    if traced:
-        # The open is held for DELAY_SECONDS; the file goes well inside that time.
+    if case.delay_open is not None:
+        # The call is held for DELAY_SECONDS; the file goes or shrinks well inside that time.
         time.sleep(DELAY_SECONDS / 3)
-        os.unlink(name)
+        if case.while_held == "truncate":
+            os.truncate(name, 1000)
+        else:
+            os.unlink(name)
     if isinstance(case.expect, Box):
         check_box(ctx, case, session, pid, number)
         os.kill(pid, signal.SIGTERM)
@@ -651,7 +836,7 @@ def run_case(ctx: Context, case: Case, number: int) -> None:
             ctx.fail(case.name, f"after N: status {read_int(status_path)}", session)
             if alive(pid):
                 os.kill(pid, signal.SIGKILL)
-    if traced:
+    if case.delay_open is not None:
         with open(os.path.join(state, "strace.log")) as f:
             opens = [line for line in f if line.startswith("openat(")]
         if case.delay_call == "openat":
@@ -660,6 +845,8 @@ def run_case(ctx: Context, case: Case, number: int) -> None:
                 ctx.ok(case.name, f"open {case.delay_open} of the name was held and found the file gone")
             else:
                 ctx.fail(case.name, f"the file did not vanish before the open: {''.join(opens)!r}")
+        elif case.while_held == "truncate":
+            ctx.ok(case.name, "the file shrank while a read was held")
         elif len(opens) == 1 and "ENOENT" not in opens[0]:
             ctx.ok(case.name, "one open of the name; the job read the file it held")
         else:
@@ -675,6 +862,9 @@ def run_case(ctx: Context, case: Case, number: int) -> None:
     for path in case.absent:
         if os.path.lexists(path):
             ctx.fail(case.name, f"'{path}' exists afterwards")
+    for cleanup in ctx.late_cleanups:
+        cleanup()
+    ctx.late_cleanups.clear()
 
 
 def main() -> int:
@@ -714,7 +904,7 @@ def main() -> int:
         ctx.tmux("kill-server", check=False)
         for folder in ctx.immutable:
             subprocess.run(["chattr", "-i", folder], check=False)
-        for cleanup in ctx.cleanups:
+        for cleanup in ctx.cleanups + ctx.late_cleanups:
             cleanup()
         shutil.rmtree(work, ignore_errors=True)
     if ctx.skipped:

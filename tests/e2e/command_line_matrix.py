@@ -50,7 +50,8 @@ def check(condition: bool, what: str, detail: str = "") -> bool:
 def run(tool: str, *arguments: str, cwd: str | None = None) -> subprocess.CompletedProcess:
     environment = {k: v for k, v in os.environ.items() if k != "TERM"}
     return subprocess.run([tool, *arguments], cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True,
-                          text=True, start_new_session=True, env=environment, timeout=120)
+                          text=True, errors="surrogateescape", start_new_session=True, env=environment,
+                          timeout=120)
 
 
 def project_version() -> str:
@@ -114,7 +115,9 @@ def summaries(stdout: str) -> dict[str, list[str]]:
 
 
 def check_batch(ctx: matrix.Context) -> None:
-    cases = [c for c in matrix.CASES if c.delay_open is None and not (c.unsupported and c.unsupported(ctx))]
+    # Cases that need strace, another user or a held system call run only in the dialogue's matrix.
+    cases = [c for c in matrix.CASES if c.delay_open is None and not c.inject and c.user is None
+             and not (c.unsupported and c.unsupported(ctx))]
     arguments, folders = [], []
     for number, case in enumerate(cases, start=1):
         dialogue, batch = (os.path.join(ctx.work, f"{side}{number:02d}") for side in ("d", "b"))
@@ -134,8 +137,13 @@ def check_batch(ctx: matrix.Context) -> None:
     errors, blocks = four.stderr.split("\n"), summaries(four.stdout)
     for case, argument, (dialogue, batch) in zip(cases, arguments, folders):
         if isinstance(case.expect, matrix.Box):
-            line = f"vantorel: {argument}: {' '.join(case.expect.lines)}"
-            check(line in errors and argument not in blocks, f"{case.name}: '{line}' on standard error")
+            prefix = f"vantorel: {argument}: "
+            said = [e[len(prefix):] for e in errors if e.startswith(prefix)]
+            shown = said[0] if len(said) == 1 else ""
+            in_order = all(part in shown for part in case.expect.lines) and \
+                shown.find(case.expect.lines[-1]) >= shown.find(case.expect.lines[0])
+            check(in_order and argument not in blocks,
+                  f"{case.name}: '{prefix}{' ... '.join(case.expect.lines)}' on standard error", repr(said))
         elif case.expect.chart:
             job = case.expect
             expected = [f"  Channels    {job.channels}", f"  Sample rate {job.rate} Hz",
@@ -145,7 +153,9 @@ def check_batch(ctx: matrix.Context) -> None:
             written = sorted(os.path.relpath(os.path.join(ctx.work, line.split("Written", 1)[1].strip()), ctx.work)
                              for line in block if "Written" in line)
             results = sorted(os.path.relpath(os.path.join(batch, r), ctx.work) for r in result_files(dialogue))
-            check(block[:6] == expected and written == results,
+            # The folder may hold results of other files the case made (never touched).
+            wanted = 2 if job.report else 1
+            check(block[:6] == expected and len(written) == wanted and set(written) <= set(results),
                   f"{case.name}: summary with the panel's values and the files written", f"{block} {results}")
         else:
             check(any(e.startswith(f"vantorel: {argument}: could not write") for e in errors),

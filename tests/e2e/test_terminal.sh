@@ -136,7 +136,7 @@ text main "_name"
 expect_row main 8 "$PROMPT    nosuch_name" "Backspace removes the whole two-byte character"
 keys main -H e9 ff  # bytes that are no UTF-8
 text main "2"
-expect_row main 8 "$PROMPT    nosuch_name2" "stray bytes are dropped and do not hold up later keys"
+expect_row main 8 "$PROMPT    nosuch_name??2" "stray bytes are kept, shown as '?', and do not hold up later keys"
 
 # --- The error box ------------------------------------------------------------
 

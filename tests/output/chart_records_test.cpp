@@ -72,7 +72,7 @@ std::string polylineLine(const Bytes& record, bool sixteenBit) {
     for (std::uint32_t i = 0; i < count; ++i) {
         const int x = sixteenBit ? s16(record, 28 + 4 * i) : s32(record, 28 + 8 * i);
         const int y = sixteenBit ? s16(record, 30 + 4 * i) : s32(record, 32 + 8 * i);
-        line += " " + std::to_string(x) + "," + std::to_string(y);
+        line.append(1, ' ').append(std::to_string(x)).append(1, ',').append(std::to_string(y));
     }
     return line;
 }
@@ -82,8 +82,8 @@ std::string polylineLine(const Bytes& record, bool sixteenBit) {
 // as 32 UTF-16 units.
 std::string fontLine(const Bytes& record) {
     std::string line = "FONT";
-    for (std::size_t field = 0; field < 5; ++field) line += " " + std::to_string(s32(record, 12 + 4 * field));
-    for (std::size_t field = 0; field < 8; ++field) line += " " + std::to_string(record.at(32 + field));
+    for (std::size_t field = 0; field < 5; ++field) line.append(1, ' ').append(std::to_string(s32(record, 12 + 4 * field)));
+    for (std::size_t field = 0; field < 8; ++field) line.append(1, ' ').append(std::to_string(record.at(32 + field)));
     line += " ";
     for (std::size_t i = 0; i < 32 && record.at(40 + 2 * i) != 0; ++i) line += static_cast<char>(record.at(40 + 2 * i));
     return line;
@@ -220,7 +220,8 @@ Lines joined(Lines lines, const Lines& more) {
 std::string polylineOf(const std::vector<std::int32_t>& ys) {
     std::string line = "POLYLINE";
     for (std::size_t i = 0; i < ys.size(); ++i)
-        line += " " + std::to_string(900 - 20 * static_cast<int>(i)) + "," + std::to_string(ys[i]);
+        line.append(1, ' ').append(std::to_string(900 - 20 * static_cast<int>(i))).append(1, ',').append(
+            std::to_string(ys[i]));
     return line;
 }
 

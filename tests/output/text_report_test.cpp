@@ -42,6 +42,24 @@ TEST(ResultFileName, KeepsShortNamesWholeAndEmptiesFourCharacterOnes) {
     EXPECT_EQ(resultFileName("ab.wv", kChartSuffix), "a VT.emf");
 }
 
+// A folder part never loses characters: a short name inside a folder keeps
+// its results in that folder.
+TEST(ResultFileName, DropsCharactersOfTheFileNameOnlyNeverOfItsFolder) {
+    EXPECT_EQ(resultFileName("sub/ab", kChartSuffix), "sub/ab VT.emf");
+    EXPECT_EQ(resultFileName("sub/abcde", kReportSuffix), "sub/a VT.txt");
+    EXPECT_EQ(resultFileName("a.b/c", kReportSuffix), "a.b/c VT.txt");
+    EXPECT_EQ(resultFileName("../x.wav", kReportSuffix), "../x VT.txt");
+    EXPECT_EQ(resultFileName("/abc", kReportSuffix), "/abc VT.txt");
+    EXPECT_EQ(resultFileName("m\xC3\xBAsica/\xC3\xA4.wav", kReportSuffix), "m\xC3\xBAsica/\xC3\xA4 VT.txt");
+#ifdef _WIN32
+    EXPECT_EQ(resultFileName("sub\\ab", kChartSuffix), "sub\\ab VT.emf");
+    EXPECT_EQ(resultFileName("C:ab", kReportSuffix), "C:ab VT.txt");
+    EXPECT_EQ(resultFileName("C:\\rec/take.wav", kReportSuffix), "C:\\rec/take VT.txt");
+#else
+    EXPECT_EQ(resultFileName("sub\\ab", kChartSuffix), "su VT.emf");  // one POSIX name of six characters
+#endif
+}
+
 TEST(ResultFileName, CountsAMultibyteCharacterAsOne) {
     EXPECT_EQ(resultFileName("m\xC3\xBAsica.wav", kReportSuffix), "m\xC3\xBAsica VT.txt");   // música
     EXPECT_EQ(resultFileName("abc.w\xC3\xA4v", kReportSuffix), "abc VT.txt");                // abc.wäv

@@ -5,9 +5,11 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -140,6 +142,101 @@ TEST(FileAccess, ReplacingAFolderFailsAndKeepsIt) {
     EXPECT_TRUE(std::filesystem::is_directory(name));
     EXPECT_EQ(entriesIn(folder.path()), 1u);
 }
+
+// The two results of a job: a report beside a chart.
+struct ResultPair {
+    std::string report;
+    std::string chart;
+    std::array<std::byte, 3> reportBytes{std::byte{'n'}, std::byte{'e'}, std::byte{'w'}};
+    std::vector<std::byte> chartBytes = std::vector<std::byte>(5000, std::byte{0x42});
+    std::array<ResultFile, 2> files() const { return {ResultFile{report, reportBytes}, ResultFile{chart, chartBytes}}; }
+};
+
+TEST(FileAccess, ResultsReplacedTogetherAllArriveWhole) {
+    ScratchFolder folder;
+    ResultPair results{folder.file("take VT.txt"), folder.file("take VT.emf")};
+    ASSERT_TRUE(writeFileBytes(results.report, bytesOf({'o', 'l', 'd'})));
+    const auto files = results.files();
+    EXPECT_FALSE(replaceFilesTogether(files).has_value());
+    EXPECT_EQ(fileBytes(results.report), bytesOf({'n', 'e', 'w'}));
+    EXPECT_EQ(fileBytes(results.chart), results.chartBytes);
+    EXPECT_EQ(entriesIn(folder.path()), 2u);  // no temporary or kept earlier file left
+}
+
+// A result that cannot be written keeps the other one from replacing its
+// earlier version, whichever of the two fails and why.
+TEST(FileAccess, ResultsReplacedTogetherChangeNothingWhenOneCannotBeWritten) {
+    struct Row {
+        const char* what;
+        std::string chartLeaf;
+        std::string reason;
+    };
+    const std::vector<Row> rows = {
+        {"a non-empty folder", "take VT.emf", "is a folder"},
+        {"a missing folder", "gone/take VT.emf", "no such folder"},
+        {"a name past the file system's limit", std::string(300, 'x') + " VT.emf", "name too long"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ScratchFolder folder;
+        ResultPair results{folder.file("take VT.txt"), folder.file(row.chartLeaf)};
+        ASSERT_TRUE(writeFileBytes(results.report, bytesOf({'o', 'l', 'd'})));
+        if (row.reason == "is a folder") {
+            std::filesystem::create_directory(results.chart);
+            ASSERT_TRUE(writeFileBytes(results.chart + "/earlier", bytesOf({1})));
+        }
+        const std::size_t entries = entriesIn(folder.path());
+        const auto files = results.files();
+        const std::optional<WriteFailure> failure = replaceFilesTogether(files);
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_EQ(failure->name, results.chart);
+        EXPECT_EQ(failure->reason, row.reason);
+        EXPECT_TRUE(failure->replaced.empty());
+        EXPECT_EQ(fileBytes(results.report), bytesOf({'o', 'l', 'd'}));
+        EXPECT_EQ(entriesIn(folder.path()), entries);
+    }
+}
+
+TEST(FileAccess, IdentityFollowsEveryNameOfTheSameFile) {
+    ScratchFolder folder;
+    const std::string input = folder.file("take.wav");
+    ASSERT_TRUE(writeFileBytes(input, bytesOf({1, 2, 3})));
+    ASSERT_TRUE(writeFileBytes(folder.file("other.wav"), bytesOf({1, 2, 3})));
+    std::filesystem::create_hard_link(input, folder.file("take VT.txt"));
+    const auto opened = openRegularFileForReading(input);
+    ASSERT_TRUE(opened.has_value());
+    const std::optional<FileIdentity> identity = fileIdentity(*opened);
+    ASSERT_TRUE(identity.has_value());
+    EXPECT_EQ(fileIdentity(folder.file("take VT.txt")), identity);
+    EXPECT_EQ(fileIdentity(input), identity);
+    EXPECT_NE(fileIdentity(folder.file("other.wav")), identity);
+    EXPECT_FALSE(fileIdentity(folder.file("take VT.emf")).has_value());
+}
+
+#ifndef _WIN32
+// A rename that fails after the first result is in place: an immutable
+// earlier chart cannot be replaced, even by the superuser. The report put in
+// place first gets its earlier version back.
+TEST(FileAccess, ALaterRenameThatFailsPutsTheEarlierResultsBack) {
+    ScratchFolder folder;
+    ResultPair results{folder.file("take VT.txt"), folder.file("take VT.emf")};
+    ASSERT_TRUE(writeFileBytes(results.report, bytesOf({'o', 'l', 'd'})));
+    ASSERT_TRUE(writeFileBytes(results.chart, bytesOf({'o', 'l', 'd'})));
+    const std::string quoted = "'" + results.chart + "'";
+    if (std::system(("chattr +i " + quoted + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "chattr +i is not available here";
+    const auto files = results.files();
+    const std::optional<WriteFailure> failure = replaceFilesTogether(files);
+    (void)std::system(("chattr -i " + quoted).c_str());
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->name, results.chart);
+    EXPECT_EQ(failure->reason, "permission denied");
+    EXPECT_TRUE(failure->replaced.empty());
+    EXPECT_EQ(fileBytes(results.report), bytesOf({'o', 'l', 'd'}));
+    EXPECT_EQ(fileBytes(results.chart), bytesOf({'o', 'l', 'd'}));
+    EXPECT_EQ(entriesIn(folder.path()), 2u);
+}
+#endif
 
 }  // namespace
 }  // namespace vantorel::platform

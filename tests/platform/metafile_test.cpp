@@ -20,8 +20,9 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::uint32_t kHeader = 1, kPolyline = 4, kSetMapMode = 17, kMoveToEx = 27, kSelectObject = 37,
-                        kLineTo = 54, kBitBlt = 76, kCreateFont = 82, kTextOutW = 84, kPolyline16 = 87;
+// Record types the tests look for.
+constexpr std::uint32_t kHeader = 1, kPolyline = 4, kSelectObject = 37, kBitBlt = 76, kCreateFont = 82,
+                        kTextOutW = 84, kPolyline16 = 87;
 
 std::uint32_t le32(const Bytes& bytes, std::size_t offset) {
     return bytes.at(offset) | bytes.at(offset + 1) << 8 | bytes.at(offset + 2) << 16 |
@@ -400,7 +401,8 @@ TEST(MetafileSafety, NullHandlesAreRefusedWithoutEffect) {
     EXPECT_EQ(DeleteEnhMetaFile(nullptr), 0);
     EXPECT_EQ(DeleteObject(nullptr), 0);
     EXPECT_TRUE(metafileBytes(nullptr).empty());
-    EXPECT_EQ(CreateEnhMetaFileA(nullptr, nullptr, nullptr, nullptr), nullptr);
+    EXPECT_EQ(CreateEnhMetaFileA(nullptr, "", nullptr, nullptr), nullptr);
+    EXPECT_EQ(GetEnhMetaFileBits(nullptr, 0, nullptr), 0U);
 
     HDC dc = CreateEnhMetaFileA(nullptr, "/nonexistent-vantorel/n.emf", nullptr, nullptr);
     const Bytes empty = metafileBytes(dc);
@@ -454,6 +456,25 @@ TEST_F(MetafileFiles, ClosingReplacesAnExistingFileWithTheRecording) {
     DeleteEnhMetaFile(metafile);
     EXPECT_EQ(readFile(path), expected);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
+}
+
+TEST_F(MetafileFiles, WithoutAFileNameTheMetafileStaysInMemory) {
+    const fs::path before = fs::current_path();
+    fs::current_path(folder_);  // a stray file would land here
+    HDC dc = CreateEnhMetaFileA(nullptr, nullptr, nullptr, nullptr);
+    LineTo(dc, 5, 5);
+    const Bytes expected = metafileBytes(dc);
+    const HENHMETAFILE metafile = CloseEnhMetaFile(dc);
+    fs::current_path(before);
+    ASSERT_NE(metafile, nullptr);
+    const unsigned size = GetEnhMetaFileBits(metafile, 0, nullptr);
+    ASSERT_EQ(size, expected.size());
+    Bytes bytes(size);
+    EXPECT_EQ(GetEnhMetaFileBits(metafile, size - 1, bytes.data()), 0U);  // too small: nothing
+    EXPECT_EQ(GetEnhMetaFileBits(metafile, size, bytes.data()), size);
+    EXPECT_EQ(bytes, expected);
+    DeleteEnhMetaFile(metafile);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 0);
 }
 
 TEST_F(MetafileFiles, UnwritableFolderGivesNoMetafileAndNoFile) {

@@ -5,10 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <string>
+#include <string_view>
 #include <utility>
+#include <variant>
+#include <vector>
 
 namespace vantorel::platform {
 
@@ -27,18 +32,77 @@ ReadOnlyFile::~ReadOnlyFile() {
     if (descriptor_ >= 0) ::close(descriptor_);
 }
 
-std::optional<ReadOnlyFile> openRegularFileForReading(const std::string& name) {
-    if (name.empty()) return std::nullopt;
+namespace {
+
+// What an error number means for the user, in a few plain words.
+std::string errorReason(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM: return "permission denied";
+        case ENOSPC:
+        case EDQUOT: return "disk full";
+        case ENAMETOOLONG: return "name too long";
+        case EISDIR:
+        case ENOTEMPTY: return "is a folder";
+        case ENOENT:
+        case ENOTDIR: return "no such folder";
+        case EROFS: return "read-only disk";
+        case EIO: return "disk error";
+        case ELOOP: return "too many links";
+        case EBUSY:
+        case ETXTBSY: return "file in use";
+        case EMFILE:
+        case ENFILE: return "too many open files";
+        case ENOMEM: return "out of memory";
+        default: return "system error " + std::to_string(error);
+    }
+}
+
+// Errors of open() that say the name leads to no file at all.
+bool meansNotThere(int error) {
+    return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP || error == ENXIO;
+}
+
+}  // namespace
+
+std::variant<ReadOnlyFile, OpenFailure> openInputFile(const std::string& name) {
+    if (name.empty()) return OpenFailure{};
     // O_NONBLOCK keeps a named pipe without a writer from blocking the open;
     // the type check then turns away everything but a regular file.
     const int descriptor = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (descriptor < 0) return std::nullopt;
+    if (descriptor < 0) {
+        const int error = errno;
+        if (meansNotThere(error)) return OpenFailure{};
+        // A folder or device that may not be opened is no input either way.
+        struct stat status {};
+        if (::stat(name.c_str(), &status) == 0 ? !S_ISREG(status.st_mode) : meansNotThere(errno))
+            return OpenFailure{};
+        return OpenFailure{true, errorReason(error)};
+    }
     ReadOnlyFile file(descriptor);
     struct stat status {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) return OpenFailure{};
     const int flags = ::fcntl(descriptor, F_GETFL);
     if (flags >= 0) ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK);
     return file;
+}
+
+std::optional<ReadOnlyFile> openRegularFileForReading(const std::string& name) {
+    auto opened = openInputFile(name);
+    if (auto* file = std::get_if<ReadOnlyFile>(&opened)) return std::move(*file);
+    return std::nullopt;
+}
+
+std::optional<FileIdentity> fileIdentity(const ReadOnlyFile& file) {
+    struct stat status {};
+    if (::fstat(file.descriptor(), &status) != 0) return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+std::optional<FileIdentity> fileIdentity(const std::string& name) {
+    struct stat status {};
+    if (name.empty() || ::stat(name.c_str(), &status) != 0) return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
 }
 
 std::size_t readAt(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into) {
@@ -114,29 +178,129 @@ private:
 
 }  // namespace
 
-bool replaceFileContents(const std::string& name, std::span<const std::byte> bytes) {
-    if (name.empty()) return false;
-    const TerminationSignalsHeld held;
-    // The temporary sits in the target's folder so that the rename is atomic.
+std::size_t fileNameStart(std::string_view name) {
     const std::size_t slash = name.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
-    std::string temporary;
-    int descriptor = -1;
-    for (unsigned attempt = 0; attempt < 16 && descriptor < 0; ++attempt) {
+    return slash == std::string_view::npos ? 0 : slash + 1;
+}
+
+namespace {
+
+// The folder part of a name, its last '/' included; empty for a bare name.
+std::string folderOf(const std::string& name) { return name.substr(0, fileNameStart(name)); }
+
+// Makes a new entry under an unused name in the folder; `make` creates the
+// entry under the given name and gives 0 or an error number. Gives the name,
+// or the error number of the last attempt.
+template <typename Make>
+std::variant<std::string, int> makeUniqueEntry(const std::string& folder, Make make) {
+    int error = EEXIST;
+    for (unsigned attempt = 0; attempt < 64 && error == EEXIST; ++attempt) {
         char leaf[48];
         std::snprintf(leaf, sizeof leaf, ".vantorel-%ld-%u.tmp", static_cast<long>(::getpid()), attempt);
-        temporary = folder + leaf;
-        descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (descriptor < 0 && errno != EEXIST) return false;
+        std::string name = folder + leaf;
+        error = make(name);
+        if (error == 0) return name;
     }
-    if (descriptor < 0) return false;
-    const bool written = writeAll(descriptor, bytes) && ::fsync(descriptor) == 0;
-    const bool closed = ::close(descriptor) == 0;
-    if (!written || !closed || ::rename(temporary.c_str(), name.c_str()) != 0) {
+    return error;
+}
+
+// A temporary holding the complete new bytes, or the error that stopped it.
+std::variant<std::string, int> writeTemporary(const std::string& folder, std::span<const std::byte> bytes) {
+    int descriptor = -1;
+    auto made = makeUniqueEntry(folder, [&](const std::string& name) {
+        descriptor = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        return descriptor < 0 ? errno : 0;
+    });
+    if (std::holds_alternative<int>(made)) return made;
+    const std::string& temporary = std::get<std::string>(made);
+    int error = 0;
+    errno = 0;
+    if (!writeAll(descriptor, bytes) || ::fsync(descriptor) != 0) error = errno != 0 ? errno : EIO;
+    if (::close(descriptor) != 0 && error == 0) error = errno;
+    if (error != 0) {
         ::unlink(temporary.c_str());
-        return false;
+        return error;
     }
-    return true;
+    return made;
+}
+
+// One target on its way: its temporary and, when it had an earlier file, a
+// second link to that file so that it can be put back.
+struct PendingResult {
+    std::string temporary;
+    bool existed = false;
+    std::string earlier;  // empty when the earlier file cannot be kept
+};
+
+void removeLeftovers(const std::vector<PendingResult>& pending) {
+    for (const PendingResult& result : pending) {
+        if (!result.temporary.empty()) ::unlink(result.temporary.c_str());
+        if (!result.earlier.empty()) ::unlink(result.earlier.c_str());
+    }
+}
+
+}  // namespace
+
+std::optional<WriteFailure> replaceFilesTogether(std::span<const ResultFile> files) {
+    const TerminationSignalsHeld held;
+    std::vector<PendingResult> pending(files.size());
+    // Every target first: a folder in its place or a name the system refuses
+    // stops everything before a byte is written.
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string& name = files[i].name;
+        if (name.empty()) return WriteFailure{name, errorReason(ENOENT), {}};
+        struct stat status {};
+        if (::lstat(name.c_str(), &status) == 0) {
+            if (S_ISDIR(status.st_mode)) return WriteFailure{name, errorReason(EISDIR), {}};
+            pending[i].existed = true;
+        } else if (errno != ENOENT) {
+            return WriteFailure{name, errorReason(errno), {}};
+        }
+    }
+    // The temporaries sit in their targets' folders so that the renames are atomic.
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        auto written = writeTemporary(folderOf(files[i].name), files[i].bytes);
+        if (const int* error = std::get_if<int>(&written)) {
+            removeLeftovers(pending);
+            return WriteFailure{files[i].name, errorReason(*error), {}};
+        }
+        pending[i].temporary = std::move(std::get<std::string>(written));
+    }
+    // A second link keeps each earlier file; a file system without hard links
+    // simply keeps none.
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (!pending[i].existed) continue;
+        auto linked = makeUniqueEntry(folderOf(files[i].name), [&](const std::string& name) {
+            return ::link(files[i].name.c_str(), name.c_str()) == 0 ? 0 : errno;
+        });
+        if (auto* name = std::get_if<std::string>(&linked)) pending[i].earlier = std::move(*name);
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (::rename(pending[i].temporary.c_str(), files[i].name.c_str()) == 0) {
+            pending[i].temporary.clear();
+            continue;
+        }
+        WriteFailure failure{files[i].name, errorReason(errno), {}};
+        // Put back what the earlier renames replaced.
+        for (std::size_t j = i; j-- > 0;) {
+            const std::string& target = files[j].name;
+            const bool restored = pending[j].existed
+                                      ? !pending[j].earlier.empty() &&
+                                            ::rename(pending[j].earlier.c_str(), target.c_str()) == 0
+                                      : ::unlink(target.c_str()) == 0;
+            if (restored) pending[j].earlier.clear();
+            else failure.replaced.push_back(target);
+        }
+        removeLeftovers(pending);
+        return failure;
+    }
+    removeLeftovers(pending);
+    return std::nullopt;
+}
+
+bool replaceFileContents(const std::string& name, std::span<const std::byte> bytes) {
+    const ResultFile file{name, bytes};
+    return !replaceFilesTogether(std::span(&file, 1)).has_value();
 }
 
 }  // namespace vantorel::platform

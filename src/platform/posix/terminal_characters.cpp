@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <climits>
 #include <cwchar>
+#include <string>
+#include <utility>
+#include <vector>
 #include <wchar.h>  // wcwidth
 
 namespace vantorel::platform {
@@ -60,28 +63,43 @@ KeyPress keyPressForCharacter(wchar_t code, wchar_t eraseCharacter) {
     return KeyPress{std::string(bytes, length), false};
 }
 
-std::optional<wchar_t> decodeKeyByte(KeyByteDecoder& decoder, unsigned char byte) {
-    const char text[1] = {static_cast<char>(byte)};
-    for (int attempt = 0; attempt < 2; ++attempt) {
+std::vector<TypedCharacter> decodeKeyByte(KeyByteDecoder& decoder, unsigned char byte) {
+    const char text = static_cast<char>(byte);
+    std::vector<TypedCharacter> characters;
+    for (;;) {
         wchar_t character = 0;
-        const std::size_t used = std::mbrtowc(&character, text, 1, &decoder.state);
+        const std::size_t used = std::mbrtowc(&character, &text, 1, &decoder.state);
         if (used == static_cast<std::size_t>(-2)) {
-            decoder.pending = true;
-            return std::nullopt;
+            decoder.held += text;
+            return characters;
         }
         if (used != static_cast<std::size_t>(-1)) {
-            decoder.pending = false;
-            return character;
+            characters.push_back({decoder.held + text, character});
+            decoder.held.clear();
+            return characters;
         }
-        // No character: drop what was held; the byte itself may still start one.
-        const bool hadPending = decoder.pending;
-        resetKeyByteDecoder(decoder);
-        if (!hadPending) break;
+        // No character: the bytes held come out as typed; the byte itself may
+        // still start one, or comes out on its own as well.
+        if (decoder.held.empty()) {
+            characters.push_back({std::string(1, text), std::nullopt});
+            decoder = KeyByteDecoder{};
+            return characters;
+        }
+        for (TypedCharacter& held : flushKeyByteDecoder(decoder)) characters.push_back(std::move(held));
     }
-    return std::nullopt;
 }
 
-void resetKeyByteDecoder(KeyByteDecoder& decoder) { decoder = KeyByteDecoder{}; }
+std::vector<TypedCharacter> flushKeyByteDecoder(KeyByteDecoder& decoder) {
+    std::vector<TypedCharacter> characters;
+    for (const char held : decoder.held) characters.push_back({std::string(1, held), std::nullopt});
+    decoder = KeyByteDecoder{};
+    return characters;
+}
+
+KeyPress keyPressForTyped(const TypedCharacter& typed, wchar_t eraseCharacter) {
+    if (typed.code) return keyPressForCharacter(*typed.code, eraseCharacter);
+    return KeyPress{typed.bytes, false};
+}
 
 TerminalColours terminalColoursFor(std::uint8_t attribute, int colourCount) {
     const unsigned foreground = attribute & 0x0Fu;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/console.h"
 
@@ -29,21 +30,34 @@ wchar_t displayCharacter(std::string_view bytes);
 // the locale cannot encode carry no character (empty).
 KeyPress keyPressForCharacter(wchar_t code, wchar_t eraseCharacter);
 
-// Turns the bytes of typed characters, read one at a time, into characters of
-// the current locale. Bytes that make no character are dropped one sequence
-// at a time, so a stray byte never holds up the keys after it.
-struct KeyByteDecoder {
-    std::mbstate_t state{};
-    bool pending = false;  // some bytes of an unfinished character are held
+// A character as it was typed: its bytes, and the wide character they make in
+// the current locale; none for a byte that makes no character there, which is
+// kept as typed all the same.
+struct TypedCharacter {
+    std::string bytes;
+    std::optional<wchar_t> code;
 };
 
-// Feeds one byte: gives the character it completes, or nothing while a
-// character is unfinished or when the bytes so far make none (they are then
-// dropped, and this byte starts afresh if it can).
-std::optional<wchar_t> decodeKeyByte(KeyByteDecoder& decoder, unsigned char byte);
+// Turns the bytes of typed characters, read one at a time, into characters of
+// the current locale, losing none of them.
+struct KeyByteDecoder {
+    std::mbstate_t state{};
+    std::string held;  // the bytes of an unfinished character
+};
 
-// Forgets an unfinished character (a key without a character came between).
-void resetKeyByteDecoder(KeyByteDecoder& decoder);
+// Feeds one byte: gives the characters it completes, in order. Nothing while a
+// character is unfinished; when the bytes held turn out to make no character,
+// each of them comes out on its own, without a code, and this byte starts
+// afresh, so a stray byte never holds up the keys after it.
+std::vector<TypedCharacter> decodeKeyByte(KeyByteDecoder& decoder, unsigned char byte);
+
+// Gives the bytes of an unfinished character, each on its own, and starts
+// afresh (a key without a character came between).
+std::vector<TypedCharacter> flushKeyByteDecoder(KeyByteDecoder& decoder);
+
+// The key press of a typed character: keyPressForCharacter of its code, or
+// for a byte that makes no character in the locale, that byte as typed.
+KeyPress keyPressForTyped(const TypedCharacter& typed, wchar_t eraseCharacter);
 
 // How a console attribute (foreground + 16 x background, colour indexes in
 // console order: 1 blue, 4 red, 8 dark grey, 15 bright white) is shown.

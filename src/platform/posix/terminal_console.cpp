@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <string_view>
 #include <vector>
@@ -234,13 +235,9 @@ public:
 
 private:
     enum class ReadOutcome { Key, Resized, Closed };
-    struct Reading {
-        ReadOutcome outcome = ReadOutcome::Closed;
-        bool functionKey = false;  // a curses KEY_ code rather than a character
-        int code = 0;
-    };
 
-    Reading readTerminal();
+    ReadOutcome readTerminal();
+    KeyPress takeKey();
     CellLook lookOf(std::uint8_t attribute);
     cchar_t cellOf(wchar_t character, CellLook look) const;
     void putCell(int row, int column, const cchar_t& cell) const;
@@ -255,6 +252,7 @@ private:
     std::array<CellLook, 256> looks_{};
     wchar_t eraseCharacter_ = 0;
     KeyByteDecoder decoder_;
+    std::deque<KeyPress> keys_;  // read from the terminal, not yet taken
     bool inputClosed_ = false;
     std::vector<cchar_t> rowCells_;
 };
@@ -367,11 +365,19 @@ void TerminalConsoleDevice::present(const ScreenBuffer& screen) {
     ::doupdate();
 }
 
+// The key press of a curses KEY_ code: Enter and Backspace; no character for
+// arrows, function keys, Home and the like.
+KeyPress keyPressForFunctionKey(int code) {
+    if (code == KEY_ENTER) return KeyPress{"\r", false};
+    if (code == KEY_BACKSPACE) return KeyPress{"\b", false};
+    return KeyPress{"", false};
+}
+
 // Reads bytes and keys one at a time and decodes characters here rather than
 // in curses' wide reader, which holds on to bytes that make no character and
-// swallows the keys after them.
-TerminalConsoleDevice::Reading TerminalConsoleDevice::readTerminal() {
-    while (!inputClosed_) {
+// swallows the keys after them. Returns once a key press waits in keys_.
+TerminalConsoleDevice::ReadOutcome TerminalConsoleDevice::readTerminal() {
+    while (keys_.empty() && !inputClosed_) {
         errno = 0;
         const int code = ::wgetch(stdscr);
         if (code == ERR) {
@@ -379,33 +385,38 @@ TerminalConsoleDevice::Reading TerminalConsoleDevice::readTerminal() {
             inputClosed_ = true;           // end of input, or the terminal went away
             break;
         }
-        if (code == KEY_RESIZE) return Reading{ReadOutcome::Resized, true, 0};
-        if (code > 0xFF) {
-            resetKeyByteDecoder(decoder_);
-            return Reading{ReadOutcome::Key, true, code};
-        }
-        if (const auto character = decodeKeyByte(decoder_, static_cast<unsigned char>(code)))
-            return Reading{ReadOutcome::Key, false, static_cast<int>(*character)};
+        if (code == KEY_RESIZE) return ReadOutcome::Resized;
+        // Bytes of an unfinished character come before the key that cut them short.
+        for (const TypedCharacter& typed :
+             code > 0xFF ? flushKeyByteDecoder(decoder_) : decodeKeyByte(decoder_, static_cast<unsigned char>(code)))
+            keys_.push_back(keyPressForTyped(typed, eraseCharacter_));
+        if (code > 0xFF) keys_.push_back(keyPressForFunctionKey(code));
     }
-    return Reading{};
+    return keys_.empty() ? ReadOutcome::Closed : ReadOutcome::Key;
+}
+
+// Enter, Space and Escape close a message box.
+bool closesMessageBox(const KeyPress& key) {
+    return key.character.size() == 1 && (key.character[0] == '\r' || key.character[0] == ' ' || key.character[0] == '\x1b');
+}
+
+KeyPress TerminalConsoleDevice::takeKey() {
+    KeyPress key = std::move(keys_.front());
+    keys_.pop_front();
+    return key;
 }
 
 KeyPress TerminalConsoleDevice::readKey(const ScreenBuffer& screen) {
     for (;;) {
-        const Reading reading = readTerminal();
-        switch (reading.outcome) {
+        switch (readTerminal()) {
         case ReadOutcome::Closed:
             return KeyPress{"", true};
         case ReadOutcome::Resized:
             present(screen);
             continue;
         case ReadOutcome::Key:
-            break;
+            return takeKey();
         }
-        if (!reading.functionKey) return keyPressForCharacter(static_cast<wchar_t>(reading.code), eraseCharacter_);
-        if (reading.code == KEY_ENTER) return KeyPress{"\r", false};
-        if (reading.code == KEY_BACKSPACE) return KeyPress{"\b", false};
-        return KeyPress{"", false};  // arrows, function keys, Home and the like
     }
 }
 
@@ -463,17 +474,14 @@ void TerminalConsoleDevice::showMessageBox(const ScreenBuffer& screen, std::stri
                                            std::string_view caption) {
     drawMessageBox(screen, message, caption);
     for (;;) {
-        const Reading reading = readTerminal();
-        if (reading.outcome == ReadOutcome::Closed) break;
-        if (reading.outcome == ReadOutcome::Resized) {
+        const ReadOutcome outcome = readTerminal();
+        if (outcome == ReadOutcome::Closed) break;
+        if (outcome == ReadOutcome::Resized) {
             drawMessageBox(screen, message, caption);
             continue;
         }
-        const bool closes = reading.functionKey
-                                ? reading.code == KEY_ENTER
-                                : (reading.code == 10 || reading.code == 13 || reading.code == ' ' ||
-                                   reading.code == 27);
-        if (closes) break;
+        const KeyPress key = takeKey();
+        if (closesMessageBox(key)) break;
     }
     present(screen);  // the screen under the box, exactly as it was
 }
@@ -481,8 +489,10 @@ void TerminalConsoleDevice::showMessageBox(const ScreenBuffer& screen, std::stri
 void TerminalConsoleDevice::beep() { ::beep(); }
 
 void TerminalConsoleDevice::setTitle(std::string_view title) {
-    std::string start;
-    std::string finish;
+    // Views, not strings: g++ 12 at -O3 takes assigning a C string to a
+    // std::string for an overlapping copy (a false -Wrestrict).
+    std::string_view start;
+    std::string_view finish;
     const char* statusLineStart = ::tigetstr("tsl");
     const char* statusLineFinish = ::tigetstr("fsl");
     const std::string_view name = terminalName();
@@ -498,7 +508,7 @@ void TerminalConsoleDevice::setTitle(std::string_view title) {
     } else {
         return;
     }
-    std::string sequence = start;
+    std::string sequence(start);
     for (const char byte : title)
         if (static_cast<unsigned char>(byte) >= 0x20 && byte != 0x7F) sequence += byte;  // no control bytes
     sequence += finish;

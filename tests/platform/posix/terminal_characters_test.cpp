@@ -5,6 +5,7 @@
 #include <locale.h>
 
 #include <string>
+#include <vector>
 
 namespace vantorel::platform {
 namespace {
@@ -73,62 +74,93 @@ TEST(TerminalKeys, CodesWithoutACharacterGiveNone) {
     EXPECT_EQ(keyBytes(L'a'), "a");
 }
 
-// Feeds bytes to a fresh decoder; the characters it gives, as code points.
-std::u32string decodeBytes(const std::string& bytes, KeyByteDecoder& decoder) {
-    std::u32string characters;
-    for (const char byte : bytes)
-        if (const auto character = decodeKeyByte(decoder, static_cast<unsigned char>(byte)))
-            characters += static_cast<char32_t>(*character);
-    return characters;
+// Feeds bytes to a decoder; the characters it gives, each as its bytes and
+// its code point ('?' for bytes that make no character in the locale).
+struct Decoded {
+    std::vector<std::string> bytes;
+    std::u32string codes;
+};
+
+void append(Decoded& decoded, const std::vector<TypedCharacter>& characters) {
+    for (const TypedCharacter& character : characters) {
+        decoded.bytes.push_back(character.bytes);
+        decoded.codes += character.code ? static_cast<char32_t>(*character.code) : U'?';
+    }
 }
 
-std::u32string decodeBytes(const std::string& bytes) {
+Decoded decodeBytes(const std::string& bytes, KeyByteDecoder& decoder) {
+    Decoded decoded;
+    for (const char byte : bytes) append(decoded, decodeKeyByte(decoder, static_cast<unsigned char>(byte)));
+    return decoded;
+}
+
+Decoded decodeBytes(const std::string& bytes) {
     KeyByteDecoder decoder;
     return decodeBytes(bytes, decoder);
+}
+
+std::string joined(const Decoded& decoded) {
+    std::string all;
+    for (const std::string& bytes : decoded.bytes) all += bytes;
+    return all;
 }
 
 TEST(TerminalKeyBytes, WellFormedUtf8GivesOneCharacterPerSequence) {
     InLocale utf8("C.UTF-8");
     ASSERT_TRUE(utf8.available());
-    EXPECT_EQ(decodeBytes("ab"), U"ab");
-    EXPECT_EQ(decodeBytes("\xC3\xA9"), U"\u00E9");
-    EXPECT_EQ(decodeBytes("\xE2\x82\xAC!"), U"\u20AC!");
-    EXPECT_EQ(decodeBytes("\xF0\x9F\x98\x80"), U"\U0001F600");
-    EXPECT_EQ(decodeBytes(std::string("\x03\x1b\r\x7f\0", 5)), std::u32string(U"\x03\x1b\r\x7f\0", 5));
+    EXPECT_EQ(decodeBytes("ab").codes, U"ab");
+    EXPECT_EQ(decodeBytes("\xC3\xA9").codes, U"\u00E9");
+    EXPECT_EQ(decodeBytes("\xE2\x82\xAC!").bytes, (std::vector<std::string>{"\xE2\x82\xAC", "!"}));
+    EXPECT_EQ(decodeBytes("\xF0\x9F\x98\x80").codes, U"\U0001F600");
+    EXPECT_EQ(decodeBytes(std::string("\x03\x1b\r\x7f\0", 5)).codes, std::u32string(U"\x03\x1b\r\x7f\0", 5));
     KeyByteDecoder decoder;
-    EXPECT_FALSE(decodeKeyByte(decoder, 0xC3).has_value());
-    EXPECT_TRUE(decoder.pending);
-    EXPECT_EQ(decodeKeyByte(decoder, 0xA9), std::optional<wchar_t>(0xE9));
-    EXPECT_FALSE(decoder.pending);
+    EXPECT_TRUE(decodeKeyByte(decoder, 0xC3).empty());
+    EXPECT_EQ(decoder.held, "\xC3");
+    EXPECT_EQ(decodeBytes("\xA9", decoder).codes, U"\u00E9");
+    EXPECT_TRUE(decoder.held.empty());
 }
 
-TEST(TerminalKeyBytes, BytesThatMakeNoCharacterAreDroppedAndDoNotHoldUpLaterKeys) {
+// Every byte typed is kept, in order: a name with a stray byte must never
+// turn into another file's name.
+TEST(TerminalKeyBytes, BytesThatMakeNoCharacterAreKeptOneByOneAndDoNotHoldUpLaterKeys) {
     InLocale utf8("C.UTF-8");
     ASSERT_TRUE(utf8.available());
-    EXPECT_EQ(decodeBytes("a\xE9" "bcd"), U"abcd");                // a Latin-1 byte in UTF-8 input
-    EXPECT_EQ(decodeBytes("\xFF" "x"), U"x");
-    EXPECT_EQ(decodeBytes("\xC0\xAF" "y"), U"y");                  // overlong
-    EXPECT_EQ(decodeBytes("\xA9" "z"), U"z");                       // a continuation byte alone
-    EXPECT_EQ(decodeBytes("\xE2\x82\xC3\xA9"), U"\u00E9");        // cut short, then a whole one
-    EXPECT_EQ(decodeBytes("\xED\xA0\x80" "s"), U"s");              // an encoded surrogate
+    EXPECT_EQ(decodeBytes("a\xE9" "bcd").codes, U"a?bcd");  // a Latin-1 byte in UTF-8 input
+    EXPECT_EQ(decodeBytes("a\xFF.wav").bytes, (std::vector<std::string>{"a", "\xFF", ".", "w", "a", "v"}));
+    EXPECT_EQ(decodeBytes("\xC0\xAF" "y").codes, U"??y");   // overlong
+    EXPECT_EQ(decodeBytes("\xA9" "z").codes, U"?z");        // a continuation byte alone
+    const Decoded cut = decodeBytes("\xE2\x82\xC3\xA9");    // cut short, then a whole one
+    EXPECT_EQ(cut.codes, U"??\u00E9");
+    EXPECT_EQ(joined(cut), "\xE2\x82\xC3\xA9");
+    EXPECT_EQ(joined(decodeBytes("\xED\xA0\x80" "s")), "\xED\xA0\x80" "s");  // an encoded surrogate
     const std::string junk(200, '\xFF');
-    EXPECT_EQ(decodeBytes(junk + "ok"), U"ok");
+    EXPECT_EQ(joined(decodeBytes(junk + "ok")), junk + "ok");
 }
 
-TEST(TerminalKeyBytes, AKeyBetweenTheBytesOfACharacterDropsThem) {
+TEST(TerminalKeyBytes, AKeyBetweenTheBytesOfACharacterLetsThemOutAsTyped) {
     InLocale utf8("C.UTF-8");
     ASSERT_TRUE(utf8.available());
     KeyByteDecoder decoder;
-    EXPECT_EQ(decodeBytes("\xC3", decoder), U"");
-    resetKeyByteDecoder(decoder);
-    EXPECT_FALSE(decoder.pending);
-    EXPECT_EQ(decodeBytes("\xA9" "q", decoder), U"q");
+    EXPECT_TRUE(decodeBytes("\xE2\x82", decoder).bytes.empty());
+    Decoded flushed;
+    append(flushed, flushKeyByteDecoder(decoder));
+    EXPECT_EQ(flushed.bytes, (std::vector<std::string>{"\xE2", "\x82"}));
+    EXPECT_TRUE(decoder.held.empty());
+    EXPECT_EQ(decodeBytes("\xA9" "q", decoder).codes, U"?q");
 }
 
-TEST(TerminalKeyBytes, APlainAsciiLocaleDropsEveryHighByte) {
+TEST(TerminalKeyBytes, APlainAsciiLocaleKeepsEveryHighByteAsTyped) {
     InLocale plain("C");
     ASSERT_TRUE(plain.available());
-    EXPECT_EQ(decodeBytes("a\xC3\xA9" "b\xE2\x82\xAC" "c"), U"abc");
+    const std::string latin1 = "s\xF3ng.w\xE4v";  // sóng.wäv in Latin-1
+    const Decoded decoded = decodeBytes(latin1);
+    EXPECT_EQ(decoded.codes, U"s?ng.w?v");
+    EXPECT_EQ(joined(decoded), latin1);
+    std::string typed;
+    for (const std::string& bytes : decoded.bytes)
+        typed += keyPressForTyped(TypedCharacter{bytes, std::nullopt}, 127).character;
+    EXPECT_EQ(typed, latin1);
+    EXPECT_EQ(joined(decodeBytes("a\xC3\xA9" "b\xE2\x82\xAC" "c")), "a\xC3\xA9" "b\xE2\x82\xAC" "c");
 }
 
 TEST(TerminalDisplay, OneColumnCharactersShowAsThemselves) {
