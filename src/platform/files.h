@@ -58,8 +58,8 @@ std::optional<FileIdentity> fileIdentity(const ReadOnlyFile& file);
 // name leads to nothing.
 std::optional<FileIdentity> fileIdentity(const std::string& name);
 
-// Reads up to into.size() bytes from the offset; returns how many were read.
-// Bytes past the end of the file, or that cannot be read, are not transferred.
+// readUpTo where a read error counts as the end of the file: gives how many
+// bytes were read, none when the system failed.
 std::size_t readAt(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into);
 
 // Reads up to into.size() bytes from the offset, stopping early only at the end

@@ -105,21 +105,6 @@ std::optional<FileIdentity> fileIdentity(const std::string& name) {
     return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
 }
 
-std::size_t readAt(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into) {
-    std::size_t done = 0;
-    while (done < into.size()) {
-        const std::uint64_t position = offset + done;
-        if (position > static_cast<std::uint64_t>(INT64_MAX)) break;
-        // Large reads are split so that each stays within what read() accepts.
-        const std::size_t chunk = std::min<std::size_t>(into.size() - done, std::size_t{1} << 30);
-        const ssize_t got = ::pread(file.descriptor(), into.data() + done, chunk, static_cast<off_t>(position));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    return done;
-}
-
 std::optional<std::size_t> readUpTo(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into) {
     std::size_t done = 0;
     while (done < into.size()) {
@@ -133,6 +118,10 @@ std::optional<std::size_t> readUpTo(const ReadOnlyFile& file, std::uint64_t offs
         done += static_cast<std::size_t>(got);
     }
     return done;
+}
+
+std::size_t readAt(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into) {
+    return readUpTo(file, offset, into).value_or(0);
 }
 
 void adviseSequentialReading(const ReadOnlyFile& file) {

@@ -147,26 +147,6 @@ std::optional<FileIdentity> fileIdentity(const std::string& name) {
     return identityOf(information);
 }
 
-std::size_t readAt(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into) {
-    const HANDLE handle = handleOf(file);
-    if (handle == INVALID_HANDLE_VALUE) return 0;
-    std::size_t done = 0;
-    while (done < into.size()) {
-        const std::uint64_t position = offset + done;
-        if (position < offset || position > static_cast<std::uint64_t>(INT64_MAX)) break;
-        const DWORD chunk = static_cast<DWORD>(std::min(into.size() - done, kChunkBytes));
-        // On a handle opened for synchronous access the OVERLAPPED record only
-        // carries the offset; ReadFile still waits for the bytes.
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(position & 0xFFFFFFFFu);
-        at.OffsetHigh = static_cast<DWORD>(position >> 32);
-        DWORD got = 0;
-        if (!::ReadFile(handle, into.data() + done, chunk, &got, &at) || got == 0) break;
-        done += got;
-    }
-    return done;
-}
-
 std::optional<std::size_t> readUpTo(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into) {
     const HANDLE handle = handleOf(file);
     if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
@@ -188,6 +168,10 @@ std::optional<std::size_t> readUpTo(const ReadOnlyFile& file, std::uint64_t offs
         done += got;
     }
     return done;
+}
+
+std::size_t readAt(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into) {
+    return readUpTo(file, offset, into).value_or(0);
 }
 
 // Windows reads ahead on its own for files read from start to end.
