@@ -1,7 +1,11 @@
 #include "wave/sample_loader.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace vantorel::wave {
@@ -10,49 +14,138 @@ namespace {
 
 std::uint64_t ceilDivide(std::uint64_t value, std::uint64_t divisor) { return value / divisor + (value % divisor != 0); }
 
+// Pieces read ahead of the scan: the reading thread fills one while the scan
+// takes another, and a third absorbs the jitter between them.
+constexpr std::size_t kPiecesInFlight = 3;
+
+// Where the pieces of one load lie in the file.
+struct PiecePlan {
+    std::uint64_t dataOffset = 0;
+    std::uint64_t frameBytes = 0;
+    std::uint64_t pieceFrames = 0;   // frames of a whole piece
+    std::uint64_t framesToRead = 0;  // frames the file holds, up to those asked for
+    std::uint64_t bytesToRead = 0;   // their bytes; the last frame may be cut short
+    std::uint64_t pieces = 0;
+
+    std::uint64_t framesOf(std::uint64_t piece) const {
+        return std::min(pieceFrames, framesToRead - piece * pieceFrames);
+    }
+};
+
+// Reads piece `piece` into the buffer. A frame cut short by the end of the file
+// ends in zeros, not in bytes left over from an earlier piece. False when the
+// file gave fewer bytes than it held at the start: it shrank, or the system failed.
+bool readPiece(const platform::ReadOnlyFile& file, const PiecePlan& plan, std::uint64_t piece,
+               std::vector<std::byte>& buffer) {
+    const std::uint64_t offset = piece * plan.pieceFrames * plan.frameBytes;
+    const std::uint64_t whole = plan.framesOf(piece) * plan.frameBytes;
+    const std::uint64_t asked = std::min(whole, plan.bytesToRead - offset);
+    const std::optional<std::size_t> got =
+        platform::readUpTo(file, plan.dataOffset + offset, std::span(buffer).first(static_cast<std::size_t>(asked)));
+    if (!got || *got != asked) return false;
+    std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(asked), buffer.begin() + static_cast<std::ptrdiff_t>(whole),
+              std::byte{0});
+    return true;
+}
+
+template <SampleKind kind>
+void handOn(const PiecePlan& plan, int channels, std::uint64_t piece, const std::vector<std::byte>& buffer,
+            const SampleBlockReceiver<kind>& receive) {
+    receive({.channels = channels,
+             .firstFrame = static_cast<std::int64_t>(piece * plan.pieceFrames),
+             .frames = static_cast<std::size_t>(plan.framesOf(piece)),
+             .bytes = buffer.data()});
+}
+
+// One piece after the other on this thread: read, then hand on.
+template <SampleKind kind>
+bool loadInTurn(const platform::ReadOnlyFile& file, const PiecePlan& plan, int channels,
+                std::vector<std::byte>& buffer, const SampleBlockReceiver<kind>& receive) {
+    for (std::uint64_t piece = 0; piece < plan.pieces; ++piece) {
+        if (!readPiece(file, plan, piece, buffer)) return false;
+        handOn<kind>(plan, channels, piece, buffer, receive);
+    }
+    return true;
+}
+
+// A second thread reads the pieces into the buffers in turn while this one
+// hands each on as soon as it is there, so that reading and scanning overlap.
+// The reading thread stops at the first piece it cannot read; everything it
+// shares with this thread is the buffers and the two counters.
+template <SampleKind kind>
+bool loadAhead(const platform::ReadOnlyFile& file, const PiecePlan& plan, int channels,
+               std::array<std::vector<std::byte>, kPiecesInFlight>& buffers, const SampleBlockReceiver<kind>& receive,
+               std::thread& reader) {
+    std::array<bool, kPiecesInFlight> read{};
+    std::atomic<std::uint64_t> filled{0};  // pieces the reading thread has finished with
+    std::atomic<std::uint64_t> used{0};    // pieces handed on
+    reader = std::thread([&] {
+        for (std::uint64_t piece = 0; piece < plan.pieces; ++piece) {
+            for (std::uint64_t done = used.load(); piece - done >= kPiecesInFlight; done = used.load()) used.wait(done);
+            const bool ok = readPiece(file, plan, piece, buffers[piece % kPiecesInFlight]);
+            read[piece % kPiecesInFlight] = ok;
+            filled.store(piece + 1);
+            filled.notify_one();
+            if (!ok) return;
+        }
+    });
+    bool ok = true;
+    for (std::uint64_t piece = 0; piece < plan.pieces && ok; ++piece) {
+        for (std::uint64_t done = filled.load(); done <= piece; done = filled.load()) filled.wait(done);
+        ok = read[piece % kPiecesInFlight];
+        if (ok) handOn<kind>(plan, channels, piece, buffers[piece % kPiecesInFlight], receive);
+        used.store(piece + 1);
+        used.notify_one();
+    }
+    reader.join();
+    return ok;
+}
+
 template <SampleKind kind>
 std::variant<std::uint64_t, LoadFailure> loadKind(const platform::ReadOnlyFile& file, const WaveInfo& info,
                                                    std::uint64_t frames, const SampleBlockReceiver<kind>& receive) {
     const int channels = info.channels;
-    const std::uint64_t frameBytes = static_cast<std::uint64_t>(channels) * fileSampleWidth<kind>();
-
+    PiecePlan plan;
+    plan.dataOffset = info.dataOffset;
+    plan.frameBytes = static_cast<std::uint64_t>(channels) * fileSampleWidth<kind>();
+    plan.pieceFrames = kPieceBytes / plan.frameBytes;
     // Only the bytes the file held when its header was read: a header that
     // claims more data than there is costs no more than the data itself. A
     // frame cut short by the end of the file counts, completed with zeros.
     const std::uint64_t available = info.fileBytes > info.dataOffset ? info.fileBytes - info.dataOffset : 0;
-    const std::uint64_t framesToRead = std::min(frames, ceilDivide(available, frameBytes));
-    const std::uint64_t bytesToRead = std::min(framesToRead * frameBytes, available);
+    plan.framesToRead = std::min(frames, ceilDivide(available, plan.frameBytes));
+    plan.bytesToRead = std::min(plan.framesToRead * plan.frameBytes, available);
+    plan.pieces = ceilDivide(plan.framesToRead, plan.pieceFrames);
 
-    const std::uint64_t pieceFrames = kPieceBytes / frameBytes;
-    std::vector<std::byte> buffer;
+    // Decoding 24-bit samples takes about as long as reading them, so longer
+    // 24-bit files are read ahead of the scan by a second thread. The other
+    // kinds scan far faster than they read: for them the hand-over between two
+    // threads costs more than it saves, and they are read in turn.
+    const bool readAhead = kind == SampleKind::Int24 && plan.pieces > kPiecesInFlight;
+    const std::size_t bufferCount = readAhead ? kPiecesInFlight : 1;
+    std::array<std::vector<std::byte>, kPiecesInFlight> buffers;
     try {
-        buffer.resize(pieceFrames * frameBytes + kBlockPadding);
+        for (std::size_t i = 0; i < bufferCount; ++i) buffers[i].resize(plan.pieceFrames * plan.frameBytes + kBlockPadding);
     } catch (const std::bad_alloc&) {
         return LoadFailure::OutOfMemory;
     }
     platform::adviseSequentialReading(file);
 
-    std::uint64_t framesDone = 0;
-    while (framesDone < framesToRead) {
-        const std::uint64_t count = std::min(pieceFrames, framesToRead - framesDone);
-        const std::uint64_t offset = framesDone * frameBytes;
-        const std::uint64_t asked = std::min(count * frameBytes, bytesToRead - offset);
-        const std::optional<std::size_t> got = platform::readUpTo(
-            file, info.dataOffset + offset, std::span(buffer).first(static_cast<std::size_t>(asked)));
-        // Fewer bytes than the file held at the start: it shrank, or the system failed.
-        if (!got || *got != asked) return LoadFailure::ReadFailed;
-        // A frame cut short by the end of the file ends in zeros, not in bytes
-        // left over from the previous piece.
-        std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(asked),
-                  buffer.begin() + static_cast<std::ptrdiff_t>(count * frameBytes), std::byte{0});
-
-        receive({.channels = channels,
-                 .firstFrame = static_cast<std::int64_t>(framesDone),
-                 .frames = static_cast<std::size_t>(count),
-                 .bytes = buffer.data()});
-        framesDone += count;
+    bool ok = false;
+    std::thread reader;
+    if (readAhead) {
+        try {
+            ok = loadAhead<kind>(file, plan, channels, buffers, receive, reader);
+        } catch (const std::system_error&) {
+            // No thread to be had: read in turn after all.
+            if (reader.joinable()) reader.join();
+            ok = loadInTurn<kind>(file, plan, channels, buffers[0], receive);
+        }
+    } else {
+        ok = loadInTurn<kind>(file, plan, channels, buffers[0], receive);
     }
-    return framesDone;
+    if (!ok) return LoadFailure::ReadFailed;
+    return plan.framesToRead;
 }
 
 }  // namespace

@@ -82,7 +82,7 @@ std::string_view loadFailureMessage(LoadFailure failure);
 
 // Bytes of file data read and scanned at a time: the buffer stays in the cache
 // between the read and the scan.
-inline constexpr std::uint64_t kPieceBytes = 128 * 1024;
+inline constexpr std::uint64_t kPieceBytes = 256 * 1024;
 
 // Reads frames 0 .. frames - 1 of the data chunk from the open file and hands
 // them on in order, in blocks of whole frames. Only what the file held when its
