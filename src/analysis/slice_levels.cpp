@@ -7,12 +7,13 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 #include "app/number_format.h"
 
 // On x86 with GCC or clang (MinGW included) the peaks have vector kernels:
-// SSE2 for floats (every x86-64 has it), SSE4.1 and AVX2 for the integer kinds,
-// chosen at run time. Other compilers and CPUs use the plain loop.
+// SSE2 (every x86-64 has it) and AVX for floats, SSE4.1 and AVX2 for the
+// integer kinds, chosen at run time. Other compilers and CPUs use the plain loop.
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define VANTOREL_X86_PEAK_KERNELS 1
 #include <immintrin.h>
@@ -258,7 +259,52 @@ ParityPeaks<SampleKind::Float32> floatPeaksSse2(const std::byte* bytes, std::siz
     return finishPlain<SampleKind::Float32>(parityOf<SampleKind::Float32>(lanes, index), bytes, samples);
 }
 
+// The same, sixteen samples a step.
+__attribute__((target("avx"))) ParityPeaks<SampleKind::Float32> floatPeaksAvx(const std::byte* bytes,
+                                                                              std::size_t samples) {
+    const __m256 magnitudeBits = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+    __m256 a = _mm256_setzero_ps();
+    __m256 b = _mm256_setzero_ps();
+    std::size_t index = 0;
+    for (; index + 16 <= samples; index += 16) {
+        const auto* at = reinterpret_cast<const float*>(bytes + 4 * index);
+        a = _mm256_max_ps(_mm256_and_ps(_mm256_loadu_ps(at), magnitudeBits), a);
+        b = _mm256_max_ps(_mm256_and_ps(_mm256_loadu_ps(at + 8), magnitudeBits), b);
+    }
+    std::array<float, 8> lanes;
+    std::array<float, 8> second;
+    _mm256_storeu_ps(lanes.data(), a);
+    _mm256_storeu_ps(second.data(), b);
+    for (std::size_t lane = 0; lane < lanes.size(); ++lane) lanes[lane] = larger(second[lane], lanes[lane]);
+    return finishPlain<SampleKind::Float32>(parityOf<SampleKind::Float32>(lanes, index), bytes, samples);
+}
+
 #endif
+
+// Every kernel this CPU runs for the kind, the plain loop first.
+template <SampleKind kind>
+std::vector<PeakKernel<kind>> usablePeakKernels() {
+    std::vector<PeakKernel<kind>> kernels{peaksPlain<kind>};
+#if VANTOREL_X86_PEAK_KERNELS
+    __builtin_cpu_init();
+    const bool avx2 = __builtin_cpu_supports("avx2");
+    const bool sse41 = __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("ssse3");
+    if constexpr (kind == SampleKind::Int16) {
+        if (sse41) kernels.push_back(int16PeaksSse41);
+        if (avx2) kernels.push_back(int16PeaksAvx2);
+    } else if constexpr (kind == SampleKind::Int32) {
+        if (sse41) kernels.push_back(int32PeaksSse41);
+        if (avx2) kernels.push_back(int32PeaksAvx2);
+    } else if constexpr (kind == SampleKind::Int24) {
+        if (sse41) kernels.push_back(int24PeaksSse41);
+        if (avx2) kernels.push_back(int24PeaksAvx2);
+    } else {
+        kernels.push_back(floatPeaksSse2);
+        if (__builtin_cpu_supports("avx")) kernels.push_back(floatPeaksAvx);
+    }
+#endif
+    return kernels;
+}
 
 // The best kernel this CPU runs for the kind.
 template <SampleKind kind>
@@ -277,6 +323,7 @@ PeakKernel<kind> choosePeakKernel() {
         if (avx2) return int24PeaksAvx2;
         if (sse41) return int24PeaksSse41;
     } else {
+        if (__builtin_cpu_supports("avx")) return floatPeaksAvx;
         return floatPeaksSse2;
     }
 #endif
@@ -342,6 +389,22 @@ template void scanSliceLevels<SampleKind::Int32>(SliceScan&, const wave::Channel
                                                  const SliceLevelReceiver&);
 template void scanSliceLevels<SampleKind::Float32>(SliceScan&, const wave::ChannelSamples<SampleKind::Float32>&,
                                                    const SliceLevelReceiver&);
+
+template <SampleKind kind>
+std::vector<std::array<double, 2>> parityPeaksByEveryKernel(const std::byte* bytes, std::size_t samples) {
+    std::vector<std::array<double, 2>> found;
+    for (const PeakKernel<kind> kernel : usablePeakKernels<kind>()) {
+        const ParityPeaks<kind> peaks = kernel(bytes, samples);
+        found.push_back({static_cast<double>(peaks.peaks[0]), static_cast<double>(peaks.peaks[1])});
+    }
+    return found;
+}
+
+template std::vector<std::array<double, 2>> parityPeaksByEveryKernel<SampleKind::Int16>(const std::byte*, std::size_t);
+template std::vector<std::array<double, 2>> parityPeaksByEveryKernel<SampleKind::Int24>(const std::byte*, std::size_t);
+template std::vector<std::array<double, 2>> parityPeaksByEveryKernel<SampleKind::Int32>(const std::byte*, std::size_t);
+template std::vector<std::array<double, 2>> parityPeaksByEveryKernel<SampleKind::Float32>(const std::byte*,
+                                                                                          std::size_t);
 
 void finishSliceScan(SliceScan& scan, const SliceLevelReceiver& receiver) {
     if (scan.samplesInSlice > 0) endSlice(scan, receiver);

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "platform/console.h"
 #include "wave/sample_loader.h"
@@ -73,6 +74,12 @@ std::int64_t framesToScan(const SliceGrid& grid);
 // beyond framesToScan are ignored.
 template <wave::SampleKind kind>
 void scanSliceLevels(SliceScan& scan, const wave::ChannelSamples<kind>& block, const SliceLevelReceiver& receiver);
+
+// For tests: the largest magnitude of the samples at even and at odd positions
+// of `samples` samples in file layout (followed by block padding), found by
+// every peak kernel this CPU runs, the plain loop first. All must agree.
+template <wave::SampleKind kind>
+std::vector<std::array<double, 2>> parityPeaksByEveryKernel(const std::byte* bytes, std::size_t samples);
 
 // Ends the scan where the data end: a slice the file ended inside (its missing
 // samples would be zeros) is handed on as it stands. Slices after it are silent

@@ -354,6 +354,21 @@ TEST(SampleLoading, FilesShorterThanTheirHeaderGiveZerosButShrunkenFilesFail) {
     EXPECT_EQ(loadFile(*file, info).failure, LoadFailure::ReadFailed);
     std::filesystem::resize_file(name, 0);
     EXPECT_EQ(loadFile(*file, info).failure, LoadFailure::ReadFailed);
+
+    // The same for 24-bit data long enough to be read ahead by a second thread,
+    // cut in its first, a middle and its last piece.
+    const std::uint32_t bytes24 = 3 * 2 * 400'000;
+    const auto long24 = fileWith(WaveKind::Int24, 2, bytes24, std::vector<std::byte>(bytes24, std::byte{5}));
+    const WaveInfo info24 = std::get<WaveInfo>(parseWaveHeader(long24));
+    for (const std::uintmax_t cut : {std::uintmax_t{100'000}, std::uintmax_t{1'000'000}, std::uintmax_t{bytes24 + 43}}) {
+        const std::string name24 = folder.file("shrinking 24.wav");
+        ASSERT_TRUE(test_support::writeFileBytes(name24, long24));
+        const auto file24 = platform::openRegularFileForReading(name24);
+        ASSERT_TRUE(file24.has_value());
+        EXPECT_EQ(loadFile(*file24, info24).zeroFrom, 400'000);
+        std::filesystem::resize_file(name24, cut);
+        EXPECT_EQ(loadFile(*file24, info24).failure, LoadFailure::ReadFailed) << cut;
+    }
 }
 
 TEST(SampleLoading, UnsupportedLayoutsAndEmptyDataGetNoSamples) {
