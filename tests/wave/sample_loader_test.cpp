@@ -342,6 +342,9 @@ TEST(SampleLoading, FilesShorterThanTheirHeaderGiveZerosButShrunkenFilesFail) {
         EXPECT_TRUE(loaded.samples.left.empty()) << length;
     }
 
+#ifdef _WIN32
+    GTEST_SKIP() << "a file the tool holds open cannot be changed by anyone on Windows";
+#endif
     // A file that shrank after its header was read, partly or wholly: failures,
     // never silence.
     auto bytes = fileWith(WaveKind::Int16, 2, 400000, std::vector<std::byte>(400000, std::byte{3}));
