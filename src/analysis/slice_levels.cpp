@@ -281,7 +281,7 @@ __attribute__((target("avx"))) ParityPeaks<SampleKind::Float32> floatPeaksAvx(co
 
 #endif
 
-// Every kernel this CPU runs for the kind, the plain loop first.
+// Every kernel this CPU runs for the kind, the plain loop first and the widest last.
 template <SampleKind kind>
 std::vector<PeakKernel<kind>> usablePeakKernels() {
     std::vector<PeakKernel<kind>> kernels{peaksPlain<kind>};
@@ -306,28 +306,10 @@ std::vector<PeakKernel<kind>> usablePeakKernels() {
     return kernels;
 }
 
-// The best kernel this CPU runs for the kind.
+// The best kernel this CPU runs for the kind: the widest, listed last.
 template <SampleKind kind>
 PeakKernel<kind> choosePeakKernel() {
-#if VANTOREL_X86_PEAK_KERNELS
-    __builtin_cpu_init();
-    const bool avx2 = __builtin_cpu_supports("avx2");
-    const bool sse41 = __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("ssse3");
-    if constexpr (kind == SampleKind::Int16) {
-        if (avx2) return int16PeaksAvx2;
-        if (sse41) return int16PeaksSse41;
-    } else if constexpr (kind == SampleKind::Int32) {
-        if (avx2) return int32PeaksAvx2;
-        if (sse41) return int32PeaksSse41;
-    } else if constexpr (kind == SampleKind::Int24) {
-        if (avx2) return int24PeaksAvx2;
-        if (sse41) return int24PeaksSse41;
-    } else {
-        if (__builtin_cpu_supports("avx")) return floatPeaksAvx;
-        return floatPeaksSse2;
-    }
-#endif
-    return peaksPlain<kind>;
+    return usablePeakKernels<kind>().back();
 }
 
 // Hands on the levels of the slice in progress, left before right, and starts

@@ -14,8 +14,6 @@
 #include "app/file_job.h"
 #include "app/number_format.h"
 #include "app/version.h"
-#include "output/chart_metafile.h"
-#include "output/text_report.h"
 #include "platform/files.h"
 #include "wave/sample_loader.h"
 
