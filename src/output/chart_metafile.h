@@ -68,10 +68,4 @@ bool writeChartMetafile(const std::string& inputName, int channels,
                         const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
                         analysis::ShareScale scale);
 
-// Draws the chart as above into `fileName` in the given format; returns
-// whether the file was written.
-bool writeChartFile(const std::string& fileName, ChartFormat format, int channels,
-                    const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
-                    analysis::ShareScale scale);
-
 }  // namespace vantorel::output
