@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -68,34 +69,59 @@ bool loadInTurn(const platform::ReadOnlyFile& file, const PiecePlan& plan, int c
     return true;
 }
 
+// How far the reading thread and the scan have got, in pieces. A mutex and a
+// condition variable rather than atomic waits: without a futex (the Windows
+// build's libstdc++), an atomic wait reads the value before it takes its lock
+// and can sleep through the notification that came in between.
+class PieceProgress {
+public:
+    void advance(std::uint64_t& counter, std::uint64_t value) {
+        {
+            const std::lock_guard lock(mutex_);
+            counter = value;
+        }
+        changed_.notify_all();
+    }
+    // Waits until `ready` holds, read under the lock.
+    template <typename Condition>
+    void waitFor(Condition ready) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, ready);
+    }
+
+    std::uint64_t filled = 0;  // pieces the reading thread has finished with
+    std::uint64_t used = 0;    // pieces handed on
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+};
+
 // A second thread reads the pieces into the buffers in turn while this one
 // hands each on as soon as it is there, so that reading and scanning overlap.
 // The reading thread stops at the first piece it cannot read; everything it
-// shares with this thread is the buffers and the two counters.
+// shares with this thread is the buffers and the progress counters.
 template <SampleKind kind>
 bool loadAhead(const platform::ReadOnlyFile& file, const PiecePlan& plan, int channels,
                std::array<std::vector<std::byte>, kPiecesInFlight>& buffers, const SampleBlockReceiver<kind>& receive,
                std::thread& reader) {
     std::array<bool, kPiecesInFlight> read{};
-    std::atomic<std::uint64_t> filled{0};  // pieces the reading thread has finished with
-    std::atomic<std::uint64_t> used{0};    // pieces handed on
+    PieceProgress progress;
     reader = std::thread([&] {
         for (std::uint64_t piece = 0; piece < plan.pieces; ++piece) {
-            for (std::uint64_t done = used.load(); piece - done >= kPiecesInFlight; done = used.load()) used.wait(done);
+            progress.waitFor([&] { return piece - progress.used < kPiecesInFlight; });
             const bool ok = readPiece(file, plan, piece, buffers[piece % kPiecesInFlight]);
             read[piece % kPiecesInFlight] = ok;
-            filled.store(piece + 1);
-            filled.notify_one();
+            progress.advance(progress.filled, piece + 1);
             if (!ok) return;
         }
     });
     bool ok = true;
     for (std::uint64_t piece = 0; piece < plan.pieces && ok; ++piece) {
-        for (std::uint64_t done = filled.load(); done <= piece; done = filled.load()) filled.wait(done);
+        progress.waitFor([&] { return progress.filled > piece; });
         ok = read[piece % kPiecesInFlight];
         if (ok) handOn<kind>(plan, channels, piece, buffers[piece % kPiecesInFlight], receive);
-        used.store(piece + 1);
-        used.notify_one();
+        progress.advance(progress.used, piece + 1);
     }
     reader.join();
     return ok;
