@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/main_loop.h"
@@ -32,11 +33,11 @@ void showErrorBox(Console& console, std::string_view message) {
     platform::ConsoleMessageBox(console, text.c_str(), 0, caption.c_str(), 0, 0);
 }
 
-std::optional<std::string> readConsoleLine(Console& console) {
+std::optional<TypedLine> readTypedLine(Console& console) {
     const bool cursorWasVisible = console.screen.cursorVisible;
     platform::setCursorVisible(console, true);
     std::vector<std::string> characters;
-    std::optional<std::string> line;
+    std::optional<TypedLine> line;
     for (;;) {
         const platform::KeyPress key = platform::readKey(console);
         if (key.inputClosed) break;
@@ -44,7 +45,8 @@ std::optional<std::string> readConsoleLine(Console& console) {
         if (key.character == "\r") {
             platform::newLine(console);
             line.emplace();
-            for (const std::string& character : characters) *line += character;
+            for (const std::string& character : characters) line->text += character;
+            line->echoedCells = characters.size();
             break;
         }
         if (key.character == "\b") {
@@ -61,6 +63,12 @@ std::optional<std::string> readConsoleLine(Console& console) {
     }
     platform::setCursorVisible(console, cursorWasVisible);
     return line;
+}
+
+std::optional<std::string> readConsoleLine(Console& console) {
+    std::optional<TypedLine> line = readTypedLine(console);
+    if (!line) return std::nullopt;
+    return std::move(line->text);
 }
 
 }  // namespace vantorel::app

@@ -57,16 +57,17 @@ JobEnd askForAnotherJob(Console& console, int answerRow) {
         platform::newLine(console);
         platform::setAttribute(console, kAttributeStrong);
         platform::moveCursor(console, answerRow, kInputColumn);
-        std::optional<std::string> answer = readConsoleLine(console);
-        if (!answer) return JobEnd::InputClosed;
-        if (*answer == "y") *answer = "Y";
-        if (*answer == "n") *answer = "N";
-        if (*answer == "Y") return JobEnd::NextJob;
-        if (*answer == "N") return JobEnd::Finish;
+        std::optional<TypedLine> typed = readTypedLine(console);
+        if (!typed) return JobEnd::InputClosed;
+        std::string& answer = typed->text;
+        if (answer == "y") answer = "Y";
+        if (answer == "n") answer = "N";
+        if (answer == "Y") return JobEnd::NextJob;
+        if (answer == "N") return JobEnd::Finish;
 
         showErrorBox(console, kAnswerYOrNMessage);
-        // Blank out exactly what was typed, including rows it wrapped onto.
-        const std::string blanks(platform::splitCharacters(*answer).size(), ' ');
+        // Blank out exactly the cells the echo took, including rows it wrapped onto.
+        const std::string blanks(typed->echoedCells, ' ');
         platform::moveCursor(console, answerRow, kInputColumn);
         platform::writeText(console, blanks);
         platform::newLine(console);

@@ -1,6 +1,7 @@
 #pragma once
 // The tool's entry and its dialogue: one Job after another until the user answers N.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,5 +30,14 @@ void showErrorBox(platform::Console& console, std::string_view message);
 // cursor while waiting and restores its visibility afterwards. Gives no line
 // when the input has ended for good.
 std::optional<std::string> readConsoleLine(platform::Console& console);
+
+// A line as the line editor took it: the text, and the cells its echo takes on
+// the screen, one a key. A character that a terminal in a single-byte locale
+// delivers byte by byte is one character of the text but a cell for each byte.
+struct TypedLine {
+    std::string text;
+    std::size_t echoedCells = 0;
+};
+std::optional<TypedLine> readTypedLine(platform::Console& console);
 
 }  // namespace vantorel::app

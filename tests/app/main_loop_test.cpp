@@ -130,9 +130,11 @@ TEST_F(DialogueFixture, RefusedAnswersAreBlankedCellForCellAndAskedAgainOnTheSam
     device.type("Y \r");
     device.type("\r");
     device.type(longAnswer + "\r");
+    device.type("\xc3");  // é as a terminal in a single-byte locale sends it:
+    device.type("\xa9\r");  // one character of text, two keys, two cells
     device.type("N\r");
     EXPECT_EQ(WINMAIN(console, nullptr), 0);
-    ASSERT_EQ(device.boxes.size(), 5u);
+    ASSERT_EQ(device.boxes.size(), 6u);
     for (const auto& box : device.boxes) EXPECT_EQ(box.message, kAnswerYOrN);
 
     // Each box is shown over the refused answer; the next one shows that the
@@ -143,6 +145,7 @@ TEST_F(DialogueFixture, RefusedAnswersAreBlankedCellForCellAndAskedAgainOnTheSam
     EXPECT_EQ(rowText(device.boxes[3].screen, 31), padded("   Analyse another [Y/N]?"));
     EXPECT_EQ(rowText(device.boxes[4].screen, 31), "   Analyse another [Y/N]?   " + longAnswer.substr(0, 52));
     EXPECT_EQ(rowText(device.boxes[4].screen, 32), padded(longAnswer.substr(52)));
+    EXPECT_EQ(rowText(device.boxes[5].screen, 31), padded("   Analyse another [Y/N]?   \xc3\xa9"));
     EXPECT_EQ(rowText(console.screen, 31), padded("   Analyse another [Y/N]?   N"));
     EXPECT_EQ(rowText(console.screen, 32), padded(""));
     // The rest of the screen stays as it was.
