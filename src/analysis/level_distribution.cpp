@@ -73,10 +73,12 @@ namespace {
 // Reads the samples of one kind and folds them into the scan block by block.
 template <wave::SampleKind kind>
 std::optional<wave::LoadFailure> scanFile(const platform::ReadOnlyFile& file, const wave::WaveInfo& info,
-                                          SliceScan& scan, const SliceLevelReceiver& receiver) {
+                                          SliceScan& scan, const SliceLevelReceiver& receiver,
+                                          const std::function<void()>& afterEachBlock) {
     const auto frames = static_cast<std::uint64_t>(framesToScan(scan.grid));
     const auto loaded = wave::loadSamples<kind>(file, info, frames, [&](const wave::ChannelSamples<kind>& block) {
         scanSliceLevels<kind>(scan, block, receiver);
+        if (afterEachBlock) afterEachBlock();
     });
     if (const auto* failure = std::get_if<wave::LoadFailure>(&loaded)) return *failure;
     // Where the file ends before the grid does, the slice it ends in is
@@ -88,7 +90,8 @@ std::optional<wave::LoadFailure> scanFile(const platform::ReadOnlyFile& file, co
 }  // namespace
 
 std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInfo& info,
-                                                            const platform::ReadOnlyFile& file) {
+                                                            const platform::ReadOnlyFile& file,
+                                                            const std::function<void()>& afterEachBlock) {
     LevelAnalysis analysis;
     analysis.grid = computeSliceGrid(info.sampleRate, info.sampleCount);
 
@@ -104,10 +107,10 @@ std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInf
     std::optional<wave::LoadFailure> failure;
     if (const auto kind = wave::sampleKindFor(info)) {
         switch (*kind) {
-        case wave::SampleKind::Int16: failure = scanFile<wave::SampleKind::Int16>(file, info, scan, count); break;
-        case wave::SampleKind::Int24: failure = scanFile<wave::SampleKind::Int24>(file, info, scan, count); break;
-        case wave::SampleKind::Int32: failure = scanFile<wave::SampleKind::Int32>(file, info, scan, count); break;
-        case wave::SampleKind::Float32: failure = scanFile<wave::SampleKind::Float32>(file, info, scan, count); break;
+        case wave::SampleKind::Int16: failure = scanFile<wave::SampleKind::Int16>(file, info, scan, count, afterEachBlock); break;
+        case wave::SampleKind::Int24: failure = scanFile<wave::SampleKind::Int24>(file, info, scan, count, afterEachBlock); break;
+        case wave::SampleKind::Int32: failure = scanFile<wave::SampleKind::Int32>(file, info, scan, count, afterEachBlock); break;
+        case wave::SampleKind::Float32: failure = scanFile<wave::SampleKind::Float32>(file, info, scan, count, afterEachBlock); break;
         }
     }
     if (failure) return *failure;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <variant>
 #include <vector>
 
@@ -34,8 +35,11 @@ struct LevelAnalysis {
 // from the open file and scanned as they arrive, counting into the histograms,
 // then the highest share and the axis scale. Layouts that are not loaded read
 // nothing and count nothing. Prints nothing; a read that fails gives the failure.
+// `afterEachBlock`, when given, is called on this thread after each block of
+// samples is measured: the dialogue keeps its screen shown with it.
 std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInfo& info,
-                                                            const platform::ReadOnlyFile& file);
+                                                            const platform::ReadOnlyFile& file,
+                                                            const std::function<void()>& afterEachBlock = {});
 
 // Counts one slice level into the channel's histogram: levels above 40 are
 // dropped, levels below 0 (peaks above full scale) count in bin 0.

@@ -107,7 +107,8 @@ JobEnd runJob(Console& console) {
     const double startSeconds = static_cast<double>(clockSeconds());
     platform::writeText(console, "   Reading input file...");
     platform::newLine(console);
-    const auto measured = analysis::analyseLevels(*info, file);
+    // A long job draws nothing until it is done: meanwhile the screen follows resizes.
+    const auto measured = analysis::analyseLevels(*info, file, [&console] { platform::keepShown(console); });
     if (const auto* failure = std::get_if<wave::LoadFailure>(&measured)) {
         showErrorBox(console, wave::loadFailureMessage(*failure));
         return JobEnd::NextJob;

@@ -39,4 +39,6 @@ KeyPress readKey(Console& console) {
     return console.device->readKey(console.screen);
 }
 
+void keepShown(Console& console) { console.device->keepShown(console.screen); }
+
 }  // namespace vantorel::platform

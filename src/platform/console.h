@@ -38,6 +38,9 @@ public:
     virtual void setTitle(std::string_view title) = 0;
     // Asks for a window of this size in character cells (terminals may refuse).
     virtual void requestSize(int columns, int rows) = 0;
+    // Called now and then during long work that draws nothing: shows the screen
+    // again if the window's size changed meanwhile. Cheap when nothing changed.
+    virtual void keepShown(const ScreenBuffer& /*screen*/) {}
     // Window decorations that a desktop console window has and a terminal has
     // not; a device without them keeps these defaults, which do nothing.
     // The window's icon, a resource number of the system's icons (32512 is the
@@ -64,5 +67,6 @@ void newLine(Console& console, int count = 1);
 void moveCursor(Console& console, int row, int column);
 void setCursorVisible(Console& console, bool visible);
 KeyPress readKey(Console& console);
+void keepShown(Console& console);
 
 }  // namespace vantorel::platform

@@ -388,6 +388,45 @@ if job_in_small_pane refused 24; then
     expect_given_back refused 0 "refused: N after growing"
 fi
 
+# --- Resizing while a job runs ---------------------------------------------------
+# strace holds up every read, so that the twenty-second recording is still being
+# read while the pane shrinks; the view follows the cursor at once, and the job
+# ends at the question as in any pane.
+if [[ $# -ge 2 && -x $2 ]] && command -v strace > /dev/null; then
+    "$2" "$WORK/long.wav" --seconds 20 > /dev/null
+    printf '#!/bin/sh\nexec strace -f -qq -o /dev/null -e trace=pread64 -e inject=pread64:delay_enter=300000 "%s"\n' \
+        "$TOOL" > "$WORK/slow_tool.sh"
+    chmod +x "$WORK/slow_tool.sh"
+    TOOL="$WORK/slow_tool.sh" start_run busy
+    expect_row busy 8 "$PROMPT" "busy: start screen"
+    text busy "$WORK/long.wav"
+    keys busy Enter
+    if wait_until 20 0.1 screen_has busy "   Reading input file..."; then
+        "${TMUX_COMMAND[@]}" resize-window -t busy -x 80 -y 20
+        expect_row busy 19 "   Reading input file..." "busy at 80x20: the reading line above the cursor's row"
+        if screen_lacks busy "Analysing over"; then
+            pass "busy: resized while the samples were being read"
+        else
+            fail "busy: the reading was over before the resize"
+        fi
+        if wait_until 30 0.1 row_is busy 20 "$QUESTION"; then
+            pass "busy at 80x20: the question on the last row"
+        else
+            fail "busy at 80x20: screen is"$'\n'"$(screen_of busy)"
+        fi
+        "${TMUX_COMMAND[@]}" resize-window -t busy -x 80 -y 33
+        expect_row busy 31 "$QUESTION" "busy, grown to 80x33: the question on its own row"
+        expect_row busy 8 "$PROMPT    $WORK/long.wav" "busy, grown to 80x33: the name on the prompt row"
+        text busy "n"
+        keys busy Enter
+        expect_given_back busy 0 "busy: N"
+    else
+        fail "busy: the job did not start; screen:"$'\n'"$(screen_of busy)"
+    fi
+else
+    echo "skipped resizing while a job runs: needs make_test_wav and strace"
+fi
+
 if ((FAILURES > 0)); then
     echo "$FAILURES check(s) failed"
     exit 1

@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -29,6 +30,7 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -232,6 +234,7 @@ public:
     void beep() override;
     void setTitle(std::string_view title) override;
     void requestSize(int columns, int rows) override;
+    void keepShown(const ScreenBuffer& screen) override;
 
 private:
     enum class ReadOutcome { Key, Resized, Closed };
@@ -255,6 +258,7 @@ private:
     std::deque<KeyPress> keys_;  // read from the terminal, not yet taken
     bool inputClosed_ = false;
     std::vector<cchar_t> rowCells_;
+    std::chrono::steady_clock::time_point lastSizeCheck_{};
 };
 
 TerminalConsoleDevice::TerminalConsoleDevice() {
@@ -310,10 +314,17 @@ void TerminalConsoleDevice::putText(int row, int column, std::string_view text, 
 // Takes on a new terminal size at once, even while no key is read: curses
 // itself notices one only when it reads a key or updates the terminal, which
 // would show the next screen in the old size's view.
-void followTerminalSize() {
+std::optional<winsize> terminalSize() {
     winsize size{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_row == 0 || size.ws_col == 0) return;
-    if (size.ws_row != LINES || size.ws_col != COLS) ::resizeterm(size.ws_row, size.ws_col);
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_row == 0 || size.ws_col == 0) return std::nullopt;
+    return size;
+}
+
+bool differsFromCurses(const winsize& size) { return size.ws_row != LINES || size.ws_col != COLS; }
+
+void followTerminalSize() {
+    const std::optional<winsize> size = terminalSize();
+    if (size && differsFromCurses(*size)) ::resizeterm(size->ws_row, size->ws_col);
 }
 
 // Draws the part of the screen the terminal shows at its top left and blanks
@@ -484,6 +495,17 @@ void TerminalConsoleDevice::showMessageBox(const ScreenBuffer& screen, std::stri
         if (closesMessageBox(key)) break;
     }
     present(screen);  // the screen under the box, exactly as it was
+}
+
+// Looks at the size at most every 50 ms, so that calling this after every piece
+// of a long job costs next to nothing.
+void TerminalConsoleDevice::keepShown(const ScreenBuffer& screen) {
+    constexpr auto kSizeCheckInterval = std::chrono::milliseconds(50);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastSizeCheck_ < kSizeCheckInterval) return;
+    lastSizeCheck_ = now;
+    const std::optional<winsize> size = terminalSize();
+    if (size && differsFromCurses(*size)) present(screen);
 }
 
 void TerminalConsoleDevice::beep() { ::beep(); }
