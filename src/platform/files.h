@@ -58,14 +58,16 @@ std::optional<FileIdentity> fileIdentity(const ReadOnlyFile& file);
 // name leads to nothing.
 std::optional<FileIdentity> fileIdentity(const std::string& name);
 
-// readUpTo where a read error counts as the end of the file: gives how many
-// bytes were read, none when the system failed.
-std::size_t readAt(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into);
-
 // Reads up to into.size() bytes from the offset, stopping early only at the end
 // of the file. Gives how many were read, or nothing when the system reports a
 // read error.
 std::optional<std::size_t> readUpTo(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into);
+
+// readUpTo where a read error counts as the end of the file: gives how many
+// bytes were read, none when the system failed.
+inline std::size_t readAt(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into) {
+    return readUpTo(file, offset, into).value_or(0);
+}
 
 // Tells the system that the file will be read once from start to end, so that
 // it reads ahead. A hint only.

@@ -120,10 +120,6 @@ std::optional<std::size_t> readUpTo(const ReadOnlyFile& file, std::uint64_t offs
     return done;
 }
 
-std::size_t readAt(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into) {
-    return readUpTo(file, offset, into).value_or(0);
-}
-
 void adviseSequentialReading(const ReadOnlyFile& file) {
     (void)::posix_fadvise(file.descriptor(), 0, 0, POSIX_FADV_SEQUENTIAL);
 }

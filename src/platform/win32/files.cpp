@@ -170,10 +170,6 @@ std::optional<std::size_t> readUpTo(const ReadOnlyFile& file, std::uint64_t offs
     return done;
 }
 
-std::size_t readAt(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into) {
-    return readUpTo(file, offset, into).value_or(0);
-}
-
 // Windows reads ahead on its own for files read from start to end.
 void adviseSequentialReading(const ReadOnlyFile&) {}
 
