@@ -306,10 +306,12 @@ std::vector<PeakKernel<kind>> usablePeakKernels() {
     return kernels;
 }
 
-// The best kernel this CPU runs for the kind: the widest, listed last.
+// The best kernel this CPU runs for the kind: the widest, listed last. Chosen
+// once per run, not for every block.
 template <SampleKind kind>
 PeakKernel<kind> choosePeakKernel() {
-    return usablePeakKernels<kind>().back();
+    static const PeakKernel<kind> best = usablePeakKernels<kind>().back();
+    return best;
 }
 
 // Hands on the levels of the slice in progress, left before right, and starts
