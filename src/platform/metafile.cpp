@@ -201,14 +201,17 @@ FontSize selectedFontSize(const MetafileDc& dc) {
                     static_cast<int>(std::lround(kSystemFontWidthPixels / std::fabs(scale.x)))};
 }
 
+// The fields of the text alignment flags: horizontal (left 0, right, centre)
+// and vertical (top 0, bottom, baseline).
+constexpr unsigned kHorizontalMask = 6;
+constexpr unsigned kRight = 2;
+constexpr unsigned kVerticalMask = 24;
+constexpr unsigned kBottom = 8;
+constexpr unsigned kBaseline = 24;
+
 // The cell a text occupies on the device, from its reference point, its
 // width and the alignment flags (TA_CENTER or TA_RIGHT; TA_BOTTOM or TA_BASELINE).
 DeviceBox textBox(const MetafileDc& dc, POINT reference, std::int64_t logicalWidth, FontSize size) {
-    constexpr unsigned kHorizontalMask = 6;
-    constexpr unsigned kRight = 2;
-    constexpr unsigned kVerticalMask = 24;
-    constexpr unsigned kBottom = 8;
-    constexpr unsigned kBaseline = 24;
     const PageScale scale = pageScale(dc.mapMode);
     const DevicePoint origin = toDevice(dc, reference);
     const double width = static_cast<double>(logicalWidth) * std::fabs(scale.x);
@@ -255,11 +258,6 @@ SvgStroke selectedStroke(const MetafileDc& dc) {
 // The text run TextOutA draws, placed as the alignment flags say.
 SvgText svgTextRun(const MetafileDc& dc, POINT reference, std::int64_t logicalWidth, FontSize size,
                    std::u16string text) {
-    constexpr unsigned kHorizontalMask = 6;
-    constexpr unsigned kRight = 2;
-    constexpr unsigned kVerticalMask = 24;
-    constexpr unsigned kBottom = 8;
-    constexpr unsigned kBaseline = 24;
     const FrameScale scale = frameScale(dc.mapMode);
     const double width = static_cast<double>(logicalWidth) * std::fabs(scale.x);
     const double ascent = fontAscent(size) * std::fabs(scale.y);
