@@ -111,6 +111,7 @@ std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInf
         case wave::SampleKind::Int24: failure = scanFile<wave::SampleKind::Int24>(file, info, scan, count, afterEachBlock); break;
         case wave::SampleKind::Int32: failure = scanFile<wave::SampleKind::Int32>(file, info, scan, count, afterEachBlock); break;
         case wave::SampleKind::Float32: failure = scanFile<wave::SampleKind::Float32>(file, info, scan, count, afterEachBlock); break;
+        case wave::SampleKind::Float64: break;  // decoded files only
         }
     }
     if (failure) return *failure;

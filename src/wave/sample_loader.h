@@ -30,6 +30,7 @@ enum class SampleKind {
     Int24,    // int32_t holding -8,388,608 .. 8,388,607 unscaled, full scale 2^23
     Int32,    // int32_t, full scale 2^31
     Float32,  // float, full scale 1.0
+    Float64,  // double, full scale 1.0 (decoded files only)
 };
 
 // Element type of each kind.
@@ -38,6 +39,7 @@ template <> struct SampleElement<SampleKind::Int16> { using type = std::int16_t;
 template <> struct SampleElement<SampleKind::Int24> { using type = std::int32_t; };
 template <> struct SampleElement<SampleKind::Int32> { using type = std::int32_t; };
 template <> struct SampleElement<SampleKind::Float32> { using type = float; };
+template <> struct SampleElement<SampleKind::Float64> { using type = double; };
 
 // Bytes of one sample of the kind in the file.
 template <SampleKind kind>

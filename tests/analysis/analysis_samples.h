@@ -146,6 +146,7 @@ inline Levels scanAll(const wave::WaveInfo& info, Recording& recording) {
         case wave::SampleKind::Int32: return scanInBlocks<wave::SampleKind::Int32>(recording, grid, frames, blockFrames);
         case wave::SampleKind::Float32:
             return scanInBlocks<wave::SampleKind::Float32>(recording, grid, frames, blockFrames);
+        case wave::SampleKind::Float64: break;  // no wave file holds doubles
         }
         return Levels{};
     };
@@ -178,6 +179,7 @@ inline std::variant<LevelAnalysis, wave::LoadFailure> analyseRecording(wave::Wav
         case wave::SampleKind::Int24: kind = WaveKind::Int24; break;
         case wave::SampleKind::Int32: kind = WaveKind::Int32; break;
         case wave::SampleKind::Float32: kind = WaveKind::Float32; break;
+        case wave::SampleKind::Float64: break;
         }
     }
     std::vector<std::byte> bytes;

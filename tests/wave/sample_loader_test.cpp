@@ -100,6 +100,7 @@ GatheredSamples loadFile(const platform::ReadOnlyFile& file, const WaveInfo& inf
     case SampleKind::Int24: gather<SampleKind::Int24>(file, info, samples); break;
     case SampleKind::Int32: gather<SampleKind::Int32>(file, info, samples); break;
     case SampleKind::Float32: gather<SampleKind::Float32>(file, info, samples); break;
+    case SampleKind::Float64: break;  // no wave file holds doubles
     }
     return samples;
 }

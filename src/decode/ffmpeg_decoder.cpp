@@ -1,0 +1,459 @@
+#include "decode/audio_decoder.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string_view>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/error.h>
+#include <libavutil/mem.h>
+#include <libavutil/samplefmt.h>
+}
+
+namespace vantorel::decode {
+
+namespace {
+
+using wave::SampleKind;
+
+// Bytes the demuxer reads from the input at a time.
+constexpr int kIoBufferBytes = 256 * 1024;
+
+std::string errorText(int code) {
+    std::array<char, AV_ERROR_MAX_STRING_SIZE> text{};
+    av_strerror(code, text.data(), text.size());
+    return text.data();
+}
+
+DecodeFailure failure(DecodeFailureKind kind, std::string detail = {}) { return {kind, std::move(detail)}; }
+
+// The reading side of the custom I/O: where the demuxer stands in the input,
+// and whether a read failed (the demuxer may take a failed read for the end).
+struct InputCursor {
+    const InputBytes* input = nullptr;
+    std::uint64_t position = 0;
+    bool readFailed = false;
+};
+
+int readInput(void* opaque, std::uint8_t* buffer, int size) {
+    auto& cursor = *static_cast<InputCursor*>(opaque);
+    if (cursor.position >= cursor.input->size) return AVERROR_EOF;
+    const auto wanted = static_cast<std::size_t>(
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(size), cursor.input->size - cursor.position));
+    const std::optional<std::size_t> got =
+        cursor.input->read(cursor.position, std::span(reinterpret_cast<std::byte*>(buffer), wanted));
+    // Fewer bytes than the file held when it was opened: it shrank, or the system failed.
+    if (!got || *got == 0) {
+        cursor.readFailed = true;
+        return AVERROR(EIO);
+    }
+    cursor.position += *got;
+    return static_cast<int>(*got);
+}
+
+std::int64_t seekInput(void* opaque, std::int64_t offset, int whence) {
+    auto& cursor = *static_cast<InputCursor*>(opaque);
+    const auto size = static_cast<std::int64_t>(cursor.input->size);
+    std::int64_t target = 0;
+    switch (whence & ~AVSEEK_FORCE) {
+        case AVSEEK_SIZE: return size;
+        case SEEK_SET: target = offset; break;
+        case SEEK_CUR: target = static_cast<std::int64_t>(cursor.position) + offset; break;
+        case SEEK_END: target = size + offset; break;
+        default: return AVERROR(EINVAL);
+    }
+    if (target < 0) return AVERROR(EINVAL);
+    cursor.position = static_cast<std::uint64_t>(target);
+    return target;
+}
+
+// One opening of the demuxer and decoder over the input. The frames are
+// counted through one opening and decoded through a second, so that no seek
+// back to the start (which not every container does exactly) is needed.
+struct Demuxer {
+    InputCursor cursor;
+    AVIOContext* io = nullptr;
+    AVFormatContext* container = nullptr;
+    AVCodecContext* codec = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;
+    int streamIndex = -1;
+
+    Demuxer() = default;
+    Demuxer(const Demuxer&) = delete;
+    Demuxer& operator=(const Demuxer&) = delete;
+    ~Demuxer() {
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&codec);
+        avformat_close_input(&container);
+        if (io != nullptr) av_freep(&io->buffer);
+        avio_context_free(&io);
+    }
+};
+
+// Demuxers that recognise something other than an audio or media container:
+// images and raw streams that a few bytes can look like.
+bool isMediaContainer(const AVInputFormat* format) {
+    constexpr std::array<std::string_view, 4> kNotContainers = {"image2", "image2pipe", "tty", "data"};
+    const std::string_view name = format->name;
+    if (name.ends_with("_pipe")) return false;  // image pipes (png_pipe, jpeg_pipe, ...)
+    return std::find(kNotContainers.begin(), kNotContainers.end(), name) == kNotContainers.end();
+}
+
+// Opens the container, finds its best audio stream and opens a decoder for
+// it. `expected` is the container found by the first opening.
+std::variant<std::unique_ptr<Demuxer>, DecodeFailure> openDemuxer(const InputBytes& input,
+                                                                  const AVInputFormat* expected) {
+    auto demuxer = std::make_unique<Demuxer>();
+    demuxer->cursor.input = &input;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
+    if (buffer == nullptr) return failure(DecodeFailureKind::OutOfMemory);
+    demuxer->io = avio_alloc_context(buffer, kIoBufferBytes, 0, &demuxer->cursor, readInput, nullptr, seekInput);
+    if (demuxer->io == nullptr) {
+        av_free(buffer);
+        return failure(DecodeFailureKind::OutOfMemory);
+    }
+
+    // Recognised by content only, and only with confidence: a weak guess (a
+    // few bytes that happen to look like an MP3 frame header) is no audio file.
+    const AVInputFormat* format = expected;
+    if (format == nullptr) {
+        const int score = av_probe_input_buffer2(demuxer->io, &format, "", nullptr, 0, 0);
+        if (demuxer->cursor.readFailed) return failure(DecodeFailureKind::ReadFailed);
+        if (score <= AVPROBE_SCORE_RETRY || format == nullptr || !isMediaContainer(format))
+            return failure(DecodeFailureKind::NotAudio);
+    }
+
+    demuxer->container = avformat_alloc_context();
+    if (demuxer->container == nullptr) return failure(DecodeFailureKind::OutOfMemory);
+    demuxer->container->pb = demuxer->io;
+    demuxer->container->flags |= AVFMT_FLAG_CUSTOM_IO;
+    if (const int status = avformat_open_input(&demuxer->container, "", format, nullptr); status < 0) {
+        // avformat_open_input frees the context on failure.
+        if (demuxer->cursor.readFailed) return failure(DecodeFailureKind::ReadFailed);
+        // The container was recognised with confidence: it is damaged (an
+        // MP4 cut before its index, say), not something else.
+        return failure(DecodeFailureKind::Damaged, errorText(status));
+    }
+    if (const int status = avformat_find_stream_info(demuxer->container, nullptr); status < 0) {
+        if (demuxer->cursor.readFailed) return failure(DecodeFailureKind::ReadFailed);
+        return failure(DecodeFailureKind::Damaged, errorText(status));
+    }
+
+    const AVCodec* decoder = nullptr;
+    const int stream = av_find_best_stream(demuxer->container, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+    if (stream == AVERROR_STREAM_NOT_FOUND) return failure(DecodeFailureKind::NotAudio);
+    if (stream < 0 || decoder == nullptr) return failure(DecodeFailureKind::Unsupported, errorText(stream));
+    demuxer->streamIndex = stream;
+    // Only the chosen stream's packets are read.
+    for (unsigned i = 0; i < demuxer->container->nb_streams; ++i)
+        if (static_cast<int>(i) != stream) demuxer->container->streams[i]->discard = AVDISCARD_ALL;
+
+    const AVStream* audio = demuxer->container->streams[stream];
+    demuxer->codec = avcodec_alloc_context3(decoder);
+    if (demuxer->codec == nullptr) return failure(DecodeFailureKind::OutOfMemory);
+    if (const int status = avcodec_parameters_to_context(demuxer->codec, audio->codecpar); status < 0)
+        return failure(DecodeFailureKind::Unsupported, errorText(status));
+    demuxer->codec->pkt_timebase = audio->time_base;
+    // One thread: frame threads made lossless decoding slower, and the batch
+    // runs files side by side anyway. Checksums that the codec carries are
+    // checked, so that a damaged frame is an error rather than a click.
+    demuxer->codec->thread_count = 1;
+    demuxer->codec->err_recognition |= AV_EF_CRCCHECK;
+    if (const int status = avcodec_open2(demuxer->codec, decoder, nullptr); status < 0)
+        return failure(DecodeFailureKind::Unsupported, errorText(status));
+
+    demuxer->packet = av_packet_alloc();
+    demuxer->frame = av_frame_alloc();
+    if (demuxer->packet == nullptr || demuxer->frame == nullptr) return failure(DecodeFailureKind::OutOfMemory);
+    return demuxer;
+}
+
+// The block kind of a delivered sample format; 8-bit unsigned samples become
+// 16-bit ones (exactly: x 256 keeps every level).
+std::optional<SampleKind> kindOf(AVSampleFormat format) {
+    switch (av_get_packed_sample_fmt(format)) {
+        case AV_SAMPLE_FMT_U8:
+        case AV_SAMPLE_FMT_S16: return SampleKind::Int16;
+        case AV_SAMPLE_FMT_S32: return SampleKind::Int32;
+        case AV_SAMPLE_FMT_FLT: return SampleKind::Float32;
+        case AV_SAMPLE_FMT_DBL: return SampleKind::Float64;
+        default: return std::nullopt;
+    }
+}
+
+// The name people know a codec by; PCM is named after its container.
+std::string formatNameOf(const AVCodecDescriptor* descriptor, const AVInputFormat* container) {
+    struct KnownName {
+        AVCodecID codec;
+        std::string_view name;
+    };
+    static constexpr std::array<KnownName, 22> kKnownNames = {{
+        {AV_CODEC_ID_FLAC, "FLAC"},        {AV_CODEC_ID_ALAC, "ALAC"},          {AV_CODEC_ID_MP3, "MP3"},
+        {AV_CODEC_ID_MP2, "MP2"},          {AV_CODEC_ID_AAC, "AAC"},            {AV_CODEC_ID_AAC_LATM, "AAC"},
+        {AV_CODEC_ID_VORBIS, "Vorbis"},    {AV_CODEC_ID_OPUS, "Opus"},          {AV_CODEC_ID_WAVPACK, "WavPack"},
+        {AV_CODEC_ID_TTA, "TTA"},          {AV_CODEC_ID_APE, "Monkey's Audio"}, {AV_CODEC_ID_AC3, "AC-3"},
+        {AV_CODEC_ID_EAC3, "E-AC-3"},      {AV_CODEC_ID_DTS, "DTS"},            {AV_CODEC_ID_TRUEHD, "TrueHD"},
+        {AV_CODEC_ID_MLP, "MLP"},          {AV_CODEC_ID_WMAV1, "WMA"},          {AV_CODEC_ID_WMAV2, "WMA"},
+        {AV_CODEC_ID_WMAPRO, "WMA Pro"},   {AV_CODEC_ID_WMALOSSLESS, "WMA Lossless"},
+        {AV_CODEC_ID_SPEEX, "Speex"},      {AV_CODEC_ID_TAK, "TAK"},
+    }};
+    for (const KnownName& known : kKnownNames)
+        if (known.codec == descriptor->id) return std::string(known.name);
+    std::string name = descriptor->name;
+    if (name.starts_with("pcm_")) {
+        // "aiff", "w64", "caf", ... : the first of the container's names.
+        std::string_view container_name = container->name;
+        container_name = container_name.substr(0, container_name.find(','));
+        name = std::string(container_name) + " PCM";
+    }
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
+    return name;
+}
+
+// Frames in a packet once the decoder has dropped what the container marks
+// as encoder delay or padding.
+std::int64_t packetFrames(const AVPacket& packet, AVRational timeBase, std::int32_t sampleRate) {
+    std::int64_t frames = av_rescale_q(packet.duration, timeBase, AVRational{1, sampleRate});
+    std::size_t size = 0;
+    if (const std::uint8_t* skip = av_packet_get_side_data(&packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+        skip != nullptr && size >= 8) {
+        const auto readLe32 = [skip](int at) {
+            return static_cast<std::int64_t>(skip[at] | skip[at + 1] << 8 | skip[at + 2] << 16 |
+                                             static_cast<std::uint32_t>(skip[at + 3]) << 24);
+        };
+        frames -= readLe32(0) + readLe32(4);
+    }
+    return std::max<std::int64_t>(frames, 0);
+}
+
+// What the packets of a stream say about its length.
+struct PacketCount {
+    std::int64_t frames = 0;        // their frames, less delay and padding
+    std::int64_t longestPacket = 0;  // frames of the longest packet
+};
+
+// Counts the frames of the stream from its packets, without decoding.
+std::variant<PacketCount, DecodeFailure> countFrames(Demuxer& demuxer, std::int32_t sampleRate) {
+    const AVRational timeBase = demuxer.container->streams[demuxer.streamIndex]->time_base;
+    PacketCount count;
+    int status = 0;
+    while ((status = av_read_frame(demuxer.container, demuxer.packet)) >= 0) {
+        if (demuxer.packet->stream_index == demuxer.streamIndex) {
+            if ((demuxer.packet->flags & AV_PKT_FLAG_CORRUPT) != 0) {
+                av_packet_unref(demuxer.packet);
+                return failure(DecodeFailureKind::Damaged, "corrupt packet");
+            }
+            count.frames += packetFrames(*demuxer.packet, timeBase, sampleRate);
+            count.longestPacket = std::max(count.longestPacket,
+                                           av_rescale_q(demuxer.packet->duration, timeBase, AVRational{1, sampleRate}));
+        }
+        av_packet_unref(demuxer.packet);
+    }
+    if (demuxer.cursor.readFailed) return failure(DecodeFailureKind::ReadFailed);
+    if (status != AVERROR_EOF) return failure(DecodeFailureKind::Damaged, errorText(status));
+    return count;
+}
+
+// The length the container states in its own header, in frames; none where
+// it has none or only guessed it from the bit rate.
+std::optional<std::int64_t> statedFrames(const Demuxer& demuxer, std::int32_t sampleRate) {
+    const AVStream* audio = demuxer.container->streams[demuxer.streamIndex];
+    if (audio->duration <= 0 || audio->duration == AV_NOPTS_VALUE ||
+        av_fmt_ctx_get_duration_estimation_method(demuxer.container) == AVFMT_DURATION_FROM_BITRATE)
+        return std::nullopt;
+    return av_rescale_q(audio->duration, audio->time_base, AVRational{1, sampleRate});
+}
+
+// Copies a frame's samples into `block` interleaved, in host byte order, with
+// the padding the scan may read past the last sample.
+template <SampleKind kind>
+void interleave(const AVFrame& frame, int channels, std::vector<std::byte>& block) {
+    using Element = typename wave::SampleElement<kind>::type;
+    const auto frames = static_cast<std::size_t>(frame.nb_samples);
+    const std::size_t count = frames * static_cast<std::size_t>(channels);
+    block.resize(count * sizeof(Element) + wave::kBlockPadding);
+    auto* out = reinterpret_cast<Element*>(block.data());
+    const auto format = static_cast<AVSampleFormat>(frame.format);
+    const bool planar = av_sample_fmt_is_planar(format) != 0;
+    if (av_get_packed_sample_fmt(format) == AV_SAMPLE_FMT_U8) {
+        // 8-bit unsigned, offset 128: (x - 128) x 256 in 16 bits.
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t* plane = frame.extended_data[planar ? i % static_cast<std::size_t>(channels) : 0];
+            const std::size_t at = planar ? i / static_cast<std::size_t>(channels) : i;
+            out[i] = static_cast<Element>((plane[at] - 128) * 256);
+        }
+    } else if (!planar) {
+        std::memcpy(out, frame.extended_data[0], count * sizeof(Element));
+    } else {
+        for (int channel = 0; channel < channels; ++channel) {
+            const auto* plane = reinterpret_cast<const Element*>(frame.extended_data[channel]);
+            for (std::size_t i = 0; i < frames; ++i) out[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(channel)] = plane[i];
+        }
+    }
+    std::fill(block.end() - static_cast<std::ptrdiff_t>(wave::kBlockPadding), block.end(), std::byte{0});
+}
+
+}  // namespace
+
+struct DecoderState {
+    const InputBytes* input = nullptr;
+    const AVInputFormat* container = nullptr;
+    std::unique_ptr<Demuxer> demuxer;  // opened for decoding, at the first frame
+    std::int64_t leastFrames = 0;      // fewer decoded frames mean that frames were lost
+};
+
+namespace {
+void freeDecoderState(DecoderState* state) { delete state; }
+}  // namespace
+
+bool decodersAvailable() { return true; }
+
+std::variant<OpenedAudio, DecodeFailure> openDecodedAudio(const InputBytes& input) {
+    av_log_set_level(AV_LOG_QUIET);
+    auto counting = openDemuxer(input, nullptr);
+    if (auto* failed = std::get_if<DecodeFailure>(&counting)) return std::move(*failed);
+    Demuxer& first = *std::get<std::unique_ptr<Demuxer>>(counting);
+    const AVCodecContext& codec = *first.codec;
+
+    DecodedFormat format;
+    format.channels = codec.ch_layout.nb_channels;
+    format.sampleRate = codec.sample_rate;
+    if (format.channels > kMaxDecodedChannels)
+        return failure(DecodeFailureKind::TooManyChannels, std::to_string(format.channels) + " channels");
+    if (format.channels < 1 || format.sampleRate < 1) return failure(DecodeFailureKind::Unsupported);
+    const std::optional<SampleKind> kind = kindOf(codec.sample_fmt);
+    if (!kind) return failure(DecodeFailureKind::Unsupported, "sample format");
+    format.kind = *kind;
+
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec.codec_id);
+    if (descriptor == nullptr) return failure(DecodeFailureKind::Unsupported);
+    format.formatName = formatNameOf(descriptor, first.container->iformat);
+    // WavPack is marked both: its hybrid mode may be lossy, its files mostly are not.
+    format.lossy = (descriptor->props & AV_CODEC_PROP_LOSSY) != 0 && (descriptor->props & AV_CODEC_PROP_LOSSLESS) == 0;
+    format.floatSamples = *kind == SampleKind::Float32 || *kind == SampleKind::Float64;
+    const int deliveredBits = av_get_bytes_per_sample(codec.sample_fmt) * 8;
+    format.bitsPerSample = deliveredBits;
+    // The source's own depth where a lossless codec knows it (24-bit FLAC is
+    // delivered in 32-bit samples).
+    const AVCodecParameters& parameters = *first.container->streams[first.streamIndex]->codecpar;
+    for (const int sourceBits : {codec.bits_per_raw_sample, parameters.bits_per_raw_sample})
+        if (!format.lossy && sourceBits > 0 && sourceBits < format.bitsPerSample) format.bitsPerSample = sourceBits;
+    if (codec.ch_layout.order == AV_CHANNEL_ORDER_NATIVE) format.channelMask = codec.ch_layout.u.mask;
+
+    const std::optional<std::int64_t> stated = statedFrames(first, format.sampleRate);
+    auto counted = countFrames(first, format.sampleRate);
+    if (auto* failed = std::get_if<DecodeFailure>(&counted)) return std::move(*failed);
+    const PacketCount count = std::get<PacketCount>(counted);
+    format.frames = count.frames;
+    // The packets of lossless codecs tell their frames exactly; those of lossy
+    // codecs within a packet or two (encoder delay and padding are applied by
+    // some decoders and not by others), so the decoder has the last word.
+    format.exactFrames = !format.lossy;
+    const std::int64_t slack = 2 * count.longestPacket + format.sampleRate / 20;
+    const std::int64_t leastFrames = std::max<std::int64_t>(stated.value_or(0), count.frames) - slack;
+    if (count.frames < leastFrames) return failure(DecodeFailureKind::Damaged, "the file ends early");
+
+    auto decoding = openDemuxer(input, first.container->iformat);
+    if (auto* failed = std::get_if<DecodeFailure>(&decoding)) return std::move(*failed);
+
+    OpenedAudio opened{.format = std::move(format), .state = {new DecoderState, freeDecoderState}};
+    opened.state->input = &input;
+    opened.state->container = first.container->iformat;
+    opened.state->demuxer = std::move(std::get<std::unique_ptr<Demuxer>>(decoding));
+    opened.state->leastFrames = leastFrames;
+    return opened;
+}
+
+template <SampleKind kind>
+std::variant<std::uint64_t, DecodeFailure> decodeAudio(OpenedAudio& opened, const DecodedBlockReceiver<kind>& receive) {
+    if (!opened.state || !opened.state->demuxer || opened.format.kind != kind)
+        return failure(DecodeFailureKind::Unsupported);
+    Demuxer& demuxer = *opened.state->demuxer;
+    const int channels = opened.format.channels;
+    const auto expectedFormat = demuxer.codec->sample_fmt;
+    std::vector<std::byte> block;
+    std::uint64_t framesDone = 0;
+
+    // Hands on every frame the decoder has ready; stops at the first that is
+    // damaged or not in the format it announced.
+    const auto receiveFrames = [&]() -> std::optional<DecodeFailure> {
+        for (;;) {
+            const int status = avcodec_receive_frame(demuxer.codec, demuxer.frame);
+            if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) return std::nullopt;
+            if (status < 0) return failure(DecodeFailureKind::Damaged, errorText(status));
+            const AVFrame& frame = *demuxer.frame;
+            if (frame.decode_error_flags != 0 || (frame.flags & AV_FRAME_FLAG_CORRUPT) != 0) {
+                av_frame_unref(demuxer.frame);
+                return failure(DecodeFailureKind::Damaged, "damaged frame");
+            }
+            if (frame.format != expectedFormat || frame.ch_layout.nb_channels != channels ||
+                frame.sample_rate != opened.format.sampleRate) {
+                av_frame_unref(demuxer.frame);
+                return failure(DecodeFailureKind::Unsupported, "the stream changes its format");
+            }
+            if (frame.nb_samples > 0) {
+                try {
+                    interleave<kind>(frame, channels, block);
+                } catch (const std::bad_alloc&) {
+                    av_frame_unref(demuxer.frame);
+                    return failure(DecodeFailureKind::OutOfMemory);
+                }
+                receive({.channels = channels,
+                         .firstFrame = static_cast<std::int64_t>(framesDone),
+                         .frames = static_cast<std::size_t>(frame.nb_samples),
+                         .bytes = block.data()});
+                framesDone += static_cast<std::uint64_t>(frame.nb_samples);
+            }
+            av_frame_unref(demuxer.frame);
+        }
+    };
+
+    int status = 0;
+    while ((status = av_read_frame(demuxer.container, demuxer.packet)) >= 0) {
+        if (demuxer.packet->stream_index == demuxer.streamIndex) {
+            const int sent = avcodec_send_packet(demuxer.codec, demuxer.packet);
+            av_packet_unref(demuxer.packet);
+            if (sent < 0) return failure(DecodeFailureKind::Damaged, errorText(sent));
+            if (auto failed = receiveFrames()) return std::move(*failed);
+        } else {
+            av_packet_unref(demuxer.packet);
+        }
+    }
+    if (demuxer.cursor.readFailed) return failure(DecodeFailureKind::ReadFailed);
+    if (status != AVERROR_EOF) return failure(DecodeFailureKind::Damaged, errorText(status));
+    if (const int sent = avcodec_send_packet(demuxer.codec, nullptr); sent < 0 && sent != AVERROR_EOF)
+        return failure(DecodeFailureKind::Damaged, errorText(sent));
+    if (auto failed = receiveFrames()) return std::move(*failed);
+    opened.state->demuxer.reset();
+
+    // Frames that the packets promised but the decoder did not deliver were
+    // lost to damage.
+    const auto done = static_cast<std::int64_t>(framesDone);
+    if ((opened.format.exactFrames && done != opened.format.frames) || done < opened.state->leastFrames)
+        return failure(DecodeFailureKind::Damaged,
+                       std::to_string(done) + " of " + std::to_string(opened.format.frames) + " frames decoded");
+    opened.format.frames = done;
+    return framesDone;
+}
+
+template std::variant<std::uint64_t, DecodeFailure> decodeAudio<SampleKind::Int16>(
+    OpenedAudio&, const DecodedBlockReceiver<SampleKind::Int16>&);
+template std::variant<std::uint64_t, DecodeFailure> decodeAudio<SampleKind::Int32>(
+    OpenedAudio&, const DecodedBlockReceiver<SampleKind::Int32>&);
+template std::variant<std::uint64_t, DecodeFailure> decodeAudio<SampleKind::Float32>(
+    OpenedAudio&, const DecodedBlockReceiver<SampleKind::Float32>&);
+template std::variant<std::uint64_t, DecodeFailure> decodeAudio<SampleKind::Float64>(
+    OpenedAudio&, const DecodedBlockReceiver<SampleKind::Float64>&);
+
+}  // namespace vantorel::decode

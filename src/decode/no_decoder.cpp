@@ -1,0 +1,67 @@
+// The decoder seam of builds without FFmpeg's libraries: WAV only. Common
+// audio containers are recognised by their first bytes, so that their users
+// learn that this build cannot decode them rather than that the file is no
+// wave file.
+#include "decode/audio_decoder.h"
+
+#include <array>
+#include <string_view>
+
+namespace vantorel::decode {
+
+namespace {
+
+bool startsWith(std::span<const std::byte> bytes, std::size_t offset, std::string_view magic) {
+    if (bytes.size() < offset + magic.size()) return false;
+    for (std::size_t i = 0; i < magic.size(); ++i)
+        if (bytes[offset + i] != static_cast<std::byte>(magic[i])) return false;
+    return true;
+}
+
+// The first bytes of FLAC, Ogg, WavPack, Monkey's Audio, TTA, MP4/M4A, AIFF,
+// CAF, Wave64 and MP3 with an ID3 tag or a frame header at the start.
+bool looksLikeAudio(std::span<const std::byte> head) {
+    constexpr std::array<std::string_view, 8> kMagic = {"fLaC", "OggS", "wvpk", "MAC ", "TTA1", "caff", "ID3", "riff"};
+    for (const std::string_view magic : kMagic)
+        if (startsWith(head, 0, magic)) return true;
+    if (startsWith(head, 4, "ftyp")) return true;
+    if (startsWith(head, 0, "FORM") && (startsWith(head, 8, "AIFF") || startsWith(head, 8, "AIFC"))) return true;
+    // An MPEG audio frame header: 11 sync bits, a layer, a bit-rate index that
+    // is neither free nor invalid, and a valid sample rate.
+    if (head.size() >= 4) {
+        const auto b1 = std::to_integer<unsigned>(head[1]);
+        const auto b2 = std::to_integer<unsigned>(head[2]);
+        return std::to_integer<unsigned>(head[0]) == 0xFF && (b1 & 0xE0) == 0xE0 && (b1 & 0x06) != 0 &&
+               (b2 & 0xF0) != 0 && (b2 & 0xF0) != 0xF0 && (b2 & 0x0C) != 0x0C;
+    }
+    return false;
+}
+
+}  // namespace
+
+struct DecoderState {};
+
+bool decodersAvailable() { return false; }
+
+std::variant<OpenedAudio, DecodeFailure> openDecodedAudio(const InputBytes& input) {
+    std::array<std::byte, 16> head{};
+    const std::size_t got = input.read(0, head).value_or(0);
+    if (looksLikeAudio(std::span(head).first(got))) return DecodeFailure{DecodeFailureKind::NoDecoders, {}};
+    return DecodeFailure{DecodeFailureKind::NotAudio, {}};
+}
+
+template <wave::SampleKind kind>
+std::variant<std::uint64_t, DecodeFailure> decodeAudio(OpenedAudio&, const DecodedBlockReceiver<kind>&) {
+    return DecodeFailure{DecodeFailureKind::NoDecoders, {}};
+}
+
+template std::variant<std::uint64_t, DecodeFailure> decodeAudio<wave::SampleKind::Int16>(
+    OpenedAudio&, const DecodedBlockReceiver<wave::SampleKind::Int16>&);
+template std::variant<std::uint64_t, DecodeFailure> decodeAudio<wave::SampleKind::Int32>(
+    OpenedAudio&, const DecodedBlockReceiver<wave::SampleKind::Int32>&);
+template std::variant<std::uint64_t, DecodeFailure> decodeAudio<wave::SampleKind::Float32>(
+    OpenedAudio&, const DecodedBlockReceiver<wave::SampleKind::Float32>&);
+template std::variant<std::uint64_t, DecodeFailure> decodeAudio<wave::SampleKind::Float64>(
+    OpenedAudio&, const DecodedBlockReceiver<wave::SampleKind::Float64>&);
+
+}  // namespace vantorel::decode
