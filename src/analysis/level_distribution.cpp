@@ -1,6 +1,8 @@
 #include "analysis/level_distribution.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <cstddef>
 #include <optional>
 
@@ -26,13 +28,10 @@ constexpr ShareScaleRow kShareScaleRows[] = {
 };
 constexpr ShareScale kFullShareScale = {.top = 100, .divisions = 5};  // above 80 percent
 
-// Histogram index of a channel: mono and left come first, right second.
-std::size_t histogramIndex(Channel channel) { return channel == Channel::Right ? 1 : 0; }
-
 }  // namespace
 
 void countSliceLevel(std::vector<LevelHistogram>& histograms, Channel channel, int sliceLevel) {
-    const std::size_t index = histogramIndex(channel);
+    const std::size_t index = channelIndex(channel);
     if (index >= histograms.size() || sliceLevel > kLevelBins - 1) return;
     // Peaks above full scale (float data only) have no bin of their own and count
     // as 0 dB; their slices stay in the slice count either way.
@@ -95,10 +94,9 @@ std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInf
     LevelAnalysis analysis;
     analysis.grid = computeSliceGrid(info.sampleRate, info.sampleCount);
 
-    // One histogram per channel of a mono or stereo file, whether or not its
-    // samples are measured; none for other channel counts.
-    if (info.channels == 1) analysis.histograms.resize(1);
-    if (info.channels == 2) analysis.histograms.resize(2);
+    // One histogram per channel, whether or not its samples are measured; none
+    // for channel counts beyond what is measured.
+    if (info.channels >= 1 && info.channels <= kMaxChannels) analysis.histograms.resize(static_cast<std::size_t>(info.channels));
 
     SliceScan scan{.grid = analysis.grid};
     const SliceLevelReceiver count = [&analysis](Channel channel, int level) {
@@ -111,11 +109,55 @@ std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInf
         case wave::SampleKind::Int24: failure = scanFile<wave::SampleKind::Int24>(file, info, scan, count, afterEachBlock); break;
         case wave::SampleKind::Int32: failure = scanFile<wave::SampleKind::Int32>(file, info, scan, count, afterEachBlock); break;
         case wave::SampleKind::Float32: failure = scanFile<wave::SampleKind::Float32>(file, info, scan, count, afterEachBlock); break;
-        case wave::SampleKind::Float64: break;  // decoded files only
+        case wave::SampleKind::Float64: break;  // no wave file holds doubles
         }
     }
     if (failure) return *failure;
 
+    analysis.scale = chooseShareScale(highestShare(analysis.histograms, analysis.grid.sliceCount));
+    return analysis;
+}
+
+namespace {
+
+template <wave::SampleKind kind>
+std::optional<decode::DecodeFailure> scanDecoded(decode::OpenedAudio& opened, SliceScan& scan,
+                                                 const SliceLevelReceiver& receiver,
+                                                 const std::function<void()>& afterEachBlock) {
+    const auto decoded = decode::decodeAudio<kind>(opened, [&](const wave::ChannelSamples<kind>& block) {
+        scanSliceLevels<kind>(scan, block, receiver);
+        if (afterEachBlock) afterEachBlock();
+    });
+    if (const auto* failure = std::get_if<decode::DecodeFailure>(&decoded)) return *failure;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::variant<LevelAnalysis, decode::DecodeFailure> analyseDecodedLevels(decode::OpenedAudio& opened,
+                                                                        const std::function<void()>& afterEachBlock) {
+    const decode::DecodedFormat& format = opened.format;
+    LevelAnalysis analysis;
+    analysis.histograms.resize(static_cast<std::size_t>(std::clamp(format.channels, 0, kMaxChannels)));
+    // The slices are those of the frames the decoder delivers, which only the
+    // decoding itself tells for lossy codecs: the scan runs on an open-ended
+    // grid, and the incomplete last slice is never handed on.
+    const SliceGrid open = computeSliceGrid(format.sampleRate, std::numeric_limits<std::int64_t>::max());
+    SliceScan scan{.grid = open};
+    const SliceLevelReceiver count = [&analysis](Channel channel, int level) {
+        countSliceLevel(analysis.histograms, channel, level);
+    };
+    std::optional<decode::DecodeFailure> failure;
+    switch (format.kind) {
+    case wave::SampleKind::Int16: failure = scanDecoded<wave::SampleKind::Int16>(opened, scan, count, afterEachBlock); break;
+    case wave::SampleKind::Int32: failure = scanDecoded<wave::SampleKind::Int32>(opened, scan, count, afterEachBlock); break;
+    case wave::SampleKind::Float32: failure = scanDecoded<wave::SampleKind::Float32>(opened, scan, count, afterEachBlock); break;
+    case wave::SampleKind::Float64: failure = scanDecoded<wave::SampleKind::Float64>(opened, scan, count, afterEachBlock); break;
+    case wave::SampleKind::Int24: failure = decode::DecodeFailure{decode::DecodeFailureKind::Unsupported, {}}; break;
+    }
+    if (failure) return *failure;
+
+    analysis.grid = computeSliceGrid(format.sampleRate, opened.format.frames);
     analysis.scale = chooseShareScale(highestShare(analysis.histograms, analysis.grid.sliceCount));
     return analysis;
 }

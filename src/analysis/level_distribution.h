@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/slice_levels.h"
+#include "decode/audio_decoder.h"
 #include "platform/files.h"
 #include "wave/sample_loader.h"
 
@@ -26,7 +27,7 @@ struct ShareScale {
 };
 
 struct LevelAnalysis {
-    std::vector<LevelHistogram> histograms;  // none, mono, or left then right
+    std::vector<LevelHistogram> histograms;  // one per channel in frame order (mono, or left then right, ...)
     SliceGrid grid;
     ShareScale scale;
 };
@@ -40,6 +41,12 @@ struct LevelAnalysis {
 std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInfo& info,
                                                             const platform::ReadOnlyFile& file,
                                                             const std::function<void()>& afterEachBlock = {});
+
+// The same measurement of a file in another format, decoded as it is
+// measured. The grid is that of the frames the decoder delivered (for lossy
+// codecs known only at the end; opened.format.frames then holds them).
+std::variant<LevelAnalysis, decode::DecodeFailure> analyseDecodedLevels(decode::OpenedAudio& opened,
+                                                                        const std::function<void()>& afterEachBlock = {});
 
 // Counts one slice level into the channel's histogram: levels above 40 are
 // dropped, levels below 0 (peaks above full scale) count in bin 0.

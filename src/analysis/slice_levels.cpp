@@ -77,6 +77,16 @@ template <> struct SampleMagnitude<SampleKind::Float32> {
     }
 };
 
+template <> struct SampleMagnitude<SampleKind::Float64> {
+    using type = double;
+    static constexpr double fullScale = 1.0;
+    static type of(const std::byte* bytes) {
+        double sample;
+        std::memcpy(&sample, bytes, sizeof sample);
+        return std::fabs(sample);
+    }
+};
+
 static_assert(std::endian::native == std::endian::little, "samples are read in the host's byte order");
 
 // Keeps the larger of a magnitude and the peak so far. The magnitude wins only
@@ -298,7 +308,7 @@ std::vector<PeakKernel<kind>> usablePeakKernels() {
     } else if constexpr (kind == SampleKind::Int24) {
         if (sse41) kernels.push_back(int24PeaksSse41);
         if (avx2) kernels.push_back(int24PeaksAvx2);
-    } else {
+    } else if constexpr (kind == SampleKind::Float32) {
         kernels.push_back(floatPeaksSse2);
         if (__builtin_cpu_supports("avx")) kernels.push_back(floatPeaksAvx);
     }
@@ -317,10 +327,9 @@ PeakKernel<kind> choosePeakKernel() {
 // Hands on the levels of the slice in progress, left before right, and starts
 // the next slice.
 void endSlice(SliceScan& scan, const SliceLevelReceiver& receiver) {
-    const std::array<Channel, 2> names = scan.channels == 1 ? std::array{Channel::Mono, Channel::Mono}
-                                                            : std::array{Channel::Left, Channel::Right};
-    for (std::size_t channel = 0; channel < static_cast<std::size_t>(scan.channels); ++channel) {
-        if (scan.peaks[channel] > 0) receiver(names[channel], sliceLevel(scan.peaks[channel], scan.fullScale));
+    for (int channel = 0; channel < scan.channels; ++channel) {
+        const double peak = scan.peaks[static_cast<std::size_t>(channel)];
+        if (peak > 0) receiver(channelAt(channel), sliceLevel(peak, scan.fullScale));
     }
     scan.peaks = {};
     scan.samplesInSlice = 0;
@@ -337,7 +346,7 @@ std::int64_t framesToScan(const SliceGrid& grid) {
 template <SampleKind kind>
 void scanSliceLevels(SliceScan& scan, const wave::ChannelSamples<kind>& block, const SliceLevelReceiver& receiver) {
     const std::int64_t sliceLength = scan.grid.sliceLength;
-    if (sliceLength <= 0 || (block.channels != 1 && block.channels != 2)) return;
+    if (sliceLength <= 0 || block.channels < 1 || block.channels > kMaxChannels) return;
     const auto channels = static_cast<std::size_t>(block.channels);
     const std::size_t frameBytes = channels * wave::fileSampleWidth<kind>();
     scan.channels = block.channels;
@@ -349,13 +358,28 @@ void scanSliceLevels(SliceScan& scan, const wave::ChannelSamples<kind>& block, c
         // The frames of this block that belong to the current slice.
         const auto take = static_cast<std::size_t>(std::min<std::int64_t>(
             sliceLength - scan.samplesInSlice, static_cast<std::int64_t>(block.frames - frame)));
-        const ParityPeaks<kind> found = kernel(block.bytes + frame * frameBytes, take * channels);
-        if (channels == 1) {
-            const double peak = static_cast<double>(larger(found.peaks[1], found.peaks[0]));
-            if (peak > scan.peaks[0]) scan.peaks[0] = peak;
+        const std::byte* first = block.bytes + frame * frameBytes;
+        if (channels <= 2) {
+            const ParityPeaks<kind> found = kernel(first, take * channels);
+            if (channels == 1) {
+                const double peak = static_cast<double>(larger(found.peaks[1], found.peaks[0]));
+                if (peak > scan.peaks[0]) scan.peaks[0] = peak;
+            } else {
+                for (std::size_t channel = 0; channel < 2; ++channel) {
+                    const double peak = static_cast<double>(found.peaks[channel]);
+                    if (peak > scan.peaks[channel]) scan.peaks[channel] = peak;
+                }
+            }
         } else {
-            for (std::size_t channel = 0; channel < 2; ++channel) {
-                const double peak = static_cast<double>(found.peaks[channel]);
+            // Surround recordings: sample by sample, each into its channel's peak.
+            using Magnitude = typename SampleMagnitude<kind>::type;
+            std::array<Magnitude, kMaxChannels> found{};
+            for (std::size_t index = 0; index < take * channels; ++index) {
+                Magnitude& peak = found[index % channels];
+                peak = larger(SampleMagnitude<kind>::of(first + index * wave::fileSampleWidth<kind>()), peak);
+            }
+            for (std::size_t channel = 0; channel < channels; ++channel) {
+                const double peak = static_cast<double>(found[channel]);
                 if (peak > scan.peaks[channel]) scan.peaks[channel] = peak;
             }
         }
@@ -372,6 +396,8 @@ template void scanSliceLevels<SampleKind::Int24>(SliceScan&, const wave::Channel
 template void scanSliceLevels<SampleKind::Int32>(SliceScan&, const wave::ChannelSamples<SampleKind::Int32>&,
                                                  const SliceLevelReceiver&);
 template void scanSliceLevels<SampleKind::Float32>(SliceScan&, const wave::ChannelSamples<SampleKind::Float32>&,
+                                                   const SliceLevelReceiver&);
+template void scanSliceLevels<SampleKind::Float64>(SliceScan&, const wave::ChannelSamples<SampleKind::Float64>&,
                                                    const SliceLevelReceiver&);
 
 template <SampleKind kind>

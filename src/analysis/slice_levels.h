@@ -8,6 +8,7 @@
 
 #include <array>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -22,7 +23,14 @@ struct SliceGrid {
     std::int64_t sliceCount = 0;   // whole slices analysed; the denominator of every share
 };
 
-enum class Channel { Mono, Left, Right };
+// The most channels a recording may have.
+inline constexpr int kMaxChannels = 8;
+
+// A channel by its place in the frame: mono, or left then right, then the
+// further channels of a surround recording (channelAt(2) and on).
+enum class Channel : int { Mono = 0, Left = 0, Right = 1 };
+constexpr Channel channelAt(int index) { return static_cast<Channel>(index); }
+constexpr std::size_t channelIndex(Channel channel) { return static_cast<std::size_t>(channel); }
 
 // Receives (channel, slice level) for every slice that is not silent in a channel.
 using SliceLevelReceiver = std::function<void(Channel channel, int sliceLevel)>;
@@ -58,8 +66,8 @@ struct SliceScan {
     SliceGrid grid;
     std::int64_t slicesDone = 0;     // slices whose levels were handed on
     std::int64_t samplesInSlice = 0;  // samples of the current slice seen so far, per channel
-    std::array<double, 2> peaks{};    // mono or left, then right
-    int channels = 0;                 // of the blocks seen: 1 or 2
+    std::array<double, kMaxChannels> peaks{};  // per channel, in frame order
+    int channels = 0;                 // of the blocks seen: 1 .. kMaxChannels
     double fullScale = 1.0;           // of the blocks' sample kind
 };
 
@@ -68,9 +76,10 @@ struct SliceScan {
 std::int64_t framesToScan(const SliceGrid& grid);
 
 // Folds one block of samples into the scan, handing on (channel, level) for
-// every slice it completes: left before right, nothing for a channel that is
-// silent in the slice. Full scales: 32768 (Int16), 2^23 (Int24), 2^31 (Int32),
-// 1.0 (Float32); a NaN sample is never a peak. Blocks must come in order; frames
+// every slice it completes: channels in frame order (left before right),
+// nothing for a channel that is silent in the slice. Full scales: 32768
+// (Int16), 2^23 (Int24), 2^31 (Int32), 1.0 (Float32, Float64); a NaN sample is
+// never a peak. Blocks of 1 .. kMaxChannels channels must come in order; frames
 // beyond framesToScan are ignored.
 template <wave::SampleKind kind>
 void scanSliceLevels(SliceScan& scan, const wave::ChannelSamples<kind>& block, const SliceLevelReceiver& receiver);
