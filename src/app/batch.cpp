@@ -57,18 +57,10 @@ FileOutcome analyseFile(const std::string& name, const BatchOptions& options) {
     // The dialogue's steps in its order, each refusal or failure as its box's text.
     auto opened = openJobInput(name, options.svg);
     if (const auto* refusal = std::get_if<std::string>(&opened)) return FailedFile{errorLine(*refusal)};
-    const platform::ReadOnlyFile& file = std::get<platform::ReadOnlyFile>(opened);
-    const auto parsed = wave::parseWaveFile(file);
-    if (const auto* rejection = std::get_if<wave::HeaderRejection>(&parsed)) {
-        return FailedFile{errorLine(wave::rejectionMessage(*rejection))};
-    }
-    AnalysedFile analysed{.info = std::get<wave::WaveInfo>(parsed), .levels = {}, .written = {}};
-
-    auto measured = analysis::analyseLevels(analysed.info, file);
-    if (const auto* failure = std::get_if<wave::LoadFailure>(&measured)) {
-        return FailedFile{errorLine(wave::loadFailureMessage(*failure))};
-    }
-    analysed.levels = std::move(std::get<analysis::LevelAnalysis>(measured));
+    JobInput& input = std::get<JobInput>(opened);
+    auto measured = measureJobInput(input);
+    if (const auto* failure = std::get_if<std::string>(&measured)) return FailedFile{errorLine(*failure)};
+    AnalysedFile analysed{.info = input.info, .levels = std::move(std::get<analysis::LevelAnalysis>(measured)), .written = {}};
 
     auto written = writeJobResults(name, analysed.info, analysed.levels, options.svg);
     if (const auto* failure = std::get_if<std::string>(&written)) return FailedFile{errorLine(*failure)};
@@ -99,6 +91,7 @@ std::string summaryText(const std::string& name, const AnalysedFile& file) {
     text += summaryLine("Resolution", numberText(info.bitsPerSample, 7) + info.resolutionText);
     text += summaryLine("Length", numberText(static_cast<long double>(info.sampleCount), 15) + " samples");
     text += summaryLine("Duration", numberText(roundDecimals(info.durationSeconds, 2), 15) + " seconds");
+    if (!info.formatName.empty()) text += summaryLine("Format", " " + info.formatName);
     text += summaryLine("Time slices", numberText(static_cast<long double>(file.levels.grid.sliceCount), 7));
     for (const std::string& written : file.written) text += summaryLine("Written", " " + written);
     return text;

@@ -1,12 +1,15 @@
 #include "app/file_job.h"
 
+#include <array>
 #include <cstddef>
+#include <cstring>
 #include <cstdint>
 #include <optional>
 #include <span>
 
 #include "output/chart_metafile.h"
 #include "output/text_report.h"
+#include "wave/sample_loader.h"
 
 namespace vantorel::app {
 
@@ -39,33 +42,118 @@ std::string writeFailureMessage(const platform::WriteFailure& failure) {
     return message + " was written.";
 }
 
-std::vector<std::string> resultNames(const std::string& name, bool svg) {
-    std::vector<std::string> names{output::resultFileName(name, output::kReportSuffix),
-                                   output::resultFileName(name, output::kChartSuffix)};
-    if (svg) names.push_back(output::resultFileName(name, output::kSvgChartSuffix));
-    return names;
+// The box text of a file that takes the decoder and fails there.
+std::string decodeFailureMessage(const decode::DecodeFailure& failure) {
+    const std::string detail = failure.detail.empty() ? std::string() : ":\\n" + failure.detail;
+    switch (failure.kind) {
+        case decode::DecodeFailureKind::NotAudio: break;  // the wave reader's rejection instead
+        case decode::DecodeFailureKind::NoDecoders:
+            return "This audio file needs the decoders of the Linux build.\\nThis build reads Wave files only.";
+        case decode::DecodeFailureKind::TooManyChannels:
+            return "This file has " + failure.detail + ".\\nThe tool analyses up to 8 channels.";
+        case decode::DecodeFailureKind::Unsupported: return "This audio file cannot be decoded" + detail;
+        case decode::DecodeFailureKind::ReadFailed: return std::string(wave::kReadFailedMessage);
+        case decode::DecodeFailureKind::Damaged:
+            return "This audio file is damaged" + detail + "\\n" + std::string(kNothingChangedLine);
+        case decode::DecodeFailureKind::OutOfMemory: return std::string(wave::kOutOfMemoryMessage);
+    }
+    return "This audio file cannot be decoded";
+}
+
+// Whether the file takes the wave reader: bytes 8-11 are "WAVE", whatever its
+// first four bytes say.
+bool isWaveFile(const platform::ReadOnlyFile& file) {
+    std::array<std::byte, 12> head{};
+    return platform::readAt(file, 0, head) == head.size() && std::memcmp(head.data() + 8, "WAVE", 4) == 0;
+}
+
+// What the panel shows of a decoded file, in the wave header's terms.
+wave::WaveInfo decodedInfo(const decode::DecodedFormat& format) {
+    wave::WaveInfo info;
+    info.formatTag = format.floatSamples ? 3 : 1;
+    info.channels = static_cast<std::int16_t>(format.channels);
+    info.sampleRate = format.sampleRate;
+    info.bitsPerSample = static_cast<std::int16_t>(format.bitsPerSample);
+    info.sampleCount = format.frames;
+    info.durationSeconds = static_cast<double>(format.frames) / static_cast<double>(format.sampleRate);
+    info.resolutionText = format.floatSamples ? " bits (float)" : format.bitsPerSample == 32 ? " bits (integer)" : " bits";
+    info.channelMask = format.channelMask;
+    info.formatName = format.formatName;
+    return info;
 }
 
 }  // namespace
 
-std::variant<platform::ReadOnlyFile, std::string> openJobInput(const std::string& name, bool svg) {
+std::vector<std::string> resultNames(const std::string& name, const wave::WaveInfo& info, bool svg) {
+    const auto named = [&](std::string_view suffix) {
+        return info.formatName.empty() ? output::resultFileName(name, suffix)
+                                       : output::decodedResultFileName(name, suffix);
+    };
+    std::vector<std::string> names{named(output::kReportSuffix), named(output::kChartSuffix)};
+    if (svg) names.push_back(named(output::kSvgChartSuffix));
+    return names;
+}
+
+std::variant<JobInput, std::string> openJobInput(const std::string& name, bool svg) {
     auto opened = platform::openInputFile(name);
     if (const auto* failure = std::get_if<platform::OpenFailure>(&opened)) {
         return failure->cannotBeRead ? cannotReadMessage(*failure) : std::string(kFileNotFoundMessage);
     }
+    JobInput input{.file = std::make_unique<platform::ReadOnlyFile>(std::move(std::get<platform::ReadOnlyFile>(opened))),
+                   .info = {}, .bytes = {}, .decoded = {}};
+
+    const auto readWave = [&]() -> std::optional<std::string> {
+        const auto parsed = wave::parseWaveFile(*input.file);
+        if (const auto* rejection = std::get_if<wave::HeaderRejection>(&parsed))
+            return std::string(wave::rejectionMessage(*rejection));
+        input.info = std::get<wave::WaveInfo>(parsed);
+        return std::nullopt;
+    };
+    if (isWaveFile(*input.file)) {
+        if (auto refusal = readWave()) return *refusal;
+    } else {
+        const platform::ReadOnlyFile& file = *input.file;
+        input.bytes = std::make_unique<decode::InputBytes>(decode::InputBytes{
+            .read = [&file](std::uint64_t offset, std::span<std::byte> into) { return platform::readUpTo(file, offset, into); },
+            .size = platform::fileSize(file)});
+        auto decoded = decode::openDecodedAudio(*input.bytes);
+        if (const auto* failure = std::get_if<decode::DecodeFailure>(&decoded)) {
+            // Neither a wave file nor audio: refused as the wave reader refuses it.
+            if (failure->kind != decode::DecodeFailureKind::NotAudio) return decodeFailureMessage(*failure);
+            if (auto refusal = readWave()) return *refusal;
+        } else {
+            input.decoded = std::move(std::get<decode::OpenedAudio>(decoded));
+            input.info = decodedInfo(input.decoded->format);
+        }
+    }
+
     // A result name that leads to the input (through a link, or as another name
     // of the same file): writing it would destroy the recording.
-    if (const std::optional<platform::FileIdentity> input = platform::fileIdentity(std::get<platform::ReadOnlyFile>(opened))) {
-        for (const std::string& result : resultNames(name, svg))
-            if (platform::fileIdentity(result) == input) return resultIsInputMessage(result);
+    if (const std::optional<platform::FileIdentity> identity = platform::fileIdentity(*input.file)) {
+        for (const std::string& result : resultNames(name, input.info, svg))
+            if (platform::fileIdentity(result) == identity) return resultIsInputMessage(result);
     }
-    return std::move(std::get<platform::ReadOnlyFile>(opened));
+    return input;
+}
+
+std::variant<analysis::LevelAnalysis, std::string> measureJobInput(JobInput& input,
+                                                                   const std::function<void()>& afterEachBlock) {
+    if (!input.decoded) {
+        auto measured = analysis::analyseLevels(input.info, *input.file, afterEachBlock);
+        if (const auto* failure = std::get_if<wave::LoadFailure>(&measured))
+            return std::string(wave::loadFailureMessage(*failure));
+        return std::move(std::get<analysis::LevelAnalysis>(measured));
+    }
+    auto measured = analysis::analyseDecodedLevels(*input.decoded, afterEachBlock);
+    if (const auto* failure = std::get_if<decode::DecodeFailure>(&measured)) return decodeFailureMessage(*failure);
+    input.info = decodedInfo(input.decoded->format);
+    return std::move(std::get<analysis::LevelAnalysis>(measured));
 }
 
 std::variant<std::vector<std::string>, std::string> writeJobResults(const std::string& name,
                                                                     const wave::WaveInfo& info,
                                                                     const analysis::LevelAnalysis& levels, bool svg) {
-    const std::vector<std::string> names = resultNames(name, svg);
+    const std::vector<std::string> names = resultNames(name, info, svg);
     const std::string_view report = output::reportLine(info.channels);
     const auto draw = [&](output::ChartFormat format) {
         return output::drawChart(format, info.channels, levels.histograms, levels.grid.sliceCount, levels.scale);

@@ -3,12 +3,16 @@
 // Each gives its outcome as a value and shows nothing; a refusal or failure
 // comes as the text of the error box that reports it.
 
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
 #include "analysis/level_distribution.h"
+#include "decode/audio_decoder.h"
 #include "platform/files.h"
 #include "wave/wave_info.h"
 
@@ -18,11 +22,36 @@ namespace vantorel::app {
 inline constexpr std::string_view kFileNotFoundMessage =
     "           File not found.\\nPlease enter a valid filename  ";
 
-// The input opened for the whole job (the header and the samples come from
-// this one open file), or the box text that refuses it: not found, cannot be
-// read, or one of its result names (the SVG chart's too with `svg`) leads to
-// the input itself, which is never written.
-std::variant<platform::ReadOnlyFile, std::string> openJobInput(const std::string& name, bool svg);
+// An input opened for its whole job: the header and the samples come from
+// this one open file. A file whose bytes 8-11 are "WAVE" is read by the wave
+// reader; any other is probed by its content and, when it holds audio in a
+// known container, decoded. `info` holds what the panel shows (for a decoded
+// file its formatName names the codec).
+struct JobInput {
+    std::unique_ptr<platform::ReadOnlyFile> file;  // held in place: the decoder reads through it
+    wave::WaveInfo info;
+    std::unique_ptr<decode::InputBytes> bytes;   // the decoder's view of `file`
+    std::optional<decode::OpenedAudio> decoded;  // none for a wave file
+};
+
+// Opens the input and reads its header, or gives the box text that refuses it:
+// not found, cannot be read, a header the tool does not accept (a file that is
+// neither a wave file nor audio of another format gets the wave reader's
+// rejection), a file it cannot decode, or one of its result names (the SVG
+// chart's too with `svg`) leads to the input itself, which is never written.
+std::variant<JobInput, std::string> openJobInput(const std::string& name, bool svg);
+
+// Reads and measures the samples; the box text when reading or decoding fails.
+// For a lossy file the decoder tells its exact length only here: input.info's
+// sample count and duration are then updated. `afterEachBlock` as for
+// analysis::analyseLevels.
+std::variant<analysis::LevelAnalysis, std::string> measureJobInput(JobInput& input,
+                                                                   const std::function<void()>& afterEachBlock = {});
+
+// The result names of an input: report, chart and with `svg` the SVG chart.
+// A wave file's drop the last four characters of its name, another format's
+// its extension.
+std::vector<std::string> resultNames(const std::string& name, const wave::WaveInfo& info, bool svg);
 
 // Writes the results of an analysed file as a unit: the report (mono and
 // stereo only), the chart, and with `svg` the chart as SVG. Either all are

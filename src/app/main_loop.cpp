@@ -97,10 +97,12 @@ JobEnd runJob(Console& console) {
         showErrorBox(console, *refusal);
         return JobEnd::NextJob;
     }
-
-    const platform::ReadOnlyFile& file = std::get<platform::ReadOnlyFile>(opened);
-    const std::optional<wave::WaveInfo> info = wave::readWaveHeader(console, file);
-    if (!info) return JobEnd::NextJob;
+    JobInput& input = std::get<JobInput>(opened);
+    platform::newLine(console, 2);
+    platform::setCursorVisible(console, false);
+    const int panelRow = console.screen.cursorRow;
+    const wave::WaveInfo panelInfo = input.info;
+    wave::printFileDataPanel(console, panelInfo);
 
     // The samples are measured while they are read, under "Reading input file...";
     // the analysis line then reports the grid they were measured on.
@@ -108,12 +110,13 @@ JobEnd runJob(Console& console) {
     platform::writeText(console, "   Reading input file...");
     platform::newLine(console);
     // A long job draws nothing until it is done: meanwhile the screen follows resizes.
-    const auto measured = analysis::analyseLevels(*info, file, [&console] { platform::keepShown(console); });
-    if (const auto* failure = std::get_if<wave::LoadFailure>(&measured)) {
-        showErrorBox(console, wave::loadFailureMessage(*failure));
+    const auto measured = measureJobInput(input, [&console] { platform::keepShown(console); });
+    if (const auto* failure = std::get_if<std::string>(&measured)) {
+        showErrorBox(console, *failure);
         return JobEnd::NextJob;
     }
     const analysis::LevelAnalysis& levels = std::get<analysis::LevelAnalysis>(measured);
+    if (input.info.sampleCount != panelInfo.sampleCount) wave::reprintLengthLines(console, panelRow, input.info);
     platform::setAttribute(console, kAttributeStrong);
     platform::writeText(console, "   Done");
     platform::newLine(console, 2);
@@ -122,7 +125,7 @@ JobEnd runJob(Console& console) {
     analysis::printAnalysisLine(console, levels.grid);
     // Both results are made first and written as a unit: a failure leaves the
     // earlier results as they were and ends the job with a box, not "Done".
-    const auto written = writeJobResults(*name, *info, levels, false);
+    const auto written = writeJobResults(*name, input.info, levels, false);
     if (const auto* failure = std::get_if<std::string>(&written)) {
         showErrorBox(console, *failure);
         return JobEnd::NextJob;

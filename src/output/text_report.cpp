@@ -41,6 +41,15 @@ std::string resultFileName(std::string_view inputName, std::string_view suffix) 
     return name;
 }
 
+std::string decodedResultFileName(std::string_view inputName, std::string_view suffix) {
+    const std::size_t start = platform::fileNameStart(inputName);
+    const std::size_t dot = inputName.rfind('.');
+    const std::size_t end = dot != std::string_view::npos && dot > start ? dot : inputName.size();
+    std::string name(inputName.substr(0, end));
+    name += suffix;
+    return name;
+}
+
 bool writeTextReport(const std::string& inputName, int channels) {
     const std::string_view line = reportLine(channels);
     if (line.empty()) return true;

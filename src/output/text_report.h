@@ -14,6 +14,11 @@ inline constexpr std::string_view kChartSuffix = " VT.emf";
 // followed by the suffix. The folder part is kept whole.
 std::string resultFileName(std::string_view inputName, std::string_view suffix);
 
+// For files of other formats: the input name less its extension (the last dot
+// of the file name and what follows it; a name without one, or whose only dot
+// begins it, is kept whole), followed by the suffix.
+std::string decodedResultFileName(std::string_view inputName, std::string_view suffix);
+
 // The report's only line with CR LF: "mono,mono" or "left, left, right,
 // right"; empty (no report) for other channel counts.
 std::string_view reportLine(int channels);

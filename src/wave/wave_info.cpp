@@ -149,6 +149,10 @@ constexpr std::string_view kSampleRateLabel = "                            Sampl
 constexpr std::string_view kResolutionLabel = "                            Resolution  ";
 constexpr std::string_view kLengthLabel = "                            Length      ";
 constexpr std::string_view kDurationLabel = "                            Duration    ";
+constexpr std::string_view kFormatLabel = "                            Format      ";
+
+// Rows of the Length and Duration lines below the panel's heading.
+constexpr int kLengthRowOffset = 5;
 
 }  // namespace
 
@@ -290,6 +294,21 @@ void printFileDataPanel(platform::Console& console, const WaveInfo& info) {
     writeText(console, info.resolutionText);
     newLine(console);
 
+    printLengthLines(console, info);
+    // A file in another format names its codec on the first of the three empty lines.
+    if (!info.formatName.empty()) {
+        writeText(console, kFormatLabel);
+        writeText(console, " " + info.formatName);
+        newLine(console);
+        newLine(console, 2);
+    } else {
+        newLine(console, 3);
+    }
+}
+
+void printLengthLines(platform::Console& console, const WaveInfo& info) {
+    using platform::newLine;
+    using platform::writeText;
     writeText(console, kLengthLabel);
     app::printNumber(console, static_cast<long double>(info.sampleCount), 15);
     writeText(console, "samples");
@@ -298,7 +317,19 @@ void printFileDataPanel(platform::Console& console, const WaveInfo& info) {
     writeText(console, kDurationLabel);
     app::printNumber(console, app::roundDecimals(info.durationSeconds, 2), 15);
     writeText(console, "seconds");
-    newLine(console, 4);  // ends the Duration line, then three empty lines
+    newLine(console);
+}
+
+void reprintLengthLines(platform::Console& console, int headingRow, const WaveInfo& info) {
+    const int row = console.screen.cursorRow;
+    const int column = console.screen.cursorColumn;
+    for (const int offset : {kLengthRowOffset, kLengthRowOffset + 1}) {
+        platform::moveCursor(console, headingRow + offset, 1);
+        platform::writeText(console, std::string(kLengthLabel.size() + 30, ' '));
+    }
+    platform::moveCursor(console, headingRow + kLengthRowOffset, 1);
+    printLengthLines(console, info);
+    platform::moveCursor(console, row, column);
 }
 
 }  // namespace vantorel::wave

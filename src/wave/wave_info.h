@@ -45,6 +45,8 @@ struct WaveInfo {
     std::int64_t sampleCount = 0;    // samples per channel (frames); -2^31 when channels x bits is 0
     double durationSeconds = 0;      // sampleCount / sampleRate (infinite or NaN for a rate of 0)
     std::string resolutionText;      // " bits", " bits (integer)" or " bits (float)"
+    std::uint64_t channelMask = 0;   // channel positions (extensible format's mask); 0 when not given
+    std::string formatName;          // the codec of a file in another format ("FLAC"); empty for WAV
 };
 
 enum class HeaderRejection {
@@ -78,7 +80,16 @@ std::variant<WaveInfo, HeaderRejection> parseWaveFile(const platform::ReadOnlyFi
 // on a rejection shows the error box and gives no WaveInfo.
 std::optional<WaveInfo> readWaveHeader(platform::Console& console, const platform::ReadOnlyFile& file);
 
-// Prints the FILE DATA panel (dim) at the cursor, ending with three empty lines.
+// Prints the FILE DATA panel (dim) at the cursor, ending with three empty lines;
+// for a file in another format the first of them shows "Format" and its codec.
 void printFileDataPanel(platform::Console& console, const WaveInfo& info);
+
+// The panel's Length and Duration lines at the cursor, each ending its row.
+void printLengthLines(platform::Console& console, const WaveInfo& info);
+
+// Prints the Length and Duration lines again, over the old ones, in the panel
+// whose heading stands on `headingRow`, and puts the cursor back: a lossy
+// file's decoder tells its exact length only once it has decoded it.
+void reprintLengthLines(platform::Console& console, int headingRow, const WaveInfo& info);
 
 }  // namespace vantorel::wave
