@@ -5,6 +5,12 @@
 # here byte by byte. One run of the real binary in an 80x33 tmux pane analyses
 # them all (answering Y between files); every file must show the panel of its
 # twin and write result files byte-identical to the twin's.
+# Then the other formats, decoded: lossless files (FLAC, ALAC, WavPack, AIFF,
+# AIFF-C, W64, CAF, TTA) must give results byte-identical to their wave twin's,
+# lossy ones (MP3, AAC, Vorbis, Opus) the CSV of their float decoding by
+# ffmpeg, six-channel files six named channels; files that are no audio, or
+# damaged, are refused and leave earlier results alone; and a FLAC typed at the
+# prompt shows its codec on the panel.
 #
 # Usage: test_real_layouts.sh <path-to-vantorel> <path-to-make_test_wav>
 # Skips (exit 0, saying why) when sox or ffmpeg is missing.
@@ -120,6 +126,120 @@ for layout in "${layouts[@]}"; do
 done
 
 expect_exit_and_modes layouts 0 "N after ${#layouts[@]} layouts" 10
+
+# ---- Other formats, from the command line.
+# Lossless: each file next to the wave file it was made from (16-bit source,
+# 24-bit ffmpeg-24), whose results the dialogue run above wrote.
+encode() { ffmpeg -nostdin -v error -y -i "$1" "${@:3}" "$2"; }
+encode source.wav flac16.flac
+encode ffmpeg-24.wav flac24.flac -c:a flac
+encode source.wav alac16.m4a -c:a alac
+encode ffmpeg-24.wav alac24.m4a -c:a alac
+encode source.wav wavpack16.wv -c:a wavpack
+encode source.wav aiff16.aiff
+encode ffmpeg-24.wav aiff24.aiff -c:a pcm_s24be
+encode source.wav w64-16.w64
+encode ffmpeg-24.wav w64-24.w64 -c:a pcm_s24le
+encode source.wav caf16.caf
+encode source.wav tta16.tta -c:a tta
+sox -V1 source.wav -t aifc aifc16.aifc
+if command -v flac > /dev/null; then flac -s -f -o flac-tool16.flac source.wav; fi
+"$TOOL" --csv source.wav > source.csv 2> /dev/null  # the source's results, as a wave file
+for file in flac16.flac alac16.m4a wavpack16.wv aiff16.aiff w64-16.w64 caf16.caf tta16.tta aifc16.aifc \
+    flac-tool16.flac:source flac24.flac:ffmpeg-24 alac24.m4a:ffmpeg-24 aiff24.aiff:ffmpeg-24 w64-24.w64:ffmpeg-24; do
+    twin=${file#*:}
+    [[ $twin == "$file" ]] && twin=source
+    file=${file%%:*}
+    [[ -e $file ]] || continue
+    if ! "$TOOL" "$file" > "$WORK/out" 2> "$WORK/err"; then
+        fail "$file: refused: $(cat "$WORK/err")"
+        continue
+    fi
+    for suffix in " VT.emf" " VT.txt"; do
+        if cmp -s "${file%.*}$suffix" "$twin$suffix"; then
+            pass "$file: '$suffix' byte-identical to that of $twin.wav"
+        else
+            fail "$file: '$suffix' missing or different from that of $twin.wav"
+        fi
+    done
+done
+grep -q "^  Format       FLAC$" <("$TOOL" flac24.flac) && grep -q "^  Resolution   24 bits$" <("$TOOL" flac24.flac) \
+    && pass "flac24.flac: the summary names the codec and the source's 24 bits" \
+    || fail "flac24.flac: no Format or Resolution line as expected"
+
+# Lossy: the CSV of each equals that of its float decoding by ffmpeg (first
+# column, the file name, left out).
+encode source.wav lossy.mp3 -c:a libmp3lame -b:a 320k
+encode source.wav lossy.m4a -c:a aac -b:a 256k
+encode source.wav lossy.ogg -c:a libvorbis
+encode source.wav lossy.opus -c:a libopus
+for file in lossy.mp3 lossy.m4a lossy.ogg lossy.opus; do
+    [[ -e $file ]] || continue
+    ffmpeg -nostdin -v error -y -i "$file" -c:a pcm_f32le "float-${file%.*}-${file#*.}.wav"
+    if "$TOOL" --csv "$file" | cut -d, -f2- > "$WORK/decoded.csv" &&
+        "$TOOL" --csv "float-${file%.*}-${file#*.}.wav" | cut -d, -f2- > "$WORK/float.csv" &&
+        [[ $(wc -l < "$WORK/decoded.csv") -eq 83 ]] && cmp -s "$WORK/decoded.csv" "$WORK/float.csv"; then
+        pass "$file: CSV equal to that of its float decoding"
+    else
+        fail "$file: CSV differs from that of its float decoding"
+        diff "$WORK/decoded.csv" "$WORK/float.csv" | head -n 6
+    fi
+done
+
+# Six channels (5.1), in FLAC and in a wave file: six named channels, six curves.
+ffmpeg -nostdin -v error -y -i source.wav -filter_complex \
+    "[0]pan=5.1|FL=c0|FR=c1|FC=0.5*c0|LFE=0.1*c1|BL=0.3*c0|BR=0.2*c1[out]" -map "[out]" six.flac
+encode six.flac six.wav -c:a pcm_s16le
+for file in six.flac six.wav; do
+    names=$("$TOOL" --csv --svg "$file" | cut -d, -f2 | sed 1d | uniq | paste -sd/)
+    if [[ $names == "left/right/center/lfe/surround left/surround right" ]]; then
+        pass "$file: six channels in the CSV"
+    else
+        fail "$file: channels in the CSV are '$names'"
+    fi
+    curves=$(grep -o "<polyline" "${file%.*} VT.svg" 2> /dev/null | wc -l)
+    [[ $curves -eq 6 ]] && pass "$file: six curves in the SVG" || fail "$file: $curves curves in the SVG"
+done
+
+# Refusals: no audio, or damaged. Earlier results must stay as they were.
+printf 'Just some notes about the session.\n' > notes.txt
+ffmpeg -nostdin -v error -y -f lavfi -i color=c=red:s=16x16 -frames:v 1 picture.png
+head -c 200000 /dev/urandom > random.mp3
+head -c "$(($(stat -c %s flac16.flac) / 2))" flac16.flac > cut.flac
+cp flac16.flac overwritten.flac
+head -c 4000 /dev/urandom | dd of=overwritten.flac bs=1 seek=$(($(stat -c %s flac16.flac) / 2)) conv=notrunc 2> /dev/null
+for file in notes.txt picture.png random.mp3 cut.flac overwritten.flac; do
+    printf 'earlier' > "${file%.*} VT.emf"
+    printf 'earlier' > "${file%.*} VT.txt"
+    "$TOOL" "$file" > "$WORK/out" 2> "$WORK/err"
+    status=$?
+    if [[ $status -eq 1 && -s $WORK/err && ! -s $WORK/out ]] &&
+        [[ $(cat "${file%.*} VT.emf") == earlier && $(cat "${file%.*} VT.txt") == earlier ]]; then
+        pass "$file: refused ($(cat "$WORK/err")), earlier results intact"
+    else
+        fail "$file: status $status, '$(cat "$WORK/err")', or the earlier results changed"
+    fi
+done
+grep -qx "vantorel: notes.txt: This is not a Wave file" <("$TOOL" notes.txt 2>&1) \
+    && pass "notes.txt: the wave reader's own rejection" || fail "notes.txt: not the wave reader's rejection"
+
+# ---- A FLAC typed at the prompt: the panel names the codec, the job ends.
+"${TMUX_COMMAND[@]}" new-session -d -s flac -x 80 -y 33 "TOOL='$TOOL' sh '$WORK/run.sh' flac '$files'"
+wait_until 10 0.1 screen_has flac "   Wave file to analyse?" || fail "the tool did not start for the FLAC"
+rm -f "flac16 VT.emf" "flac16 VT.txt"
+"${TMUX_COMMAND[@]}" send-keys -t flac -l "flac16.flac"
+"${TMUX_COMMAND[@]}" send-keys -t flac Enter
+if wait_until 30 0.1 screen_has flac "   Analyse another [Y/N]?"; then
+    [[ $(row_of flac 18) == "                            Format       FLAC" ]] \
+        && pass "flac16.flac: the panel shows Format FLAC under Duration" || fail "flac16.flac: row 18 is '$(row_of flac 18)'"
+    screen_has flac "   Job finished in" && cmp -s "flac16 VT.emf" "source VT.emf" \
+        && pass "flac16.flac: job finished, chart as the wave file's" || fail "flac16.flac: no finished job or chart"
+    "${TMUX_COMMAND[@]}" send-keys -t flac N Enter
+    expect_exit_and_modes flac 0 "N after the FLAC" 10
+else
+    fail "flac16.flac: the job did not finish"
+    screen_of flac
+fi
 
 echo "$FAILURES failed"
 exit $((FAILURES > 0))
