@@ -1,4 +1,5 @@
-#include "decode/audio_decoder.h"
+// The decoder module: FFmpeg's libraries behind the table of decoder_module.h.
+#include "decode/decoder_module.h"
 
 #include <algorithm>
 #include <array>
@@ -308,16 +309,13 @@ void interleave(const AVFrame& frame, int channels, std::vector<std::byte>& bloc
 
 struct DecoderState {
     const InputBytes* input = nullptr;
-    const AVInputFormat* container = nullptr;
     std::unique_ptr<Demuxer> demuxer;  // opened for decoding, at the first frame
     std::int64_t leastFrames = 0;      // fewer decoded frames mean that frames were lost
 };
 
 namespace {
-void freeDecoderState(DecoderState* state) { delete state; }
-}  // namespace
 
-bool decodersAvailable() { return true; }
+void freeDecoderState(DecoderState* state) { delete state; }
 
 std::variant<OpenedAudio, DecodeFailure> openDecodedAudio(const InputBytes& input) {
     av_log_set_level(AV_LOG_QUIET);
@@ -351,26 +349,33 @@ std::variant<OpenedAudio, DecodeFailure> openDecodedAudio(const InputBytes& inpu
         if (!format.lossy && sourceBits > 0 && sourceBits < format.bitsPerSample) format.bitsPerSample = sourceBits;
     if (codec.ch_layout.order == AV_CHANNEL_ORDER_NATIVE) format.channelMask = codec.ch_layout.u.mask;
 
-    const std::optional<std::int64_t> stated = statedFrames(first, format.sampleRate);
-    auto counted = countFrames(first, format.sampleRate);
-    if (auto* failed = std::get_if<DecodeFailure>(&counted)) return std::move(*failed);
-    const PacketCount count = std::get<PacketCount>(counted);
-    format.frames = count.frames;
-    // The packets of lossless codecs tell their frames exactly; those of lossy
-    // codecs within a packet or two (encoder delay and padding are applied by
-    // some decoders and not by others), so the decoder has the last word.
+    // The length: from the container's header where it states one (FLAC's
+    // stream info, an MP4's sample table, an MP3's Xing frame count), else
+    // from the packets, counted through a first opening without decoding and
+    // decoded through a second. Lossless codecs deliver exactly that many
+    // frames; lossy ones within a packet or two (encoder delay and padding are
+    // applied by some decoders and not by others), so their decoder has the
+    // last word, but fewer frames than that mean that frames were lost.
     format.exactFrames = !format.lossy;
-    const std::int64_t slack = 2 * count.longestPacket + format.sampleRate / 20;
-    const std::int64_t leastFrames = std::max<std::int64_t>(stated.value_or(0), count.frames) - slack;
-    if (count.frames < leastFrames) return failure(DecodeFailureKind::Damaged, "the file ends early");
-
-    auto decoding = openDemuxer(input, first.container->iformat);
-    if (auto* failed = std::get_if<DecodeFailure>(&decoding)) return std::move(*failed);
+    std::int64_t longestPacket = std::max(codec.frame_size, 4096);
+    std::unique_ptr<Demuxer> decoding;
+    if (const std::optional<std::int64_t> stated = statedFrames(first, format.sampleRate)) {
+        format.frames = *stated;
+        decoding = std::move(std::get<std::unique_ptr<Demuxer>>(counting));
+    } else {
+        auto counted = countFrames(first, format.sampleRate);
+        if (auto* failed = std::get_if<DecodeFailure>(&counted)) return std::move(*failed);
+        format.frames = std::get<PacketCount>(counted).frames;
+        longestPacket = std::max(longestPacket, std::get<PacketCount>(counted).longestPacket);
+        auto reopened = openDemuxer(input, first.container->iformat);
+        if (auto* failed = std::get_if<DecodeFailure>(&reopened)) return std::move(*failed);
+        decoding = std::move(std::get<std::unique_ptr<Demuxer>>(reopened));
+    }
+    const std::int64_t leastFrames = format.frames - 2 * longestPacket - format.sampleRate / 20;
 
     OpenedAudio opened{.format = std::move(format), .state = {new DecoderState, freeDecoderState}};
     opened.state->input = &input;
-    opened.state->container = first.container->iformat;
-    opened.state->demuxer = std::move(std::get<std::unique_ptr<Demuxer>>(decoding));
+    opened.state->demuxer = std::move(decoding);
     opened.state->leastFrames = leastFrames;
     return opened;
 }
@@ -447,13 +452,18 @@ std::variant<std::uint64_t, DecodeFailure> decodeAudio(OpenedAudio& opened, cons
     return framesDone;
 }
 
-template std::variant<std::uint64_t, DecodeFailure> decodeAudio<SampleKind::Int16>(
-    OpenedAudio&, const DecodedBlockReceiver<SampleKind::Int16>&);
-template std::variant<std::uint64_t, DecodeFailure> decodeAudio<SampleKind::Int32>(
-    OpenedAudio&, const DecodedBlockReceiver<SampleKind::Int32>&);
-template std::variant<std::uint64_t, DecodeFailure> decodeAudio<SampleKind::Float32>(
-    OpenedAudio&, const DecodedBlockReceiver<SampleKind::Float32>&);
-template std::variant<std::uint64_t, DecodeFailure> decodeAudio<SampleKind::Float64>(
-    OpenedAudio&, const DecodedBlockReceiver<SampleKind::Float64>&);
+constexpr DecoderModule kModule = {
+    .open = openDecodedAudio,
+    .decodeInt16 = decodeAudio<SampleKind::Int16>,
+    .decodeInt32 = decodeAudio<SampleKind::Int32>,
+    .decodeFloat32 = decodeAudio<SampleKind::Float32>,
+    .decodeFloat64 = decodeAudio<SampleKind::Float64>,
+};
+
+}  // namespace
 
 }  // namespace vantorel::decode
+
+extern "C" __attribute__((visibility("default"))) const vantorel::decode::DecoderModule* vantorel_decoder_module() {
+    return &vantorel::decode::kModule;
+}

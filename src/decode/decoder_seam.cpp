@@ -1,11 +1,16 @@
-// The decoder seam of builds without FFmpeg's libraries: WAV only. Common
-// audio containers are recognised by their first bytes, so that their users
-// learn that this build cannot decode them rather than that the file is no
-// wave file.
-#include "decode/audio_decoder.h"
-
+// The decoder seam: the operations of audio_decoder.h, carried out by the
+// decoder module where the build has one and it loads. Without it (the Windows
+// build, or a module gone missing) common audio containers are recognised by
+// their first bytes, so that their users learn that this build cannot decode
+// them rather than that the file is no wave file.
 #include <array>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "decode/audio_decoder.h"
+#include "decode/decoder_module.h"
+#include "platform/module.h"
 
 namespace vantorel::decode {
 
@@ -37,13 +42,40 @@ bool looksLikeAudio(std::span<const std::byte> head) {
     return false;
 }
 
+// Loads the decoder module once, on first use, from beside the program (the
+// build folder; a fuzz target one folder below it) or from where it is
+// installed; nullptr when the build has none or it does not load.
+const DecoderModule* decoderModule() {
+#ifdef VANTOREL_DECODER_MODULE_INSTALL_DIR
+    static const DecoderModule* const module = [] {
+        const std::string folder = platform::programFolder();
+        if (folder.empty()) return static_cast<const DecoderModule*>(nullptr);
+        const std::vector<std::string> files = {
+            folder + "/" + kDecoderModuleFile, folder + "/../" + kDecoderModuleFile,
+            folder + "/../" + VANTOREL_DECODER_MODULE_INSTALL_DIR + "/" + kDecoderModuleFile};
+        void* entry = platform::loadModuleEntry(files, kDecoderModuleEntry);
+        return entry == nullptr ? nullptr : reinterpret_cast<DecoderModuleEntry>(entry)();
+    }();
+    return module;
+#else
+    return nullptr;
+#endif
+}
+
+template <wave::SampleKind kind>
+auto moduleDecoder(const DecoderModule& module) {
+    if constexpr (kind == wave::SampleKind::Int16) return module.decodeInt16;
+    else if constexpr (kind == wave::SampleKind::Int32) return module.decodeInt32;
+    else if constexpr (kind == wave::SampleKind::Float32) return module.decodeFloat32;
+    else return module.decodeFloat64;
+}
+
 }  // namespace
 
-struct DecoderState {};
-
-bool decodersAvailable() { return false; }
+bool decodersAvailable() { return decoderModule() != nullptr; }
 
 std::variant<OpenedAudio, DecodeFailure> openDecodedAudio(const InputBytes& input) {
+    if (const DecoderModule* module = decoderModule()) return module->open(input);
     std::array<std::byte, 16> head{};
     const std::size_t got = input.read(0, head).value_or(0);
     if (looksLikeAudio(std::span(head).first(got))) return DecodeFailure{DecodeFailureKind::NoDecoders, {}};
@@ -51,7 +83,8 @@ std::variant<OpenedAudio, DecodeFailure> openDecodedAudio(const InputBytes& inpu
 }
 
 template <wave::SampleKind kind>
-std::variant<std::uint64_t, DecodeFailure> decodeAudio(OpenedAudio&, const DecodedBlockReceiver<kind>&) {
+std::variant<std::uint64_t, DecodeFailure> decodeAudio(OpenedAudio& opened, const DecodedBlockReceiver<kind>& receive) {
+    if (const DecoderModule* module = decoderModule()) return moduleDecoder<kind>(*module)(opened, receive);
     return DecodeFailure{DecodeFailureKind::NoDecoders, {}};
 }
 
