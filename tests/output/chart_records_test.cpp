@@ -10,7 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <cmath>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -317,6 +319,145 @@ TEST(ChartFile, AnUnwritablePlaceLeavesNoFile) {
     writeChartMetafile(folder.file("plain/song.wav"), 1, {LevelHistogram{}}, 10, ShareScale{10, 5});
     writeChartMetafile(folder.file("missing/song.wav"), 1, {LevelHistogram{}}, 10, ShareScale{10, 5});
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
+}
+
+// What a chart draws, step by step, in logical units with colours as "[r g b]":
+// "line [pen] x1 y1 x2 y2", "rect x y width height", "text [colour] '<text>'",
+// "polyline [pen] x,y ...". Read from the records or from the SVG's elements.
+Lines metafileSteps(const Lines& records) {
+    Lines steps;
+    std::string pen, textColour, position;
+    for (const std::string& record : records) {
+        std::istringstream in(record);
+        std::string word, rest;
+        in >> word;
+        if (word == "SELECT" && record.starts_with("SELECT PEN")) {
+            in >> word >> word >> word;  // PEN, style, width
+            std::getline(in, pen);
+            pen = " [" + pen.substr(1) + "]";
+        } else if (word == "BITBLT") {
+            std::getline(in, rest);
+            steps.push_back("rect" + rest.substr(0, rest.rfind(' ')));  // less the raster operation
+        } else if (word == "TEXT") {
+            in >> word >> word;  // the reference point (the SVG has the run's start)
+            std::getline(in, rest);
+            steps.push_back("text" + textColour + rest);
+        } else {
+            std::getline(in, rest);
+            if (word == "TEXTCOLOR") textColour = " [" + rest.substr(1) + "]";
+            if (word == "MOVETO") position = rest;
+            if (word == "LINETO") steps.push_back("line" + pen + std::exchange(position, rest) + rest);
+            if (word == "POLYLINE") steps.push_back("polyline" + pen + rest);
+        }
+    }
+    return steps;
+}
+
+Lines svgSteps(const std::string& svg) {
+    const auto logical = [](const std::string& hundredths, int sign) {
+        return std::to_string(std::lround(sign * std::stod(hundredths) / 10));
+    };
+    Lines steps;
+    std::istringstream in(svg);
+    for (std::string element; std::getline(in, element);) {
+        const auto value = [&element](const std::string& name) {
+            const std::size_t from = element.find(" " + name + "=\"") + name.size() + 3;
+            return element.substr(from, element.find('"', from) - from);
+        };
+        const auto colour = [&value](const std::string& name) {
+            const std::string hex = value(name);
+            return " [" + std::to_string(std::stoi(hex.substr(1, 2), nullptr, 16)) + " " +
+                   std::to_string(std::stoi(hex.substr(3, 2), nullptr, 16)) + " " +
+                   std::to_string(std::stoi(hex.substr(5, 2), nullptr, 16)) + "]";
+        };
+        if (element.starts_with("<rect ")) {
+            const double bottom = std::stod(value("y")) + std::stod(value("height"));
+            steps.push_back("rect " + logical(value("x"), 1) + " " + logical(std::to_string(bottom), -1) + " " +
+                            logical(value("width"), 1) + " " + logical(value("height"), 1));
+        } else if (element.starts_with("<line ")) {
+            steps.push_back("line" + colour("stroke") + " " + logical(value("x1"), 1) + " " +
+                            logical(value("y1"), -1) + " " + logical(value("x2"), 1) + " " + logical(value("y2"), -1));
+        } else if (element.starts_with("<text ")) {
+            const std::size_t from = element.find('>') + 1;
+            const std::string text = element.substr(from, element.find("</text>") - from);
+            steps.push_back("text" + colour("fill") + " '" + text + "'");
+        } else if (element.starts_with("<polyline ")) {
+            std::istringstream points(value("points"));
+            std::string line = "polyline" + colour("stroke");
+            for (std::string point; points >> point;) {
+                const std::size_t comma = point.find(',');
+                line += " " + logical(point.substr(0, comma), 1) + "," + logical(point.substr(comma + 1), -1);
+            }
+            steps.push_back(line);
+        }
+    }
+    return steps;
+}
+
+struct ChannelRow {
+    int channels;
+    std::vector<LevelHistogram> histograms;
+    std::vector<std::string> names;     // given to the chart
+    std::vector<std::string> colours;   // of the curves drawn, in order
+    std::vector<std::string> legend;    // its texts, top to bottom
+    int legendLeft;                     // the legend box's left edge
+};
+
+// A legend box is 12 + 50 + 12 units of line and gaps, its widest name and 12
+// more wide, 15 units inside the plot area's frame (x 115 or up to 885).
+// "surround right" is 6889 thousandths of an em in Arial Bold, whose average
+// width of 480 thousandths is drawn 15 units wide: 215 units, so the box runs
+// from 584 to 885; "channel 8" (4613 thousandths) is 144 units, from 655.
+
+// Both formats draw the same steps; the curves take the channel colours and a
+// legend of three or more names the free top corner.
+TEST(ChartChannels, CurvesColoursAndLegendForEveryChannelCount) {
+    const LevelHistogram loud = reference::histogramOf({60});  // 10 % at 0 dBFS: the top right corner
+    const std::vector<std::string> surround{"left", "right", "center", "lfe", "surround left", "surround right"};
+    const std::vector<ChannelRow> table{
+        {1, {reference::kMusicLeft}, {"mono"}, {"[0 0 255]"}, {}, 0},
+        {2, {reference::kMusicLeft, reference::kMusicRight}, {"left", "right"}, {"[0 0 255]", "[255 0 0]"}, {}, 0},
+        {6, {reference::kMusicLeft, reference::kMusicRight, reference::kMusicLeft, LevelHistogram{},
+             reference::kMusicRight, reference::kMusicRight},
+         surround, {"[0 0 255]", "[255 0 0]", "[0 160 0]", "[255 140 0]", "[128 0 192]", "[0 160 160]"}, surround, 584},
+        {3, {loud, loud, reference::kMusicRight}, {"a", "b"}, {"[0 0 255]", "[255 0 0]", "[0 160 0]"},
+         {"channel 1", "channel 2", "channel 3"}, 115},
+        {8, std::vector<LevelHistogram>(8, reference::kMusicLeft), {},
+         {"[0 0 255]", "[255 0 0]", "[0 160 0]", "[255 140 0]", "[128 0 192]", "[0 160 160]", "[140 80 20]",
+          "[220 0 160]"},
+         {"channel 1", "channel 2", "channel 3", "channel 4", "channel 5", "channel 6", "channel 7", "channel 8"},
+         655},
+        {9, std::vector<LevelHistogram>(9, loud), {}, {}, {}, 0},
+        {6, std::vector<LevelHistogram>(5, loud), surround, {}, {}, 0},
+        {0, {}, {}, {}, {}, 0},
+    };
+    for (const ChannelRow& row : table) {
+        SCOPED_TRACE(testing::Message() << row.channels << " channels, " << row.histograms.size() << " histograms");
+        const auto draw = [&row](ChartFormat format, std::span<const std::string> names) {
+            return drawChart(format, row.channels, row.histograms, reference::kMusicSlices, ShareScale{10, 5}, names);
+        };
+        const Bytes metafile = draw(ChartFormat::Metafile, row.names);
+        const Bytes svg = draw(ChartFormat::Svg, row.names);
+        const Lines steps = metafileSteps(readRecords(metafile));
+        EXPECT_EQ(svgSteps(std::string(svg.begin(), svg.end())), steps);
+        if (row.channels <= 2) {
+            EXPECT_EQ(draw(ChartFormat::Metafile, {}), metafile);  // names change nothing
+        }
+
+        Lines colours, legend;
+        std::string legendBox;
+        for (const std::string& step : steps) {
+            if (step.starts_with("polyline")) colours.push_back(step.substr(9, step.find(']') - 8));
+            if (!colours.empty() && step.starts_with("rect")) legendBox = step;
+            if (!legendBox.empty() && step.starts_with("text")) {
+                const std::size_t from = step.find('\'') + 1;
+                legend.push_back(step.substr(from, step.size() - 1 - from));
+            }
+        }
+        EXPECT_EQ(colours, row.colours);
+        EXPECT_EQ(legend, row.legend);
+        EXPECT_EQ(legendBox.empty() ? 0 : std::stoi(legendBox.substr(5)), row.legendLeft);
+    }
 }
 
 }  // namespace
