@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <cmath>
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <string>
@@ -321,75 +321,40 @@ TEST(ChartFile, AnUnwritablePlaceLeavesNoFile) {
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
 }
 
-// What a chart draws, step by step, in logical units with colours as "[r g b]":
-// "line [pen] x1 y1 x2 y2", "rect x y width height", "text [colour] '<text>'",
-// "polyline [pen] x,y ...". Read from the records or from the SVG's elements.
+// What a chart draws, in order: "line [r g b]" and "polyline [r g b]" in the
+// pen's colour, "rect", "text [r g b] '<text>'". Read from the metafile's
+// records or from the SVG's elements, one to a line.
 Lines metafileSteps(const Lines& records) {
     Lines steps;
-    std::string pen, textColour, position;
+    std::string pen, textColour;
     for (const std::string& record : records) {
-        std::istringstream in(record);
-        std::string word, rest;
-        in >> word;
-        if (word == "SELECT" && record.starts_with("SELECT PEN")) {
-            in >> word >> word >> word;  // PEN, style, width
-            std::getline(in, pen);
-            pen = " [" + pen.substr(1) + "]";
-        } else if (word == "BITBLT") {
-            std::getline(in, rest);
-            steps.push_back("rect" + rest.substr(0, rest.rfind(' ')));  // less the raster operation
-        } else if (word == "TEXT") {
-            in >> word >> word;  // the reference point (the SVG has the run's start)
-            std::getline(in, rest);
-            steps.push_back("text" + textColour + rest);
-        } else {
-            std::getline(in, rest);
-            if (word == "TEXTCOLOR") textColour = " [" + rest.substr(1) + "]";
-            if (word == "MOVETO") position = rest;
-            if (word == "LINETO") steps.push_back("line" + pen + std::exchange(position, rest) + rest);
-            if (word == "POLYLINE") steps.push_back("polyline" + pen + rest);
-        }
+        const std::string rest = record.substr(record.find(' ') + 1);
+        if (record.starts_with("SELECT PEN")) pen = " [" + rest.substr(rest.find(' ', 6) + 1) + "]";  // style, width
+        if (record.starts_with("TEXTCOLOR")) textColour = " [" + rest + "]";
+        if (record.starts_with("LINETO")) steps.push_back("line" + pen);
+        if (record.starts_with("POLYLINE")) steps.push_back("polyline" + pen);
+        if (record.starts_with("BITBLT")) steps.push_back("rect");
+        if (record.starts_with("TEXT ")) steps.push_back("text" + textColour + rest.substr(rest.find('\'') - 1));
     }
     return steps;
 }
 
-Lines svgSteps(const std::string& svg) {
-    const auto logical = [](const std::string& hundredths, int sign) {
-        return std::to_string(std::lround(sign * std::stod(hundredths) / 10));
-    };
+Lines svgSteps(const Bytes& svg) {
     Lines steps;
-    std::istringstream in(svg);
+    std::istringstream in(std::string(svg.begin(), svg.end()));
     for (std::string element; std::getline(in, element);) {
-        const auto value = [&element](const std::string& name) {
-            const std::size_t from = element.find(" " + name + "=\"") + name.size() + 3;
-            return element.substr(from, element.find('"', from) - from);
+        const auto colour = [&element](const std::string& name) {
+            const std::size_t at = element.find(" " + name + "=\"#") + name.size() + 4;
+            return " [" + std::to_string(std::stoi(element.substr(at, 2), nullptr, 16)) + " " +
+                   std::to_string(std::stoi(element.substr(at + 2, 2), nullptr, 16)) + " " +
+                   std::to_string(std::stoi(element.substr(at + 4, 2), nullptr, 16)) + "]";
         };
-        const auto colour = [&value](const std::string& name) {
-            const std::string hex = value(name);
-            return " [" + std::to_string(std::stoi(hex.substr(1, 2), nullptr, 16)) + " " +
-                   std::to_string(std::stoi(hex.substr(3, 2), nullptr, 16)) + " " +
-                   std::to_string(std::stoi(hex.substr(5, 2), nullptr, 16)) + "]";
-        };
-        if (element.starts_with("<rect ")) {
-            const double bottom = std::stod(value("y")) + std::stod(value("height"));
-            steps.push_back("rect " + logical(value("x"), 1) + " " + logical(std::to_string(bottom), -1) + " " +
-                            logical(value("width"), 1) + " " + logical(value("height"), 1));
-        } else if (element.starts_with("<line ")) {
-            steps.push_back("line" + colour("stroke") + " " + logical(value("x1"), 1) + " " +
-                            logical(value("y1"), -1) + " " + logical(value("x2"), 1) + " " + logical(value("y2"), -1));
-        } else if (element.starts_with("<text ")) {
-            const std::size_t from = element.find('>') + 1;
-            const std::string text = element.substr(from, element.find("</text>") - from);
-            steps.push_back("text" + colour("fill") + " '" + text + "'");
-        } else if (element.starts_with("<polyline ")) {
-            std::istringstream points(value("points"));
-            std::string line = "polyline" + colour("stroke");
-            for (std::string point; points >> point;) {
-                const std::size_t comma = point.find(',');
-                line += " " + logical(point.substr(0, comma), 1) + "," + logical(point.substr(comma + 1), -1);
-            }
-            steps.push_back(line);
-        }
+        const std::size_t from = element.find('>') + 1;
+        const std::string text = element.substr(from, element.find("</text>") - from);
+        if (element.starts_with("<line ")) steps.push_back("line" + colour("stroke"));
+        if (element.starts_with("<polyline ")) steps.push_back("polyline" + colour("stroke"));
+        if (element.starts_with("<rect ")) steps.push_back("rect");
+        if (element.starts_with("<text ")) steps.push_back("text" + colour("fill") + " '" + text + "'");
     }
     return steps;
 }
@@ -397,10 +362,10 @@ Lines svgSteps(const std::string& svg) {
 struct ChannelRow {
     int channels;
     std::vector<LevelHistogram> histograms;
-    std::vector<std::string> names;     // given to the chart
-    std::vector<std::string> colours;   // of the curves drawn, in order
-    std::vector<std::string> legend;    // its texts, top to bottom
-    int legendLeft;                     // the legend box's left edge
+    std::vector<std::string> names;    // given to the chart
+    std::vector<std::string> colours;  // of the curves drawn, in order
+    std::vector<std::string> legend;   // its texts, top to bottom
+    int lastRectangleLeft;             // the legend box's left edge; 0: the background, no legend
 };
 
 // A legend box is 12 + 50 + 12 units of line and gaps, its widest name and 12
@@ -408,23 +373,21 @@ struct ChannelRow {
 // "surround right" is 6889 thousandths of an em in Arial Bold, whose average
 // width of 480 thousandths is drawn 15 units wide: 215 units, so the box runs
 // from 584 to 885; "channel 8" (4613 thousandths) is 144 units, from 655.
-
-// Both formats draw the same steps; the curves take the channel colours and a
-// legend of three or more names the free top corner.
+// Both formats draw the same steps.
 TEST(ChartChannels, CurvesColoursAndLegendForEveryChannelCount) {
     const LevelHistogram loud = reference::histogramOf({60});  // 10 % at 0 dBFS: the top right corner
     const std::vector<std::string> surround{"left", "right", "center", "lfe", "surround left", "surround right"};
+    const std::vector<std::string> colours{"[0 0 255]",   "[255 0 0]",   "[0 160 0]",  "[255 140 0]",
+                                           "[128 0 192]", "[0 160 160]", "[140 80 20]", "[220 0 160]"};
+    const auto first = [&colours](std::size_t count) { return Lines(colours.begin(), colours.begin() + count); };
     const std::vector<ChannelRow> table{
-        {1, {reference::kMusicLeft}, {"mono"}, {"[0 0 255]"}, {}, 0},
-        {2, {reference::kMusicLeft, reference::kMusicRight}, {"left", "right"}, {"[0 0 255]", "[255 0 0]"}, {}, 0},
+        {1, {reference::kMusicLeft}, {"mono"}, first(1), {}, 0},
+        {2, {reference::kMusicLeft, reference::kMusicRight}, {"left", "right"}, first(2), {}, 0},
         {6, {reference::kMusicLeft, reference::kMusicRight, reference::kMusicLeft, LevelHistogram{},
              reference::kMusicRight, reference::kMusicRight},
-         surround, {"[0 0 255]", "[255 0 0]", "[0 160 0]", "[255 140 0]", "[128 0 192]", "[0 160 160]"}, surround, 584},
-        {3, {loud, loud, reference::kMusicRight}, {"a", "b"}, {"[0 0 255]", "[255 0 0]", "[0 160 0]"},
-         {"channel 1", "channel 2", "channel 3"}, 115},
-        {8, std::vector<LevelHistogram>(8, reference::kMusicLeft), {},
-         {"[0 0 255]", "[255 0 0]", "[0 160 0]", "[255 140 0]", "[128 0 192]", "[0 160 160]", "[140 80 20]",
-          "[220 0 160]"},
+         surround, first(6), surround, 584},
+        {3, {loud, loud, reference::kMusicRight}, {"a", "b"}, first(3), {"channel 1", "channel 2", "channel 3"}, 115},
+        {8, std::vector<LevelHistogram>(8, reference::kMusicLeft), {}, first(8),
          {"channel 1", "channel 2", "channel 3", "channel 4", "channel 5", "channel 6", "channel 7", "channel 8"},
          655},
         {9, std::vector<LevelHistogram>(9, loud), {}, {}, {}, 0},
@@ -437,26 +400,24 @@ TEST(ChartChannels, CurvesColoursAndLegendForEveryChannelCount) {
             return drawChart(format, row.channels, row.histograms, reference::kMusicSlices, ShareScale{10, 5}, names);
         };
         const Bytes metafile = draw(ChartFormat::Metafile, row.names);
-        const Bytes svg = draw(ChartFormat::Svg, row.names);
-        const Lines steps = metafileSteps(readRecords(metafile));
-        EXPECT_EQ(svgSteps(std::string(svg.begin(), svg.end())), steps);
+        const Lines records = readRecords(metafile);
+        const Lines steps = metafileSteps(records);
+        EXPECT_EQ(svgSteps(draw(ChartFormat::Svg, row.names)), steps);
         if (row.channels <= 2) {
             EXPECT_EQ(draw(ChartFormat::Metafile, {}), metafile);  // names change nothing
         }
-
-        Lines colours, legend;
-        std::string legendBox;
+        Lines curveColours, legend;
         for (const std::string& step : steps) {
-            if (step.starts_with("polyline")) colours.push_back(step.substr(9, step.find(']') - 8));
-            if (!colours.empty() && step.starts_with("rect")) legendBox = step;
-            if (!legendBox.empty() && step.starts_with("text")) {
-                const std::size_t from = step.find('\'') + 1;
-                legend.push_back(step.substr(from, step.size() - 1 - from));
-            }
+            if (step.starts_with("polyline")) curveColours.push_back(step.substr(9));
+            if (!curveColours.empty() && step.starts_with("text")) legend.push_back(step.substr(step.find('\'') + 1));
         }
-        EXPECT_EQ(colours, row.colours);
+        for (std::string& text : legend) text.pop_back();  // the closing quote
+        EXPECT_EQ(curveColours, row.colours);
         EXPECT_EQ(legend, row.legend);
-        EXPECT_EQ(legendBox.empty() ? 0 : std::stoi(legendBox.substr(5)), row.legendLeft);
+        const auto lastRectangle = std::find_if(records.rbegin(), records.rend(),
+                                                [](const std::string& line) { return line.starts_with("BITBLT"); });
+        ASSERT_NE(lastRectangle, records.rend());
+        EXPECT_EQ(std::stoi(lastRectangle->substr(7)), row.lastRectangleLeft);
     }
 }
 
