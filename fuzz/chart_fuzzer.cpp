@@ -3,7 +3,7 @@
 // process and removed after every input) must be a well-formed metafile whose
 // curves are exactly the chart points.
 //
-// Input: byte 0 flags, byte 1 channel count, byte 2 number of histograms (0..3),
+// Input: byte 0 flags, byte 1 channel count, byte 2 number of histograms (0..9),
 // then the slice count (8 bytes), top and divisions (2 bytes each) and the
 // histograms' counts (41 x 4 bytes each); bytes past the end read as 0.
 // With flag bit 0 the input is held to what an analysis can give: counts from
@@ -126,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto flags = static_cast<std::uint8_t>(reader.next(1));
     const bool realistic = (flags & 1) != 0;
     const int channels = static_cast<std::int8_t>(reader.next(1));
-    const std::size_t histogramCount = reader.next(1) % 4;
+    const std::size_t histogramCount = reader.next(1) % 10;
     auto sliceCount = static_cast<std::int64_t>(reader.next(8));
     analysis::ShareScale scale;
     scale.top = static_cast<std::int16_t>(reader.next(2));
@@ -165,8 +165,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(walk.wellFormed());
     }
 
-    // One curve per channel of a mono or stereo chart, drawn from the chart points.
-    const bool drawsCurves = (channels == 1 && histograms.size() == 1) || (channels == 2 && histograms.size() == 2);
+    // One curve per channel of a chart of 1 to 8 channels, drawn from the chart points.
+    const bool drawsCurves = channels >= 1 && channels <= output::kMostChartChannels &&
+                             histograms.size() == static_cast<std::size_t>(channels);
     const analysis::ShareScale usedScale =
         scale.top > 0 && scale.divisions > 0 ? scale : analysis::ShareScale{};
     std::size_t curve = 0;

@@ -5,7 +5,6 @@
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
-#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -13,6 +12,7 @@
 #include "output/text_report.h"
 #include "platform/files.h"
 #include "platform/metafile.h"
+#include "wave/channel_layout.h"
 
 namespace vantorel::output {
 
@@ -30,6 +30,7 @@ using platform::HPEN;
 using platform::POINT;
 using platform::RECT;
 using platform::RGB;
+using platform::SIZE;
 
 // Plot area and picture in logical units (tenths of a millimetre, y upwards).
 constexpr int kPlotLow = 100;
@@ -53,6 +54,30 @@ constexpr long double kHighestCoordinate = 32767.0L;
 constexpr std::string_view kCreditText = "Vantorel";
 constexpr std::string_view kLevelTitle = "peak level (dBFS)";
 constexpr std::string_view kShareTitle = "%";
+
+// Curve colours channel by channel: blue and red, as mono and stereo charts
+// have them, then six that stay apart from those and from each other on white.
+constexpr std::array<COLORREF, kMostChartChannels> kCurveColours{
+    RGB(0, 0, 255),    // blue
+    RGB(255, 0, 0),    // red
+    RGB(0, 160, 0),    // green
+    RGB(255, 140, 0),  // orange
+    RGB(128, 0, 192),  // purple
+    RGB(0, 160, 160),  // teal
+    RGB(140, 80, 20),  // brown
+    RGB(220, 0, 160),  // magenta
+};
+constexpr int kCurvePenWidth = 4;  // 0.4 mm
+
+// The legend of three or more curves: a white box with a thin frame in a top
+// corner of the plot area, one row per channel from channel 1 down, each a
+// short line in the curve's pen and the channel's name in the label font.
+constexpr int kLegendInset = 15;         // from the plot area's frame to the box
+constexpr int kLegendPadding = 12;       // inside the box, around the rows
+constexpr int kLegendRowPitch = 34;      // from one row's top to the next
+constexpr int kLegendSampleLength = 50;  // the line in the curve's pen
+constexpr int kLegendGap = 12;           // between that line and the name
+constexpr int kLegendSampleDrop = 16;    // the line's height below the row's top: mid-height of lower-case letters
 
 struct LevelLabel {
     int x;
@@ -89,13 +114,24 @@ std::int32_t pointY(long double exact) {
     return static_cast<std::int32_t>(held);
 }
 
-// TextOutA through the 20-byte buffer: the text is cut to 19 characters and the
-// length given is that of the buffer up to its first zero byte.
+// What TextOutA gets of a text through the 20-byte buffer: at most 19
+// characters, up to the first zero byte.
+std::string_view shownText(std::string_view text) {
+    text = text.substr(0, kTextBufferSize - 1);
+    return text.substr(0, text.find('\0'));
+}
+
 void drawText(HDC dc, int x, int y, std::string_view text) {
-    std::array<char, kTextBufferSize> buffer{};
-    const std::size_t length = std::min(text.size(), kTextBufferSize - 1);
-    std::copy_n(text.data(), length, buffer.data());
-    platform::TextOutA(dc, x, y, buffer.data(), static_cast<int>(std::strlen(buffer.data())));
+    const std::string_view shown = shownText(text);
+    platform::TextOutA(dc, x, y, shown.data(), static_cast<int>(shown.size()));
+}
+
+// The width and cell height of a text as drawText draws it in the selected font.
+SIZE textExtent(HDC dc, std::string_view text) {
+    const std::string_view shown = shownText(text);
+    SIZE extent{};
+    platform::GetTextExtentPoint32A(dc, shown.data(), static_cast<int>(shown.size()), &extent);
+    return extent;
 }
 
 void drawLine(HDC dc, int fromX, int fromY, int toX, int toY) {
@@ -118,6 +154,73 @@ HFONT createChartFont(int height, int width) {
 }
 
 bool isUsableScale(analysis::ShareScale scale) { return scale.top > 0 && scale.divisions > 0; }
+
+// A box in logical units, y upwards.
+struct LegendBox {
+    int left;
+    int bottom;
+    int right;
+    int top;
+};
+
+// How high the curves reach over the x range from left to right, counting the
+// points just beyond it, whose segments cross its edges.
+std::int32_t highestCurvePoint(const std::vector<PointList>& curves, int left, int right) {
+    std::int32_t highest = kPlotLow;
+    for (const PointList& curve : curves)
+        for (const ChartPoint& point : curve)
+            if (point.x >= left - kBinStep && point.x <= right + kBinStep) highest = std::max(highest, point.y);
+    return highest;
+}
+
+// The legend's box in the top right corner when the curves stay below it, else
+// in the top left one if they reach less high there.
+LegendBox legendBox(const std::vector<PointList>& curves, int width, int height) {
+    const int top = kPlotHigh - kLegendInset;
+    const LegendBox right{kPlotHigh - kLegendInset - width, top - height, kPlotHigh - kLegendInset, top};
+    const LegendBox left{kPlotLow + kLegendInset, top - height, kPlotLow + kLegendInset + width, top};
+    const std::int32_t underRight = highestCurvePoint(curves, right.left, right.right);
+    if (underRight < right.bottom || underRight <= highestCurvePoint(curves, left.left, left.right)) return right;
+    return left;
+}
+
+// The legend, drawn over the curves with the label font selected: one row per
+// curve, names[i] beside a line in curvePens[i].
+void drawLegend(HDC dc, const std::vector<PointList>& curves, std::span<const std::string> names,
+                std::span<const HPEN> curvePens, HPEN framePen, HBRUSH background) {
+    int widestName = 0;
+    int cellHeight = 0;
+    for (const std::string& name : names) {
+        const SIZE extent = textExtent(dc, name);
+        widestName = std::max(widestName, static_cast<int>(extent.cx));
+        cellHeight = std::max(cellHeight, static_cast<int>(extent.cy));
+    }
+    const int rows = static_cast<int>(names.size());
+    const int width = 2 * kLegendPadding + kLegendSampleLength + kLegendGap + widestName;
+    const int height = 2 * kLegendPadding + (rows - 1) * kLegendRowPitch + cellHeight;
+    const LegendBox box = legendBox(curves, width, height);
+
+    // FillRect's rectangle runs from its top field to its bottom field; with y
+    // upwards the lower edge goes first, as for the picture's background.
+    const RECT area{box.left, box.bottom, box.right, box.top};
+    platform::FillRect(dc, &area, background);
+    platform::SelectObject(dc, framePen);
+    platform::MoveToEx(dc, box.left, box.bottom, nullptr);
+    platform::LineTo(dc, box.right, box.bottom);
+    platform::LineTo(dc, box.right, box.top);
+    platform::LineTo(dc, box.left, box.top);
+    platform::LineTo(dc, box.left, box.bottom);
+
+    platform::SetTextAlign(dc, platform::TA_LEFT | platform::TA_TOP);
+    const int sampleLeft = box.left + kLegendPadding;
+    for (int row = 0; row < rows; ++row) {
+        const int rowTop = box.top - kLegendPadding - row * kLegendRowPitch;
+        platform::SelectObject(dc, curvePens[static_cast<std::size_t>(row)]);
+        drawLine(dc, sampleLeft, rowTop - kLegendSampleDrop, sampleLeft + kLegendSampleLength,
+                 rowTop - kLegendSampleDrop);
+        drawText(dc, sampleLeft + kLegendSampleLength + kLegendGap, rowTop, names[static_cast<std::size_t>(row)]);
+    }
+}
 
 }  // namespace
 
@@ -160,22 +263,29 @@ PointList chartPoints(const analysis::LevelHistogram& histogram, std::int64_t sl
 
 std::vector<std::uint8_t> drawChart(ChartFormat format, int channels,
                                     const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
-                                    analysis::ShareScale scale) {
+                                    analysis::ShareScale scale, std::span<const std::string> channelNames) {
     // The analysis always gives a usable scale; anything else is drawn as the
     // scale of an empty recording.
     const analysis::ShareScale usedScale = isUsableScale(scale) ? scale : analysis::ShareScale{};
     const ShareAxis axis = shareAxis(usedScale);
 
-    // One curve per channel whose histogram is at hand; no curve otherwise.
+    // One curve per channel when every channel has its histogram; no curve otherwise.
     std::vector<PointList> curves;
-    if ((channels == 1 && histograms.size() == 1) || (channels == 2 && histograms.size() == 2))
+    if (channels >= 1 && channels <= kMostChartChannels && histograms.size() == static_cast<std::size_t>(channels))
         for (const analysis::LevelHistogram& histogram : histograms)
             curves.push_back(chartPoints(histogram, sliceCount, usedScale.top));
+    // The legend's names: the caller's when there is one per curve.
+    const std::vector<std::string> numberedNames = wave::channelNames(static_cast<int>(curves.size()), 0);
+    const std::span<const std::string> legendNames =
+        channelNames.size() == curves.size() ? channelNames : std::span<const std::string>(numberedNames);
 
     const HPEN framePen = platform::CreatePen(platform::PS_SOLID, 2, RGB(0, 0, 0));
     const HPEN gridPen = platform::CreatePen(platform::PS_SOLID, 1, RGB(0, 0, 0));
-    const HPEN bluePen = platform::CreatePen(platform::PS_SOLID, 4, RGB(0, 0, 255));
-    const HPEN redPen = platform::CreatePen(platform::PS_SOLID, 4, RGB(255, 0, 0));
+    // Pens 3 and 4, blue and red, stay third and fourth; a pen leaves no record
+    // in the file until it is selected.
+    std::array<HPEN, kMostChartChannels> curvePens{};
+    for (std::size_t channel = 0; channel < curvePens.size(); ++channel)
+        curvePens[channel] = platform::CreatePen(platform::PS_SOLID, kCurvePenWidth, kCurveColours[channel]);
     const HBRUSH whiteBrush = platform::CreateSolidBrush(RGB(255, 255, 255));
     const HFONT labelFont = createChartFont(30, 15);
     const HFONT creditFont = createChartFont(80, 40);
@@ -219,15 +329,13 @@ std::vector<std::uint8_t> drawChart(ChartFormat format, int channels,
         for (const ShareLabel& label : axis.labels) drawText(dc, label.x, label.y, label.text);
         drawText(dc, 30, 500 + kShareLabelOffset, kShareTitle);
 
-        // Stereo: the red right curve is drawn over the blue left one.
-        if (!curves.empty()) {
-            platform::SelectObject(dc, bluePen);
-            drawCurve(dc, curves[0]);
+        // In channel order, each over the ones before (stereo: red right over blue left).
+        for (std::size_t channel = 0; channel < curves.size(); ++channel) {
+            platform::SelectObject(dc, curvePens[channel]);
+            drawCurve(dc, curves[channel]);
         }
-        if (curves.size() == 2) {
-            platform::SelectObject(dc, redPen);
-            drawCurve(dc, curves[1]);
-        }
+        // Two colours need no key: blue is left (or mono), red is right.
+        if (curves.size() > 2) drawLegend(dc, curves, legendNames, curvePens, gridPen, whiteBrush);
 
         // The device context ends as it began.
         platform::SelectObject(dc, previousBrush);
@@ -245,8 +353,7 @@ std::vector<std::uint8_t> drawChart(ChartFormat format, int channels,
 
     platform::DeleteObject(framePen);
     platform::DeleteObject(gridPen);
-    platform::DeleteObject(bluePen);
-    platform::DeleteObject(redPen);
+    for (const HPEN pen : curvePens) platform::DeleteObject(pen);
     platform::DeleteObject(whiteBrush);
     platform::DeleteObject(labelFont);
     platform::DeleteObject(creditFont);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,13 +54,21 @@ enum class ChartFormat {
     Svg,       // the same drawing calls through the device context's SVG back end
 };
 
+// The most channels the chart draws curves for.
+inline constexpr int kMostChartChannels = 8;
+
 // Draws the chart and gives the file's bytes, recorded in memory (none if it
-// cannot be recorded). One curve for 1 channel with 1 histogram, two for 2 with
-// 2; none otherwise. A scale without a positive top and divisions is drawn as
-// 10 with 5 divisions.
+// cannot be recorded). One curve per channel for 1 to 8 channels with as many
+// histograms, none otherwise: blue for channel 1, red for channel 2, then six
+// more colours. From 3 channels on, a legend names each curve by channelNames,
+// or "channel 1" .. "channel N" when they are not one per channel: in the top
+// right corner of the plot area, or in the top left one when the curves reach
+// into the right one and less high into the left. Mono and stereo charts have
+// no legend. A scale without a positive top and divisions is drawn as 10 with
+// 5 divisions.
 std::vector<std::uint8_t> drawChart(ChartFormat format, int channels,
                                     const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
-                                    analysis::ShareScale scale);
+                                    analysis::ShareScale scale, std::span<const std::string> channelNames = {});
 
 // Draws the chart and writes it alone (atomically) as "<name less 4> VT.emf",
 // under the whole name however long it is. Gives false when it was not

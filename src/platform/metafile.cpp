@@ -481,6 +481,16 @@ int Polyline(HDC dc, const POINT* points, int count) {
     return 1;
 }
 
+int GetTextExtentPoint32A(HDC dc, const char* text, int length, SIZE* size) {
+    if (dc == nullptr || text == nullptr || length < 0 || size == nullptr) return 0;
+    const FontSize font = selectedFontSize(*dc);
+    std::int64_t width = 0;
+    for (const std::int32_t advance : textAdvances(std::span(text, static_cast<std::size_t>(length)), font))
+        width += advance;
+    *size = SIZE{clampToInt32(width), fontCellHeight(font)};
+    return 1;
+}
+
 std::vector<std::uint8_t> metafileBytes(HDC dc) {
     if (dc == nullptr || dc->records.overflowed) return {};
     emf::HeaderFields header;

@@ -27,6 +27,11 @@ struct POINT {
     std::int32_t y = 0;
 };
 
+struct SIZE {
+    std::int32_t cx = 0;
+    std::int32_t cy = 0;
+};
+
 struct RECT {
     std::int32_t left = 0;
     std::int32_t top = 0;
@@ -80,6 +85,9 @@ int MoveToEx(HDC dc, int x, int y, POINT* previous);
 int LineTo(HDC dc, int x, int y);
 int TextOutA(HDC dc, int x, int y, const char* text, int length);
 int Polyline(HDC dc, const POINT* points, int count);
+// The width (the advances TextOutA would record) and cell height of a text in
+// the selected font, in logical units. Records nothing.
+int GetTextExtentPoint32A(HDC dc, const char* text, int length, SIZE* size);
 // Ends recording and writes the file atomically (the metafile, or the SVG
 // document of a drawing begun with CreateSvgDrawingA); gives null (and writes
 // nothing) when the file cannot be written. dc is gone afterwards.

@@ -10,7 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <algorithm>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -317,6 +319,106 @@ TEST(ChartFile, AnUnwritablePlaceLeavesNoFile) {
     writeChartMetafile(folder.file("plain/song.wav"), 1, {LevelHistogram{}}, 10, ShareScale{10, 5});
     writeChartMetafile(folder.file("missing/song.wav"), 1, {LevelHistogram{}}, 10, ShareScale{10, 5});
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
+}
+
+// What a chart draws, in order: "line [r g b]" and "polyline [r g b]" in the
+// pen's colour, "rect", "text [r g b] '<text>'". Read from the metafile's
+// records or from the SVG's elements, one to a line.
+Lines metafileSteps(const Lines& records) {
+    Lines steps;
+    std::string pen, textColour;
+    for (const std::string& record : records) {
+        const std::string rest = record.substr(record.find(' ') + 1);
+        if (record.starts_with("SELECT PEN")) pen = " [" + rest.substr(rest.find(' ', 6) + 1) + "]";  // style, width
+        if (record.starts_with("TEXTCOLOR")) textColour = " [" + rest + "]";
+        if (record.starts_with("LINETO")) steps.push_back("line" + pen);
+        if (record.starts_with("POLYLINE")) steps.push_back("polyline" + pen);
+        if (record.starts_with("BITBLT")) steps.push_back("rect");
+        if (record.starts_with("TEXT ")) steps.push_back("text" + textColour + rest.substr(rest.find('\'') - 1));
+    }
+    return steps;
+}
+
+Lines svgSteps(const Bytes& svg) {
+    Lines steps;
+    std::istringstream in(std::string(svg.begin(), svg.end()));
+    for (std::string element; std::getline(in, element);) {
+        const auto colour = [&element](const std::string& name) {
+            const std::size_t at = element.find(" " + name + "=\"#") + name.size() + 4;
+            return " [" + std::to_string(std::stoi(element.substr(at, 2), nullptr, 16)) + " " +
+                   std::to_string(std::stoi(element.substr(at + 2, 2), nullptr, 16)) + " " +
+                   std::to_string(std::stoi(element.substr(at + 4, 2), nullptr, 16)) + "]";
+        };
+        const std::size_t from = element.find('>') + 1;
+        const std::string text = element.substr(from, element.find("</text>") - from);
+        if (element.starts_with("<line ")) steps.push_back("line" + colour("stroke"));
+        if (element.starts_with("<polyline ")) steps.push_back("polyline" + colour("stroke"));
+        if (element.starts_with("<rect ")) steps.push_back("rect");
+        if (element.starts_with("<text ")) steps.push_back("text" + colour("fill") + " '" + text + "'");
+    }
+    return steps;
+}
+
+struct ChannelRow {
+    int channels;
+    std::vector<LevelHistogram> histograms;
+    std::vector<std::string> names;    // given to the chart
+    std::vector<std::string> colours;  // of the curves drawn, in order
+    std::vector<std::string> legend;   // its texts, top to bottom
+    int lastRectangleLeft;             // the legend box's left edge; 0: the background, no legend
+};
+
+// A legend box is 12 + 50 + 12 units of line and gaps, its widest name and 12
+// more wide, 15 units inside the plot area's frame (x 115 or up to 885).
+// "surround right" is 6889 thousandths of an em in Arial Bold, whose average
+// width of 480 thousandths is drawn 15 units wide: 215 units, so the box runs
+// from 584 to 885; "channel 8" (4613 thousandths) is 144 units, from 655.
+// Both formats draw the same steps.
+TEST(ChartChannels, CurvesColoursAndLegendForEveryChannelCount) {
+    const LevelHistogram loud = reference::histogramOf({60});  // 10 % at 0 dBFS: the top right corner
+    const std::vector<std::string> surround{"left", "right", "center", "lfe", "surround left", "surround right"};
+    const std::vector<std::string> colours{"[0 0 255]",   "[255 0 0]",   "[0 160 0]",  "[255 140 0]",
+                                           "[128 0 192]", "[0 160 160]", "[140 80 20]", "[220 0 160]"};
+    const auto first = [&colours](std::size_t count) { return Lines(colours.begin(), colours.begin() + count); };
+    const std::vector<ChannelRow> table{
+        {1, {reference::kMusicLeft}, {"mono"}, first(1), {}, 0},
+        {2, {reference::kMusicLeft, reference::kMusicRight}, {"left", "right"}, first(2), {}, 0},
+        {6, {reference::kMusicLeft, reference::kMusicRight, reference::kMusicLeft, LevelHistogram{},
+             reference::kMusicRight, reference::kMusicRight},
+         surround, first(6), surround, 584},
+        {3, {loud, loud, reference::kMusicRight}, {"a", "b"}, first(3), {"channel 1", "channel 2", "channel 3"}, 115},
+        {8, std::vector<LevelHistogram>(8, reference::kMusicLeft), {}, first(8),
+         {"channel 1", "channel 2", "channel 3", "channel 4", "channel 5", "channel 6", "channel 7", "channel 8"},
+         655},
+        {9, std::vector<LevelHistogram>(9, loud), {}, {}, {}, 0},
+        {6, std::vector<LevelHistogram>(5, loud), surround, {}, {}, 0},
+        {0, {}, {}, {}, {}, 0},
+    };
+    for (const ChannelRow& row : table) {
+        SCOPED_TRACE(testing::Message() << row.channels << " channels, " << row.histograms.size() << " histograms");
+        const auto draw = [&row](ChartFormat format, std::span<const std::string> names) {
+            return drawChart(format, row.channels, row.histograms, reference::kMusicSlices, ShareScale{10, 5}, names);
+        };
+        const Bytes metafile = draw(ChartFormat::Metafile, row.names);
+        const Lines records = readRecords(metafile);
+        const Lines steps = metafileSteps(records);
+        EXPECT_EQ(svgSteps(draw(ChartFormat::Svg, row.names)), steps);
+        if (row.channels <= 2) {
+            EXPECT_EQ(draw(ChartFormat::Metafile, {}), metafile);  // names change nothing
+        }
+        Lines curveColours, legend;
+        for (const std::string& step : steps) {
+            if (step.starts_with("polyline")) curveColours.push_back(step.substr(9));
+            if (!curveColours.empty() && step.starts_with("text")) legend.push_back(step.substr(step.find('\'') + 1));
+        }
+        for (std::string& text : legend) text.pop_back();  // the closing quote
+        EXPECT_EQ(curveColours, row.colours);
+        EXPECT_EQ(legend, row.legend);
+        const auto lastRectangle = std::find_if(records.rbegin(), records.rend(),
+                                                [](const std::string& line) { return line.starts_with("BITBLT"); });
+        ASSERT_NE(lastRectangle, records.rend());
+        EXPECT_EQ(std::stoi(lastRectangle->substr(7)), row.lastRectangleLeft);
+    }
 }
 
 }  // namespace
