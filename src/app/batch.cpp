@@ -15,6 +15,7 @@
 #include "app/number_format.h"
 #include "app/version.h"
 #include "platform/files.h"
+#include "wave/channel_layout.h"
 #include "wave/sample_loader.h"
 
 namespace vantorel::app {
@@ -99,8 +100,7 @@ std::string summaryText(const std::string& name, const AnalysedFile& file) {
 
 std::string csvRows(const std::string& name, const AnalysedFile& file) {
     const std::vector<analysis::LevelHistogram>& histograms = file.levels.histograms;
-    const std::vector<std::string_view> channels =
-        histograms.size() == 1 ? std::vector<std::string_view>{"mono"} : std::vector<std::string_view>{"left", "right"};
+    const std::vector<std::string> channels = wave::channelNames(file.info.channels, file.info.channelMask);
     const std::string field = csvField(name);
     std::string rows;
     for (std::size_t channel = 0; channel < histograms.size() && channel < channels.size(); ++channel) {

@@ -9,6 +9,7 @@
 
 #include "output/chart_metafile.h"
 #include "output/text_report.h"
+#include "wave/channel_layout.h"
 #include "wave/sample_loader.h"
 
 namespace vantorel::app {
@@ -154,9 +155,11 @@ std::variant<std::vector<std::string>, std::string> writeJobResults(const std::s
                                                                     const wave::WaveInfo& info,
                                                                     const analysis::LevelAnalysis& levels, bool svg) {
     const std::vector<std::string> names = resultNames(name, info, svg);
+    const std::vector<std::string> channelNames = wave::channelNames(info.channels, info.channelMask);
     const std::string_view report = output::reportLine(info.channels);
     const auto draw = [&](output::ChartFormat format) {
-        return output::drawChart(format, info.channels, levels.histograms, levels.grid.sliceCount, levels.scale);
+        return output::drawChart(format, info.channels, levels.histograms, levels.grid.sliceCount, levels.scale,
+                                 channelNames);
     };
     const std::vector<std::uint8_t> chart = draw(output::ChartFormat::Metafile);
     const std::vector<std::uint8_t> svgChart = svg ? draw(output::ChartFormat::Svg) : std::vector<std::uint8_t>{};
