@@ -31,7 +31,8 @@ private:
 
 // Why an input gave no file. A name that leads to nothing, or to something
 // other than a regular file (a folder, pipe, device or socket), is not found;
-// a regular file that is there but may not be opened cannot be read.
+// a regular file that is there but may not be opened cannot be read, and
+// neither can a name too long for the system ("name too long").
 struct OpenFailure {
     bool cannotBeRead = false;
     std::string reason;  // why it cannot be read: "permission denied", ...
