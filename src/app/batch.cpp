@@ -53,7 +53,7 @@ std::string shareText(double share) {
 
 }  // namespace
 
-FileOutcome analyseFile(const std::string& name, const BatchOptions& options) {
+FileOutcome analyseFile(const std::string& name, const BatchOptions& options, platform::StopSignalWatch& watch) {
     // The dialogue's steps in its order, each refusal or failure as its box's text.
     auto opened = openJobInput(name, options.svg);
     if (const auto* refusal = std::get_if<std::string>(&opened)) return FailedFile{errorLine(*refusal)};
@@ -70,7 +70,10 @@ FileOutcome analyseFile(const std::string& name, const BatchOptions& options) {
     }
     analysed.levels = std::move(std::get<analysis::LevelAnalysis>(measured));
 
-    auto written = writeJobResults(name, analysed.info, analysed.levels, options.svg);
+    std::variant<std::vector<std::string>, std::string> written;
+    const bool wrote = watch.writeUnlessStopped(
+        [&] { written = writeJobResults(name, analysed.info, analysed.levels, options.svg); });
+    if (!wrote) return FailedFile{"stopped before its results were written"};
     if (const auto* failure = std::get_if<std::string>(&written)) return FailedFile{errorLine(*failure)};
     analysed.written = std::move(std::get<std::vector<std::string>>(written));
     return analysed;
@@ -123,14 +126,21 @@ std::string csvRows(const std::string& name, const AnalysedFile& file) {
 
 int runBatch(const std::vector<std::string>& files, const BatchOptions& options, std::FILE* output,
              std::FILE* errors) {
+    // A closed output becomes a failed write, reported below, not the end of
+    // the process; the stop signals are held from before the first worker.
+    platform::ignoreClosedPipes();
+    platform::StopSignalWatch watch;
+
     // Each job's outcome waits in its slot until the ones before it are printed.
     std::vector<std::optional<FileOutcome>> outcomes(files.size());
     std::mutex mutex;
     std::condition_variable finished;
     std::atomic<std::size_t> nextFile{0};
+    std::atomic<bool> outputLost{false};  // nobody would see further outcomes
     const auto work = [&] {
         for (std::size_t index = nextFile++; index < files.size(); index = nextFile++) {
-            FileOutcome outcome = analyseFile(files[index], options);
+            if (outputLost || watch.stopRequested()) return;
+            FileOutcome outcome = analyseFile(files[index], options, watch);
             const std::lock_guard lock(mutex);
             outcomes[index] = std::move(outcome);
             finished.notify_all();
@@ -151,7 +161,7 @@ int runBatch(const std::vector<std::string>& files, const BatchOptions& options,
     if (options.csv) std::fputs(kCsvHeader.data(), output);
     int status = 0;
     bool summaryPrinted = false;
-    for (std::size_t index = 0; index < files.size(); ++index) {
+    for (std::size_t index = 0; index < files.size() && !outputLost; ++index) {
         std::unique_lock lock(mutex);
         finished.wait(lock, [&] { return outcomes[index].has_value(); });
         const FileOutcome outcome = std::move(*outcomes[index]);
@@ -172,7 +182,7 @@ int runBatch(const std::vector<std::string>& files, const BatchOptions& options,
             std::fputs(summaryText(files[index], analysed).c_str(), output);
             summaryPrinted = true;
         }
-        std::fflush(output);
+        if (std::fflush(output) != 0 || std::ferror(output)) outputLost = true;
     }
     for (std::thread& worker : workers) worker.join();
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/level_distribution.h"
+#include "platform/stop_signals.h"
 #include "wave/wave_info.h"
 
 namespace vantorel::app {
@@ -38,7 +39,10 @@ using FileOutcome = std::variant<AnalysedFile, FailedFile>;
 
 // One file's whole job, the dialogue's steps in the dialogue's order, without
 // a screen. Independent of every other job: jobs may run at the same time.
-FileOutcome analyseFile(const std::string& name, const BatchOptions& options);
+// The results are written under `watch`: not at all once a stop signal has
+// come, and a stop signal that comes meanwhile waits until they are complete
+// or undone.
+FileOutcome analyseFile(const std::string& name, const BatchOptions& options, platform::StopSignalWatch& watch);
 
 // An error box's text as one line: each two-character sequence backslash-n
 // becomes a blank, runs of blanks become one, and the padding at both ends goes.
@@ -58,6 +62,8 @@ std::string csvRows(const std::string& name, const AnalysedFile& file);
 // each outcome in the order of `files`: its summary or CSV rows on `output`,
 // "vantorel: NAME: message" on `errors`. Returns 0 when every file was
 // analysed and its results written, 1 otherwise.
+// A stop signal ends the process (see platform::StopSignalWatch); once
+// `output` cannot be written, no further job starts and the status is 1.
 int runBatch(const std::vector<std::string>& files, const BatchOptions& options, std::FILE* output,
              std::FILE* errors);
 
