@@ -130,6 +130,7 @@ int runBatch(const std::vector<std::string>& files, const BatchOptions& options,
     // the process; the stop signals are held from before the first worker.
     platform::ignoreClosedPipes();
     platform::StopSignalWatch watch;
+    const std::vector<std::optional<std::string>> refusals = refuseBatchCollisions(files, options.svg);
 
     // Each job's outcome waits in its slot until the ones before it are printed.
     std::vector<std::optional<FileOutcome>> outcomes(files.size());
@@ -140,7 +141,8 @@ int runBatch(const std::vector<std::string>& files, const BatchOptions& options,
     const auto work = [&] {
         for (std::size_t index = nextFile++; index < files.size(); index = nextFile++) {
             if (outputLost || watch.stopRequested()) return;
-            FileOutcome outcome = analyseFile(files[index], options, watch);
+            FileOutcome outcome = refusals[index] ? FileOutcome{FailedFile{errorLine(*refusals[index])}}
+                                                  : analyseFile(files[index], options, watch);
             const std::lock_guard lock(mutex);
             outcomes[index] = std::move(outcome);
             finished.notify_all();

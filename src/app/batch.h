@@ -60,8 +60,10 @@ std::string csvRows(const std::string& name, const AnalysedFile& file);
 
 // Analyses the files, up to options.jobs (at least 1) at a time, and prints
 // each outcome in the order of `files`: its summary or CSV rows on `output`,
-// "vantorel: NAME: message" on `errors`. Returns 0 when every file was
-// analysed and its results written, 1 otherwise.
+// "vantorel: NAME: message" on `errors`. Inputs whose results would overwrite
+// another input or an earlier input's results are refused before any job
+// runs (see refuseBatchCollisions). Returns 0 when every file was analysed and
+// its results written, 1 otherwise.
 // A stop signal ends the process (see platform::StopSignalWatch); once
 // `output` cannot be written, no further job starts and the status is 1.
 int runBatch(const std::vector<std::string>& files, const BatchOptions& options, std::FILE* output,

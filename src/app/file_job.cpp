@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
+#include <utility>
 
 #include "output/chart_metafile.h"
 #include "output/text_report.h"
@@ -30,6 +32,16 @@ std::string resultIsInputMessage(const std::string& resultName) {
     return "The result " + quotedFileName(resultName) + "\\nis the file being analysed.\\nNothing was written.";
 }
 
+std::string resultIsOtherInputMessage(const std::string& resultName, const std::string& inputName) {
+    return "The result " + quotedFileName(resultName) + "\\nis " + quotedFileName(inputName) +
+           ", another file being analysed.\\nNothing was written.";
+}
+
+std::string sharedResultsMessage(const std::string& earlierName) {
+    return "Its results would replace those of " + quotedFileName(earlierName) +
+           " in this batch.\\nNothing was written.";
+}
+
 std::string writeFailureMessage(const platform::WriteFailure& failure) {
     std::string message = "Could not write " + quotedFileName(failure.name) + ":\\n" + failure.reason + "\\n";
     if (failure.replaced.empty()) return message + std::string(kNothingChangedLine);
@@ -39,6 +51,28 @@ std::string writeFailureMessage(const platform::WriteFailure& failure) {
     return message + " was written.";
 }
 
+using IdentityKey = std::pair<std::uint64_t, std::uint64_t>;
+
+IdentityKey keyOf(const platform::FileIdentity& identity) { return {identity.volume, identity.index}; }
+
+// Where a result goes, as text that two results share exactly when they are
+// the same file: an existing file's identity; otherwise its folder (by
+// identity where the folder exists) and its own name as the file system
+// compares names.
+std::string resultPlace(const std::string& result, const std::optional<platform::FileIdentity>& existing) {
+    const auto identityText = [](const platform::FileIdentity& identity) {
+        return std::to_string(identity.volume) + ":" + std::to_string(identity.index);
+    };
+    if (existing) return "file " + identityText(*existing);
+    const std::size_t nameStart = platform::fileNameStart(result);
+    const std::string folder = result.substr(0, nameStart);
+    const std::optional<platform::FileIdentity> folderIdentity = platform::fileIdentity(folder.empty() ? "." : folder);
+    return "name " + (folderIdentity ? identityText(*folderIdentity) : "?" + folder) + "/" +
+           platform::comparableFileName(std::string_view(result).substr(nameStart));
+}
+
+}  // namespace
+
 std::vector<std::string> resultNames(const std::string& name, bool svg) {
     std::vector<std::string> names{output::resultFileName(name, output::kReportSuffix),
                                    output::resultFileName(name, output::kChartSuffix)};
@@ -46,7 +80,40 @@ std::vector<std::string> resultNames(const std::string& name, bool svg) {
     return names;
 }
 
-}  // namespace
+std::vector<std::optional<std::string>> refuseBatchCollisions(std::span<const std::string> names, bool svg) {
+    std::vector<std::optional<platform::FileIdentity>> inputs(names.size());
+    std::map<IdentityKey, std::size_t> inputWithIdentity;  // the first input that is each file
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (const std::optional<platform::ReadOnlyFile> file = platform::openRegularFileForReading(names[i]))
+            inputs[i] = platform::fileIdentity(*file);
+        if (inputs[i]) inputWithIdentity.emplace(keyOf(*inputs[i]), i);
+    }
+
+    std::vector<std::optional<std::string>> refusals(names.size());
+    std::map<std::string, std::size_t> claimed;  // a result's place, and the input it belongs to
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!inputs[i]) continue;
+        std::vector<std::string> places;
+        for (const std::string& result : resultNames(names[i], svg)) {
+            const std::optional<platform::FileIdentity> existing = platform::fileIdentity(result);
+            const auto input = existing ? inputWithIdentity.find(keyOf(*existing)) : inputWithIdentity.end();
+            std::string place = resultPlace(result, existing);
+            const auto earlier = claimed.find(place);
+            if (existing == inputs[i]) {
+                refusals[i] = resultIsInputMessage(result);
+            } else if (input != inputWithIdentity.end()) {
+                refusals[i] = resultIsOtherInputMessage(result, names[input->second]);
+            } else if (earlier != claimed.end()) {
+                refusals[i] = sharedResultsMessage(names[earlier->second]);
+            }
+            if (refusals[i]) break;
+            places.push_back(std::move(place));
+        }
+        if (!refusals[i])
+            for (std::string& place : places) claimed.emplace(std::move(place), i);
+    }
+    return refusals;
+}
 
 std::variant<platform::ReadOnlyFile, std::string> openJobInput(const std::string& name, bool svg) {
     auto opened = platform::openInputFile(name);

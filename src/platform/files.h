@@ -81,6 +81,10 @@ std::uint64_t fileSize(const ReadOnlyFile& file);
 // also '\\' and a drive's ':'); 0 for a name without a folder part.
 std::size_t fileNameStart(std::string_view name);
 
+// A file's own name (no folder part) as the file system compares names: as it
+// is on POSIX; on Windows, whose file systems ignore case, in ASCII lower case.
+std::string comparableFileName(std::string_view name);
+
 // One file to be written whole: its name and all of its bytes.
 struct ResultFile {
     std::string name;

@@ -170,6 +170,8 @@ std::size_t fileNameStart(std::string_view name) {
     return slash == std::string_view::npos ? 0 : slash + 1;
 }
 
+std::string comparableFileName(std::string_view name) { return std::string(name); }
+
 namespace {
 
 // The folder part of a name, its last '/' included; empty for a bare name.

@@ -202,6 +202,13 @@ std::size_t fileNameStart(std::string_view name) {
     return separator == std::string_view::npos ? 0 : separator + 1;
 }
 
+std::string comparableFileName(std::string_view name) {
+    std::string folded(name);
+    for (char& character : folded)
+        if (character >= 'A' && character <= 'Z') character = static_cast<char>(character - 'A' + 'a');
+    return folded;
+}
+
 namespace {
 
 // The folder part of a name, separator included; empty for a bare name.
