@@ -94,16 +94,44 @@ std::string errorLine(std::string_view boxMessage) {
     return line;
 }
 
+std::string escapeControlCharacters(std::string_view text) {
+    constexpr std::string_view kDigits = "0123456789abcdef";
+    const auto hexEscape = [&](unsigned char byte) {
+        return std::string{'\\', 'x', kDigits[byte >> 4], kDigits[byte & 0xF]};
+    };
+    std::string shown;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const auto next = static_cast<unsigned char>(i + 1 < text.size() ? text[i + 1] : '\0');
+        if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {  // U+0080..U+009F in UTF-8
+            shown += hexEscape(byte) + hexEscape(next);
+            ++i;
+        } else if (byte == '\n') {
+            shown += "\\n";
+        } else if (byte == '\t') {
+            shown += "\\t";
+        } else if (byte == '\r') {
+            shown += "\\r";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            shown += hexEscape(byte);
+        } else {
+            shown += text[i];
+        }
+    }
+    return shown;
+}
+
 std::string summaryText(const std::string& name, const AnalysedFile& file) {
     const wave::WaveInfo& info = file.info;
-    std::string text = name + "\n";
+    std::string text = escapeControlCharacters(name) + "\n";
     text += summaryLine("Channels", numberText(info.channels, 7));
     text += summaryLine("Sample rate", numberText(info.sampleRate, 15) + " Hz");
     text += summaryLine("Resolution", numberText(info.bitsPerSample, 7) + info.resolutionText);
     text += summaryLine("Length", numberText(static_cast<long double>(info.sampleCount), 15) + " samples");
     text += summaryLine("Duration", numberText(roundDecimals(info.durationSeconds, 2), 15) + " seconds");
     text += summaryLine("Time slices", numberText(static_cast<long double>(file.levels.grid.sliceCount), 7));
-    for (const std::string& written : file.written) text += summaryLine("Written", " " + written);
+    for (const std::string& written : file.written)
+        text += summaryLine("Written", " " + escapeControlCharacters(written));
     return text;
 }
 
@@ -160,6 +188,7 @@ int runBatch(const std::vector<std::string>& files, const BatchOptions& options,
     }
     if (workers.empty()) work();  // no thread at all: every job on this one
 
+    const std::string program(kProgramName);
     if (options.csv) std::fputs(kCsvHeader.data(), output);
     int status = 0;
     bool summaryPrinted = false;
@@ -171,8 +200,8 @@ int runBatch(const std::vector<std::string>& files, const BatchOptions& options,
         lock.unlock();
 
         if (const auto* failed = std::get_if<FailedFile>(&outcome)) {
-            std::fprintf(errors, "%s: %s: %s\n", std::string(kProgramName).c_str(), files[index].c_str(),
-                         failed->message.c_str());
+            std::fprintf(errors, "%s: %s: %s\n", program.c_str(), escapeControlCharacters(files[index]).c_str(),
+                         escapeControlCharacters(failed->message).c_str());
             status = 1;
             continue;
         }
@@ -189,7 +218,7 @@ int runBatch(const std::vector<std::string>& files, const BatchOptions& options,
     for (std::thread& worker : workers) worker.join();
 
     if (std::fflush(output) != 0 || std::ferror(output)) {
-        std::fprintf(errors, "%s: could not write to standard output\n", std::string(kProgramName).c_str());
+        std::fprintf(errors, "%s: could not write to standard output\n", program.c_str());
         status = 1;
     }
     return status;
