@@ -198,6 +198,9 @@ int runBatch(const std::vector<std::string>& files, const BatchOptions& options,
         const FileOutcome outcome = std::move(*outcomes[index]);
         outcomes[index].reset();
         lock.unlock();
+        // After a stop signal the process ends as soon as the writes under way
+        // are over; a job the signal stopped has nothing to report.
+        if (watch.stopRequested()) break;
 
         if (const auto* failed = std::get_if<FailedFile>(&outcome)) {
             std::fprintf(errors, "%s: %s: %s\n", program.c_str(), escapeControlCharacters(files[index]).c_str(),
