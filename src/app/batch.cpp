@@ -54,7 +54,7 @@ std::string shareText(double share) {
 
 }  // namespace
 
-FileOutcome analyseFile(const std::string& name, const BatchOptions& options) {
+FileOutcome analyseFile(const std::string& name, const BatchOptions& options, platform::StopSignalWatch& watch) {
     // The dialogue's steps in its order, each refusal or failure as its box's text.
     auto opened = openJobInput(name, options.svg);
     if (const auto* refusal = std::get_if<std::string>(&opened)) return FailedFile{errorLine(*refusal)};
@@ -63,7 +63,10 @@ FileOutcome analyseFile(const std::string& name, const BatchOptions& options) {
     if (const auto* failure = std::get_if<std::string>(&measured)) return FailedFile{errorLine(*failure)};
     AnalysedFile analysed{.info = input.info, .levels = std::move(std::get<analysis::LevelAnalysis>(measured)), .written = {}};
 
-    auto written = writeJobResults(name, analysed.info, analysed.levels, options.svg);
+    std::variant<std::vector<std::string>, std::string> written;
+    const bool wrote = watch.writeUnlessStopped(
+        [&] { written = writeJobResults(name, analysed.info, analysed.levels, options.svg); });
+    if (!wrote) return FailedFile{"stopped before its results were written"};
     if (const auto* failure = std::get_if<std::string>(&written)) return FailedFile{errorLine(*failure)};
     analysed.written = std::move(std::get<std::vector<std::string>>(written));
     return analysed;
@@ -84,9 +87,36 @@ std::string errorLine(std::string_view boxMessage) {
     return line;
 }
 
+std::string escapeControlCharacters(std::string_view text) {
+    constexpr std::string_view kDigits = "0123456789abcdef";
+    const auto hexEscape = [&](unsigned char byte) {
+        return std::string{'\\', 'x', kDigits[byte >> 4], kDigits[byte & 0xF]};
+    };
+    std::string shown;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const auto next = static_cast<unsigned char>(i + 1 < text.size() ? text[i + 1] : '\0');
+        if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {  // U+0080..U+009F in UTF-8
+            shown += hexEscape(byte) + hexEscape(next);
+            ++i;
+        } else if (byte == '\n') {
+            shown += "\\n";
+        } else if (byte == '\t') {
+            shown += "\\t";
+        } else if (byte == '\r') {
+            shown += "\\r";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            shown += hexEscape(byte);
+        } else {
+            shown += text[i];
+        }
+    }
+    return shown;
+}
+
 std::string summaryText(const std::string& name, const AnalysedFile& file) {
     const wave::WaveInfo& info = file.info;
-    std::string text = name + "\n";
+    std::string text = escapeControlCharacters(name) + "\n";
     text += summaryLine("Channels", numberText(info.channels, 7));
     text += summaryLine("Sample rate", numberText(info.sampleRate, 15) + " Hz");
     text += summaryLine("Resolution", numberText(info.bitsPerSample, 7) + info.resolutionText);
@@ -94,7 +124,8 @@ std::string summaryText(const std::string& name, const AnalysedFile& file) {
     text += summaryLine("Duration", numberText(roundDecimals(info.durationSeconds, 2), 15) + " seconds");
     if (!info.formatName.empty()) text += summaryLine("Format", " " + info.formatName);
     text += summaryLine("Time slices", numberText(static_cast<long double>(file.levels.grid.sliceCount), 7));
-    for (const std::string& written : file.written) text += summaryLine("Written", " " + written);
+    for (const std::string& written : file.written)
+        text += summaryLine("Written", " " + escapeControlCharacters(written));
     return text;
 }
 
@@ -116,14 +147,23 @@ std::string csvRows(const std::string& name, const AnalysedFile& file) {
 
 int runBatch(const std::vector<std::string>& files, const BatchOptions& options, std::FILE* output,
              std::FILE* errors) {
+    // A closed output becomes a failed write, reported below, not the end of
+    // the process; the stop signals are held from before the first worker.
+    platform::ignoreClosedPipes();
+    platform::StopSignalWatch watch;
+    const std::vector<std::optional<std::string>> refusals = refuseBatchCollisions(files, options.svg);
+
     // Each job's outcome waits in its slot until the ones before it are printed.
     std::vector<std::optional<FileOutcome>> outcomes(files.size());
     std::mutex mutex;
     std::condition_variable finished;
     std::atomic<std::size_t> nextFile{0};
+    std::atomic<bool> outputLost{false};  // nobody would see further outcomes
     const auto work = [&] {
         for (std::size_t index = nextFile++; index < files.size(); index = nextFile++) {
-            FileOutcome outcome = analyseFile(files[index], options);
+            if (outputLost || watch.stopRequested()) return;
+            FileOutcome outcome = refusals[index] ? FileOutcome{FailedFile{errorLine(*refusals[index])}}
+                                                  : analyseFile(files[index], options, watch);
             const std::lock_guard lock(mutex);
             outcomes[index] = std::move(outcome);
             finished.notify_all();
@@ -141,19 +181,23 @@ int runBatch(const std::vector<std::string>& files, const BatchOptions& options,
     }
     if (workers.empty()) work();  // no thread at all: every job on this one
 
+    const std::string program(kProgramName);
     if (options.csv) std::fputs(kCsvHeader.data(), output);
     int status = 0;
     bool summaryPrinted = false;
-    for (std::size_t index = 0; index < files.size(); ++index) {
+    for (std::size_t index = 0; index < files.size() && !outputLost; ++index) {
         std::unique_lock lock(mutex);
         finished.wait(lock, [&] { return outcomes[index].has_value(); });
         const FileOutcome outcome = std::move(*outcomes[index]);
         outcomes[index].reset();
         lock.unlock();
+        // After a stop signal the process ends as soon as the writes under way
+        // are over; a job the signal stopped has nothing to report.
+        if (watch.stopRequested()) break;
 
         if (const auto* failed = std::get_if<FailedFile>(&outcome)) {
-            std::fprintf(errors, "%s: %s: %s\n", std::string(kProgramName).c_str(), files[index].c_str(),
-                         failed->message.c_str());
+            std::fprintf(errors, "%s: %s: %s\n", program.c_str(), escapeControlCharacters(files[index]).c_str(),
+                         escapeControlCharacters(failed->message).c_str());
             status = 1;
             continue;
         }
@@ -165,12 +209,12 @@ int runBatch(const std::vector<std::string>& files, const BatchOptions& options,
             std::fputs(summaryText(files[index], analysed).c_str(), output);
             summaryPrinted = true;
         }
-        std::fflush(output);
+        if (std::fflush(output) != 0 || std::ferror(output)) outputLost = true;
     }
     for (std::thread& worker : workers) worker.join();
 
     if (std::fflush(output) != 0 || std::ferror(output)) {
-        std::fprintf(errors, "%s: could not write to standard output\n", std::string(kProgramName).c_str());
+        std::fprintf(errors, "%s: could not write to standard output\n", program.c_str());
         status = 1;
     }
     return status;

@@ -6,10 +6,12 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
 #include "analysis/level_distribution.h"
+#include "platform/stop_signals.h"
 #include "wave/wave_info.h"
 
 namespace vantorel::app {
@@ -38,14 +40,24 @@ using FileOutcome = std::variant<AnalysedFile, FailedFile>;
 
 // One file's whole job, the dialogue's steps in the dialogue's order, without
 // a screen. Independent of every other job: jobs may run at the same time.
-FileOutcome analyseFile(const std::string& name, const BatchOptions& options);
+// The results are written under `watch`: not at all once a stop signal has
+// come, and a stop signal that comes meanwhile waits until they are complete
+// or undone.
+FileOutcome analyseFile(const std::string& name, const BatchOptions& options, platform::StopSignalWatch& watch);
+
+// Text as it is shown on standard output and error: control characters, which
+// would break the line or steer the terminal, become escapes, "\n", "\t" and
+// "\r" or "\x1b" and the like (C1 controls, "\xc2\x9b", byte by byte). Other
+// characters, the backslash included, stay as they are.
+std::string escapeControlCharacters(std::string_view text);
 
 // An error box's text as one line: each two-character sequence backslash-n
 // becomes a blank, runs of blanks become one, and the padding at both ends goes.
 std::string errorLine(std::string_view boxMessage);
 
 // The summary of an analysed file: its name, the FILE DATA values in the
-// panel's number forms, the slice count and the files written.
+// panel's number forms, the slice count and the files written, names with
+// their control characters escaped.
 std::string summaryText(const std::string& name, const AnalysedFile& file);
 
 // The CSV rows of an analysed file: one per channel and level 0..40, each
@@ -56,8 +68,12 @@ std::string csvRows(const std::string& name, const AnalysedFile& file);
 
 // Analyses the files, up to options.jobs (at least 1) at a time, and prints
 // each outcome in the order of `files`: its summary or CSV rows on `output`,
-// "vantorel: NAME: message" on `errors`. Returns 0 when every file was
-// analysed and its results written, 1 otherwise.
+// "vantorel: NAME: message" on `errors` (control characters escaped). Inputs
+// whose results would overwrite another input or an earlier input's results
+// are refused before any job runs (see refuseBatchCollisions). Returns 0 when
+// every file was analysed and its results written, 1 otherwise.
+// A stop signal ends the process (see platform::StopSignalWatch); once
+// `output` cannot be written, no further job starts and the status is 1.
 int runBatch(const std::vector<std::string>& files, const BatchOptions& options, std::FILE* output,
              std::FILE* errors);
 

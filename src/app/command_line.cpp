@@ -101,7 +101,8 @@ int runCommandLine(std::span<const std::string> arguments, std::FILE* output, st
     const auto parsed = parseCommandLine(arguments);
     if (const auto* error = std::get_if<CommandLineError>(&parsed)) {
         const std::string program(kProgramName);
-        std::fprintf(errors, "%s: %s; try '%s --help'\n", program.c_str(), error->message.c_str(), program.c_str());
+        std::fprintf(errors, "%s: %s; try '%s --help'\n", program.c_str(),
+                     escapeControlCharacters(error->message).c_str(), program.c_str());
         return 2;
     }
     const CommandLine& line = std::get<CommandLine>(parsed);

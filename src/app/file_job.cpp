@@ -4,8 +4,10 @@
 #include <cstddef>
 #include <cstring>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
+#include <utility>
 
 #include "output/chart_metafile.h"
 #include "output/text_report.h"
@@ -32,6 +34,16 @@ std::string cannotReadMessage(const platform::OpenFailure& failure) {
 
 std::string resultIsInputMessage(const std::string& resultName) {
     return "The result " + quotedFileName(resultName) + "\\nis the file being analysed.\\nNothing was written.";
+}
+
+std::string resultIsOtherInputMessage(const std::string& resultName, const std::string& inputName) {
+    return "The result " + quotedFileName(resultName) + "\\nis " + quotedFileName(inputName) +
+           ", another file being analysed.\\nNothing was written.";
+}
+
+std::string sharedResultsMessage(const std::string& earlierName) {
+    return "Its results would replace those of " + quotedFileName(earlierName) +
+           " in this batch.\\nNothing was written.";
 }
 
 std::string writeFailureMessage(const platform::WriteFailure& failure) {
@@ -83,12 +95,69 @@ wave::WaveInfo decodedInfo(const decode::DecodedFormat& format) {
     return info;
 }
 
+using IdentityKey = std::pair<std::uint64_t, std::uint64_t>;
+
+IdentityKey keyOf(const platform::FileIdentity& identity) { return {identity.volume, identity.index}; }
+
+// Where a result goes, as text that two results share exactly when they are
+// the same file: an existing file's identity; otherwise its folder (by
+// identity where the folder exists) and its own name as the file system
+// compares names.
+std::string resultPlace(const std::string& result, const std::optional<platform::FileIdentity>& existing) {
+    const auto identityText = [](const platform::FileIdentity& identity) {
+        return std::to_string(identity.volume) + ":" + std::to_string(identity.index);
+    };
+    if (existing) return "file " + identityText(*existing);
+    const std::size_t nameStart = platform::fileNameStart(result);
+    const std::string folder = result.substr(0, nameStart);
+    const std::optional<platform::FileIdentity> folderIdentity = platform::fileIdentity(folder.empty() ? "." : folder);
+    return "name " + (folderIdentity ? identityText(*folderIdentity) : "?" + folder) + "/" +
+           platform::comparableFileName(std::string_view(result).substr(nameStart));
+}
+
 }  // namespace
 
-std::vector<std::string> resultNames(const std::string& name, const wave::WaveInfo& info, bool svg) {
+std::vector<std::optional<std::string>> refuseBatchCollisions(std::span<const std::string> names, bool svg) {
+    std::vector<std::optional<platform::FileIdentity>> inputs(names.size());
+    std::vector<bool> waveInputs(names.size());  // which naming rule each input's results follow
+    std::map<IdentityKey, std::size_t> inputWithIdentity;  // the first input that is each file
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (const std::optional<platform::ReadOnlyFile> file = platform::openRegularFileForReading(names[i])) {
+            inputs[i] = platform::fileIdentity(*file);
+            waveInputs[i] = isWaveFile(*file);
+        }
+        if (inputs[i]) inputWithIdentity.emplace(keyOf(*inputs[i]), i);
+    }
+
+    std::vector<std::optional<std::string>> refusals(names.size());
+    std::map<std::string, std::size_t> claimed;  // a result's place, and the input it belongs to
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!inputs[i]) continue;
+        std::vector<std::string> places;
+        for (const std::string& result : resultNames(names[i], !waveInputs[i], svg)) {
+            const std::optional<platform::FileIdentity> existing = platform::fileIdentity(result);
+            const auto input = existing ? inputWithIdentity.find(keyOf(*existing)) : inputWithIdentity.end();
+            std::string place = resultPlace(result, existing);
+            const auto earlier = claimed.find(place);
+            if (existing == inputs[i]) {
+                refusals[i] = resultIsInputMessage(result);
+            } else if (input != inputWithIdentity.end()) {
+                refusals[i] = resultIsOtherInputMessage(result, names[input->second]);
+            } else if (earlier != claimed.end()) {
+                refusals[i] = sharedResultsMessage(names[earlier->second]);
+            }
+            if (refusals[i]) break;
+            places.push_back(std::move(place));
+        }
+        if (!refusals[i])
+            for (std::string& place : places) claimed.emplace(std::move(place), i);
+    }
+    return refusals;
+}
+
+std::vector<std::string> resultNames(const std::string& name, bool decoded, bool svg) {
     const auto named = [&](std::string_view suffix) {
-        return info.formatName.empty() ? output::resultFileName(name, suffix)
-                                       : output::decodedResultFileName(name, suffix);
+        return decoded ? output::decodedResultFileName(name, suffix) : output::resultFileName(name, suffix);
     };
     std::vector<std::string> names{named(output::kReportSuffix), named(output::kChartSuffix)};
     if (svg) names.push_back(named(output::kSvgChartSuffix));
@@ -131,7 +200,7 @@ std::variant<JobInput, std::string> openJobInput(const std::string& name, bool s
     // A result name that leads to the input (through a link, or as another name
     // of the same file): writing it would destroy the recording.
     if (const std::optional<platform::FileIdentity> identity = platform::fileIdentity(*input.file)) {
-        for (const std::string& result : resultNames(name, input.info, svg))
+        for (const std::string& result : resultNames(name, input.decoded.has_value(), svg))
             if (platform::fileIdentity(result) == identity) return resultIsInputMessage(result);
     }
     return input;
@@ -154,7 +223,7 @@ std::variant<analysis::LevelAnalysis, std::string> measureJobInput(JobInput& inp
 std::variant<std::vector<std::string>, std::string> writeJobResults(const std::string& name,
                                                                     const wave::WaveInfo& info,
                                                                     const analysis::LevelAnalysis& levels, bool svg) {
-    const std::vector<std::string> names = resultNames(name, info, svg);
+    const std::vector<std::string> names = resultNames(name, !info.formatName.empty(), svg);
     const std::vector<std::string> channelNames = wave::channelNames(info.channels, info.channelMask);
     const std::string_view report = output::reportLine(info.channels);
     const auto draw = [&](output::ChartFormat format) {

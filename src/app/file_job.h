@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -49,9 +50,18 @@ std::variant<analysis::LevelAnalysis, std::string> measureJobInput(JobInput& inp
                                                                    const std::function<void()>& afterEachBlock = {});
 
 // The result names of an input: report, chart and with `svg` the SVG chart.
-// A wave file's drop the last four characters of its name, another format's
+// A wave file's drop the last four characters of its name, a decoded file's
 // its extension.
-std::vector<std::string> resultNames(const std::string& name, const wave::WaveInfo& info, bool svg);
+std::vector<std::string> resultNames(const std::string& name, bool decoded, bool svg);
+
+// What a batch decides before any of its jobs runs, so that it never writes
+// over one of its inputs nor writes one result twice: for each input, in
+// order, the box text that refuses it, or nothing. An input is refused when one
+// of its results is an input of the batch (the same file), or would be the
+// same file as a result of an earlier input: the same existing file, or else
+// the same name in the same folder. Only inputs that open as regular files take
+// part; the others write nothing.
+std::vector<std::optional<std::string>> refuseBatchCollisions(std::span<const std::string> names, bool svg);
 
 // Writes the results of an analysed file as a unit: the report (mono and
 // stereo only), the chart, and with `svg` the chart as SVG. Either all are

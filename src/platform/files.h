@@ -31,7 +31,8 @@ private:
 
 // Why an input gave no file. A name that leads to nothing, or to something
 // other than a regular file (a folder, pipe, device or socket), is not found;
-// a regular file that is there but may not be opened cannot be read.
+// a regular file that is there but may not be opened cannot be read, and
+// neither can a name too long for the system ("name too long").
 struct OpenFailure {
     bool cannotBeRead = false;
     std::string reason;  // why it cannot be read: "permission denied", ...
@@ -79,6 +80,10 @@ std::uint64_t fileSize(const ReadOnlyFile& file);
 // Where the file's own name begins in a path: after the last '/' (on Windows
 // also '\\' and a drive's ':'); 0 for a name without a folder part.
 std::size_t fileNameStart(std::string_view name);
+
+// A file's own name (no folder part) as the file system compares names: as it
+// is on POSIX; on Windows, whose file systems ignore case, in ASCII lower case.
+std::string comparableFileName(std::string_view name);
 
 // One file to be written whole: its name and all of its bytes.
 struct ResultFile {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/file_job.h"
@@ -79,6 +80,27 @@ TEST(Batch, ErrorBoxesBecomeOneLineAndCsvNamesAreQuoted) {
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), analysis::kLevelBins);
     EXPECT_EQ(rows.substr(0, rows.find('\n') + 1), "\"take \"\"1\"\", mono.wav\",mono,0,0,0\n");
     EXPECT_NE(rows.find("\",mono,3,1,33.333333333333336\n"), std::string::npos) << rows;
+}
+
+TEST(Batch, ControlCharactersInNamesAreShownEscaped) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"new\nline.wav", "new\\nline.wav"},
+        {"a\tb\rc.wav", "a\\tb\\rc.wav"},
+        {"\x1b[31mred.wav", "\\x1b[31mred.wav"},
+        {std::string("nul\0.wav", 8), "nul\\x00.wav"},
+        {"\x01\x1f\x7f", "\\x01\\x1f\\x7f"},
+        {"csi\xc2\x9b" "2J", "csi\\xc2\\x9b2J"},  // U+009B, a C1 control in UTF-8
+        {"\xc2\x80\xc2\x9f\xc2\xa0", "\\xc2\\x80\\xc2\\x9f\xc2\xa0"},  // the C1 range's ends; no-break space kept
+        {"caf\xc3\xa9 \xe2\x80\x94 C:\\take \"1\".wav", "caf\xc3\xa9 \xe2\x80\x94 C:\\take \"1\".wav"},
+        {"cut\xc2", "cut\xc2"},
+    };
+    for (const auto& [name, shown] : cases) EXPECT_EQ(escapeControlCharacters(name), shown) << name;
+
+    AnalysedFile file;
+    file.written = {"new\nline VT.txt"};
+    const std::string summary = summaryText("new\nline.wav", file);
+    EXPECT_EQ(summary.substr(0, summary.find('\n')), "new\\nline.wav");
+    EXPECT_NE(summary.find("  Written      new\\nline VT.txt\n"), std::string::npos) << summary;
 }
 
 }  // namespace

@@ -8,10 +8,13 @@ standard input /dev/null).
    on standard error with their box text, analysed ones get a summary with the
    panel's values, and every result file equals the dialogue's byte for byte.
    The same batch with --jobs 1 and --jobs 4 prints the same.
-3. --csv --svg on three recordings: the counts equal a measurement made here
+3. Inputs whose results are other inputs or those of an earlier input are
+   refused, whatever the jobs' timing; names are shown with their control
+   characters escaped; a name too long cannot be read.
+4. --csv --svg on three recordings: the counts equal a measurement made here
    from the samples, the percents are the chart's points, and the SVG draws
    exactly what the metafile records (read back here, record by record).
-4. cmake --install puts the program and a manual page that renders in place.
+5. cmake --install puts the program and a manual page that renders in place.
 
 Usage: command_line_matrix.py <vantorel> <make_test_wav>
 """
@@ -167,6 +170,58 @@ def check_batch(ctx: matrix.Context) -> None:
         subprocess.run(["chattr", "-i", folder], check=False)
     for cleanup in ctx.cleanups:
         cleanup()
+
+
+# --- Inputs that meet each other's results, and names on the screen -----------------
+
+
+def check_collisions_and_names(tool: str, make_wav: str, work: str) -> None:
+    folder = os.path.join(work, "collide")
+    os.makedirs(os.path.join(folder, "sub"))
+    make = lambda name, *options: subprocess.run([make_wav, os.path.join(folder, name), *options],  # noqa: E731
+                                                 check=True, capture_output=True)
+    for name in ("b.wav", "b VT.emf", "e.wav", "d.wav", "take.wav", "sub/song.wav", "new\nline.wav"):
+        make(name, "--seconds", "0.5")
+    make("take.WAV", "--seconds", "0.5", "--level-db", "20")
+    os.link(os.path.join(folder, "e.wav"), os.path.join(folder, "d VT.emf"))  # d's chart is e, by another name
+    too_long = "y" * 300 + ".wav"
+    arguments = ["b.wav", "b VT.emf", "e.wav", "d.wav", "take.wav", "take.WAV", "sub/song.wav", "sub/./song.wav",
+                 "new\nline.wav", "tab\tmissing.wav", "esc\x1b[7m.wav", too_long]
+    refused = [("b.wav", 'The result "b VT.emf" is "b VT.emf", another file being analysed. Nothing was written.'),
+               ("d.wav", 'The result "d VT.emf" is "e.wav", another file being analysed. Nothing was written.'),
+               ("take.WAV", 'Its results would replace those of "take.wav" in this batch. Nothing was written.'),
+               ("sub/./song.wav", 'Its results would replace those of "song.wav" in this batch. Nothing was written.'),
+               ("tab\\tmissing.wav", "File not found. Please enter a valid filename"),
+               ("esc\\x1b[7m.wav", "File not found. Please enter a valid filename"),
+               (too_long, "This file cannot be read: name too long")]
+    expected_errors = "".join(f"vantorel: {name}: {said}\n" for name, said in refused)
+    protected = {name: open(os.path.join(folder, name), "rb").read() for name in ("b VT.emf", "e.wav")}
+    reference = os.path.join(work, "collide-reference")
+    os.mkdir(reference)
+    shutil.copy(os.path.join(folder, "take.wav"), reference)
+    run(tool, "take.wav", cwd=reference)
+    # The first run writes every result afresh (collisions by name); the second
+    # finds them in place (collisions by identity) and must decide the same.
+    for jobs in ("4", "1"):
+        done = run(tool, "--jobs", jobs, "--", *arguments, cwd=folder)
+        check(done.returncode == 1 and done.stderr == expected_errors,
+              f"--jobs {jobs}: a result that is another input, two inputs with the same results, names with "
+              "control characters and a name too long: the refusals on standard error, escaped, in order",
+              f"{done.stderr!r}\n    expected {expected_errors!r}")
+        blocks = summaries(done.stdout)
+        check(set(blocks) == {"b VT.emf", "e.wav", "take.wav", "sub/song.wav", "new\\nline.wav"}
+              and blocks.get("new\\nline.wav", [])[-2:] == ["  Written      new\\nline VT.txt",
+                                                             "  Written      new\\nline VT.emf"],
+              f"--jobs {jobs}: the summaries of the others, the newline in a name escaped", repr(done.stdout))
+        kept = all(open(os.path.join(folder, name), "rb").read() == data for name, data in protected.items())
+        check(kept, f"--jobs {jobs}: the inputs that were results of others are unchanged")
+        with open(os.path.join(folder, "take VT.emf"), "rb") as mine, \
+                open(os.path.join(reference, "take VT.emf"), "rb") as theirs:
+            check(mine.read() == theirs.read(), f"--jobs {jobs}: 'take VT.emf' is the chart of take.wav, the earlier")
+    done = run(tool, "--csv", "new\nline.wav", cwd=folder)
+    rows = list(csv.reader(io.StringIO(done.stdout)))[1:]
+    check(done.returncode == 0 and len(rows) == 82 and all(r[0] == "new\nline.wav" for r in rows),
+          "--csv: a name with a newline is one quoted field", repr(done.stdout[:200]))
 
 
 # --- CSV and SVG against the samples and the metafile --------------------------------
@@ -327,6 +382,7 @@ def main() -> int:
     try:
         check_texts(tool)
         check_batch(ctx)
+        check_collisions_and_names(tool, make_wav, work)
         check_csv_and_svg(tool, make_wav, work)
         check_install(tool, work)
     finally:

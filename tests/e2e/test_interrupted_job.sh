@@ -5,7 +5,8 @@
 # the tool must end, give the terminal modes back, and leave in the recording's
 # folder nothing but the recording and, at most, complete result files: no
 # half-written report or chart and no temporary file. A complete result of an
-# earlier run must survive an interrupted run on the same recording.
+# earlier run must survive an interrupted run on the same recording. Last, a
+# batch on the command line is stopped by signals and by a closed pipe.
 #
 # Usage: test_interrupted_job.sh <path-to-vantorel> <path-to-make_test_wav>
 # Exits non-zero and names every failed check on failure.
@@ -275,6 +276,107 @@ for suffix in txt emf; do
         fail "the earlier 'long VT.$suffix' did not survive the interrupted run"
     fi
 done
+
+# --- A batch stopped at random moments --------------------------------------------
+# 300 short recordings analysed two at a time, stopped by SIGTERM, by SIGINT and
+# by a reader that closes the pipe (at a random byte of the CSV), five rounds
+# each. No round may leave a temporary, and every pair of results must be
+# complete (both or neither) and equal to a clean run's. The signals end the
+# tool with their own status (143, 130), the closed pipe with status 1 and its
+# message. The tool starts from Python, so that SIGINT is not ignored as it is
+# in a background job of a script. VANTOREL_SEED repeats a run's moments.
+
+python3 - "$TOOL" "$MAKE_WAV" "$WORK/batch" << 'EOF'
+import os, random, signal, subprocess, sys, time
+
+tool, make_wav, work = sys.argv[1:4]
+seed = int(os.environ.get("VANTOREL_SEED", time.time_ns() % 1000000))
+chance = random.Random(seed)
+names = ["take %03d.wav" % i for i in range(300)]
+source = os.path.join(work, "source")
+os.makedirs(source)
+for i, name in enumerate(names):
+    subprocess.run([make_wav, os.path.join(source, name), "--kind", "int24", "--rate", "48000", "--seconds", "0.2",
+                    "--frequency", str(200 + 7 * i), "--level-db", str(i % 40)], check=True, capture_output=True)
+failures = 0
+
+
+def check(condition, what):
+    global failures
+    print(("ok: " if condition else "FAIL: ") + what)
+    failures += not condition
+
+
+def folder_for(run):
+    folder = os.path.join(work, run)
+    os.mkdir(folder)
+    for name in names:
+        os.link(os.path.join(source, name), os.path.join(folder, name))
+    return folder
+
+
+def results(folder):
+    found = {}
+    for name in os.listdir(folder):
+        if name.endswith((" VT.txt", " VT.emf")):
+            with open(os.path.join(folder, name), "rb") as f:
+                found[name] = f.read()
+    return found
+
+
+def start(folder, *options, output=subprocess.PIPE):
+    return subprocess.Popen([tool, "--jobs", "2", *options, "--", *names], cwd=folder, stdin=subprocess.DEVNULL,
+                            stdout=output, stderr=subprocess.PIPE)
+
+
+began = time.monotonic()
+clean_run = start(folder_for("clean"), "--csv")
+csv_bytes, _ = clean_run.communicate()
+clean_seconds = time.monotonic() - began
+clean = results(os.path.join(work, "clean"))
+check(clean_run.returncode == 0 and len(clean) == 2 * len(names),
+      "clean run: %d results in %.2f s, status %d" % (len(clean), clean_seconds, clean_run.returncode))
+
+print("seed %d" % seed)
+print("%-8s %5s %9s %7s %6s %12s" % ("stop", "round", "moment", "status", "pairs", "temporaries"))
+stopped = {}
+for stop in ("SIGTERM", "SIGINT", "pipe"):
+    for round_number in range(1, 6):
+        folder = folder_for("%s-%d" % (stop, round_number))
+        if stop == "pipe":
+            moment = chance.randrange(100, len(csv_bytes) // 2)
+            run = start(folder, "--csv")
+            run.stdout.read(moment)
+            run.stdout.close()
+            said = run.stderr.read().decode(errors="replace")
+            status = run.wait()
+            status = 128 - status if status < 0 else status  # killed by a signal: as the shell shows it
+            expected = status == 1 and said.endswith("vantorel: could not write to standard output\n")
+            moment = "%d B" % moment
+        else:
+            number = getattr(signal, stop)
+            moment = chance.uniform(0.02, 0.6 * clean_seconds)
+            run = start(folder, output=subprocess.DEVNULL)
+            time.sleep(moment)
+            run.send_signal(number)
+            run.communicate()
+            status = 128 - run.returncode if run.returncode < 0 else run.returncode
+            expected = status in (128 + number, 0)  # 0: the batch was over before the signal
+            moment = "%.2f s" % moment
+        made = results(folder)
+        temporaries = [n for n in os.listdir(folder) if n.startswith(".vantorel-")]
+        stems = {n[:-7] for n in made}
+        whole = all(n in made for stem in stems for n in (stem + " VT.txt", stem + " VT.emf"))
+        print("%-8s %5d %9s %7d %6d %12d" % (stop, round_number, moment, status, len(stems), len(temporaries)))
+        check(expected, "%s round %d: status %d" % (stop, round_number, status))
+        check(not temporaries and whole and all(clean[n] == b for n, b in made.items()),
+              "%s round %d: no temporary, %d complete pairs equal to the clean run's" % (stop, round_number, len(stems)))
+        stopped[stop] = stopped.get(stop, 0) + (status != 0)
+for stop, count in stopped.items():
+    check(count > 0, "%s stopped the batch in %d of 5 rounds" % (stop, count))
+sys.exit(min(failures, 100))
+EOF
+FAILURES=$((FAILURES + $?))
 
 if ((FAILURES > 0)); then
     echo "$FAILURES check(s) failed"

@@ -58,9 +58,10 @@ std::string errorReason(int error) {
     }
 }
 
-// Errors of open() that say the name leads to no file at all.
+// Errors of open() that say the name leads to no file at all. A name too long
+// for the system is not among them: whether it leads anywhere cannot be told.
 bool meansNotThere(int error) {
-    return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP || error == ENXIO;
+    return error == ENOENT || error == ENOTDIR || error == ELOOP || error == ENXIO;
 }
 
 }  // namespace
@@ -73,6 +74,7 @@ std::variant<ReadOnlyFile, OpenFailure> openInputFile(const std::string& name) {
     if (descriptor < 0) {
         const int error = errno;
         if (meansNotThere(error)) return OpenFailure{};
+        if (error == ENAMETOOLONG) return OpenFailure{true, errorReason(error)};
         // A folder or device that may not be opened is no input either way.
         struct stat status {};
         if (::stat(name.c_str(), &status) == 0 ? !S_ISREG(status.st_mode) : meansNotThere(errno))
@@ -167,6 +169,8 @@ std::size_t fileNameStart(std::string_view name) {
     const std::size_t slash = name.rfind('/');
     return slash == std::string_view::npos ? 0 : slash + 1;
 }
+
+std::string comparableFileName(std::string_view name) { return std::string(name); }
 
 namespace {
 

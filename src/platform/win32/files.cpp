@@ -73,11 +73,12 @@ std::string errorReason(DWORD error) {
     }
 }
 
-// Errors of CreateFile that say the name leads to no file at all.
+// Errors of CreateFile that say the name leads to no file at all. A name too
+// long for the system is not among them: it cannot be read, "name too long".
 bool meansNotThere(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
-           error == ERROR_BAD_PATHNAME || error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_BAD_NETPATH ||
-           error == ERROR_INVALID_DRIVE || error == ERROR_NOT_READY;
+           error == ERROR_BAD_PATHNAME || error == ERROR_BAD_NETPATH || error == ERROR_INVALID_DRIVE ||
+           error == ERROR_NOT_READY;
 }
 
 FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& information) {
@@ -97,6 +98,7 @@ std::variant<ReadOnlyFile, OpenFailure> openInputFile(const std::string& name) {
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         if (meansNotThere(error)) return OpenFailure{};
+        if (error == ERROR_FILENAME_EXCED_RANGE) return OpenFailure{true, errorReason(error)};
         // Opening a folder this way is refused as access denied: it is no input.
         const DWORD attributes = ::GetFileAttributesA(name.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES ? meansNotThere(::GetLastError())
@@ -198,6 +200,13 @@ bool writeAll(HANDLE handle, std::span<const std::byte> bytes) {
 std::size_t fileNameStart(std::string_view name) {
     const std::size_t separator = name.find_last_of("\\/:");
     return separator == std::string_view::npos ? 0 : separator + 1;
+}
+
+std::string comparableFileName(std::string_view name) {
+    std::string folded(name);
+    for (char& character : folded)
+        if (character >= 'A' && character <= 'Z') character = static_cast<char>(character - 'A' + 'a');
+    return folded;
 }
 
 namespace {
