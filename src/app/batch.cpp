@@ -131,7 +131,8 @@ std::string summaryText(const std::string& name, const AnalysedFile& file) {
 
 std::string csvRows(const std::string& name, const AnalysedFile& file) {
     const std::vector<analysis::LevelHistogram>& histograms = file.levels.histograms;
-    const std::vector<std::string> channels = wave::channelNames(file.info.channels, file.info.channelMask);
+    const std::vector<std::string> channels =
+        wave::channelNames(static_cast<int>(histograms.size()), file.info.channelMask);
     const std::string field = csvField(name);
     std::string rows;
     for (std::size_t channel = 0; channel < histograms.size() && channel < channels.size(); ++channel) {
