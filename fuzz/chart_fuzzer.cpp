@@ -1,6 +1,5 @@
 // Fuzzes the chart: chartPoints on arbitrary histograms, slice counts and axis
-// tops, and writeChartMetafile, whose file (written into a folder of this
-// process and removed after every input) must be a well-formed metafile whose
+// tops, and the chart drawn as a metafile, which must be well formed and whose
 // curves are exactly the chart points.
 //
 // Input: byte 0 flags, byte 1 channel count, byte 2 number of histograms (0..9),
@@ -9,18 +8,10 @@
 // With flag bit 0 the input is held to what an analysis can give: counts from
 // 0 to the slice count, and the scale the analysis would choose.
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <string>
 #include <vector>
 
 #include "analysis/level_distribution.h"
@@ -50,46 +41,11 @@ private:
     std::size_t offset_ = 0;
 };
 
-// A folder of this process for the chart files, removed when the process ends.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        const char* folder = std::getenv("TMPDIR");
-        std::string pattern = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
-                              "/vantorel-chart-fuzz-XXXXXX";
-        FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
-        path_ = pattern;
-    }
-    ~ScratchFolder() { ::rmdir(path_.c_str()); }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-const ScratchFolder& scratchFolder() {
-    static const ScratchFolder folder;
-    return folder;
-}
-
-std::vector<std::uint8_t> readAndRemove(const std::string& name) {
-    std::ifstream in(name, std::ios::binary | std::ios::ate);
-    FUZZ_CHECK(in.good());
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(in.tellg()));
-    in.seekg(0);
-    FUZZ_CHECK(in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())).good());
-    in.close();
-    FUZZ_CHECK(std::remove(name.c_str()) == 0);
-    return bytes;
-}
-
 void checkPoints(const output::PointList& points, const analysis::LevelHistogram& histogram,
                  std::int64_t sliceCount, int top, bool realistic) {
     for (std::size_t i = 0; i < points.size(); ++i) {
         const output::ChartPoint point = points[i];
-        const std::int32_t count = histogram.bins[i];
+        const std::int64_t count = histogram.bins[i];
         FUZZ_CHECK(point.x == 900 - 20 * static_cast<std::int32_t>(i));
         FUZZ_CHECK(point.y >= -32768 && point.y <= 32767);
         if (sliceCount <= 0 || top <= 0 || count == 0) {
@@ -138,14 +94,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::vector<analysis::LevelHistogram> histograms(histogramCount);
     for (analysis::LevelHistogram& histogram : histograms)
-        for (std::int32_t& count : histogram.bins) count = static_cast<std::int32_t>(reader.next(4));
+        for (std::int64_t& count : histogram.bins) count = static_cast<std::int32_t>(reader.next(4));
 
     if (realistic) {
         // What an analysis gives: at most 2^31 - 1 samples per channel, so far fewer slices.
         sliceCount = static_cast<std::int64_t>(static_cast<std::uint64_t>(sliceCount) % 2'000'000'000);
         for (analysis::LevelHistogram& histogram : histograms)
-            for (std::int32_t& count : histogram.bins)
-                count = static_cast<std::int32_t>(static_cast<std::uint32_t>(count) %
+            for (std::int64_t& count : histogram.bins)
+                count = static_cast<std::int64_t>(static_cast<std::uint32_t>(count) %
                                                   static_cast<std::uint64_t>(sliceCount + 1));
         scale = analysis::chooseShareScale(analysis::highestShare(histograms, sliceCount));
     }
@@ -155,9 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     realistic);
     }
 
-    const std::string input = scratchFolder().path() + "/chart.wav";
-    output::writeChartMetafile(input, channels, histograms, sliceCount, scale);
-    const std::vector<std::uint8_t> file = readAndRemove(scratchFolder().path() + "/chart VT.emf");
+    const std::vector<std::uint8_t> file =
+        output::drawChart(output::ChartFormat::Metafile, channels, histograms, sliceCount, scale);
 
     const fuzz::EmfWalk walk = fuzz::walkEmf(file);
     if (!walk.wellFormed()) {

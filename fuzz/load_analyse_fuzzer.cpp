@@ -110,7 +110,7 @@ private:
 };
 
 // The kind the samples are loaded as: mono or stereo of 16, 24 or 32 bits, 32
-// bits integer for tag 1 and float for tag 3; other layouts are not loaded.
+// bits integer for tag 1 and float for tag 3; no other layout passes the header.
 std::optional<SampleKind> expectedKind(const wave::WaveInfo& info) {
     if (info.channels != 1 && info.channels != 2) return std::nullopt;
     if (info.bitsPerSample == 16) return SampleKind::Int16;
@@ -432,10 +432,10 @@ void checkKind(std::span<const std::uint8_t> bytes, const wave::WaveInfo& info, 
 void checkHistogramsAndScale(const wave::WaveInfo& info, const analysis::LevelAnalysis& result) {
     const std::size_t channels = info.channels == 1 || info.channels == 2 ? static_cast<std::size_t>(info.channels) : 0;
     FUZZ_CHECK(result.histograms.size() == channels);
-    std::int32_t largest = 0;
+    std::int64_t largest = 0;
     for (const analysis::LevelHistogram& histogram : result.histograms) {
         std::int64_t total = 0;
-        for (const std::int32_t count : histogram.bins) {
+        for (const std::int64_t count : histogram.bins) {
             FUZZ_CHECK(count >= 0);
             total += count;
             largest = std::max(largest, count);
@@ -479,16 +479,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(result.grid.sliceCount == sliceCount);
     checkHistogramsAndScale(*info, result);
 
+    // The header passes only layouts that are loaded.
     const std::optional<SampleKind> kind = expectedKind(*info);
-    FUZZ_CHECK(wave::sampleKindFor(*info) == kind);
+    FUZZ_CHECK(kind.has_value() && wave::sampleKindFor(*info) == kind);
     Choices choices(bytes);
-    if (!kind) {
-        // Layouts that are not loaded count nothing.
-        for (const analysis::LevelHistogram& histogram : result.histograms) {
-            FUZZ_CHECK(histogram.bins == analysis::LevelHistogram{}.bins);
-        }
-        return 0;
-    }
     switch (*kind) {
         case SampleKind::Int16: checkKind<SampleKind::Int16>(bytes, *info, *file, result, choices); break;
         case SampleKind::Int24: checkKind<SampleKind::Int24>(bytes, *info, *file, result, choices); break;

@@ -2,9 +2,9 @@
 // the FILE DATA panel of every accepted header on the in-memory console.
 //
 // The header's fields are found here once more by a plain reference reading:
-// the fixed offsets of the canonical header, or a chunk walk over the bytes,
-// the extensible sub-formats, ds64 and the unknown sizes. Every field, the
-// rejection order, the derived sample count (the exact quotient rounded with
+// a chunk walk over the bytes (a missing pad byte included), else the fixed
+// offsets of the canonical header, else damaged chunks; the extensible
+// sub-formats, ds64 and the unknown sizes. Every field, the rejection order, the derived sample count (the exact quotient rounded with
 // integers, ties to even), the duration and the resolution text are compared
 // with what the reader gives.
 
@@ -53,36 +53,65 @@ struct Expected {
     std::uint32_t dataSize = 0;
     bool hasDs64 = false;
     std::uint64_t ds64Size = 0;
+    bool damaged = false;        // refused: damaged chunks, not laid out canonically
 };
 
+// A chunk header at `at`: four printable characters, the first not a blank, and
+// a size inside the file unless the tag is "data".
+bool chunkHeaderAt(const FileBytes& file, std::uint64_t at) {
+    if (at + 8 > file.size) return false;
+    for (std::uint64_t i = 0; i < 4; ++i) {
+        const std::uint32_t character = file.u8(at + i);
+        if (character > 0x7E || character < (i == 0 ? 0x21u : 0x20u)) return false;
+    }
+    return file.tag(at, "data") || at + 8 + file.u32(at + 4) <= file.size;
+}
+
+// The chunk walk from offset 12 when it finds a usable format and a data chunk
+// after it; otherwise the fixed offsets, or damaged when the walk met a size past
+// the end, a short format or the data first and bytes 12..39 do not look like
+// the canonical header (a 16-byte chunk at 12, or "data" at 36).
 Expected referenceLayout(const FileBytes& file) {
     Expected fixed;
     fixed.dataSize = file.u32(40);
-    if (!file.tag(8, "WAVE") || file.tag(36, "data")) return fixed;
     const bool rf64 = file.tag(0, "RF64") || file.tag(0, "BW64");
     Expected walked;
     bool format = false;
+    bool damaged = false;
     std::uint64_t at = 12;
-    for (int chunk = 0; chunk < wave::kMaxWalkedChunks && at + 8 <= file.size; ++chunk) {
+    while (at + 8 <= file.size) {
         const std::uint64_t size = file.u32(at + 4);
         if (file.tag(at, "data")) {
-            if (!format) return fixed;
-            walked.data = at + 8;
-            walked.dataSize = static_cast<std::uint32_t>(size);
-            return walked;
+            if (format) {
+                walked.data = at + 8;
+                walked.dataSize = static_cast<std::uint32_t>(size);
+                return walked;
+            }
+            damaged = true;
+            break;
         }
-        if (at + 8 + size > file.size) return fixed;
-        if (file.tag(at, "fmt ") && !format && size >= 16) {
-            format = true;
-            walked.format = at + 8;
-            walked.formatSize = static_cast<std::uint32_t>(size);
+        if (at + 8 + size > file.size) {
+            damaged = true;
+            break;
+        }
+        if (file.tag(at, "fmt ") && !format) {
+            if (size >= 16) {
+                format = true;
+                walked.format = at + 8;
+                walked.formatSize = static_cast<std::uint32_t>(size);
+            } else {
+                damaged = true;
+            }
         }
         if (file.tag(at, "ds64") && rf64 && !walked.hasDs64 && size >= 16) {
             walked.hasDs64 = true;
             walked.ds64Size = file.u64(at + 16);
         }
-        at += 8 + size + size % 2;
+        at += 8 + size;
+        // A missing pad byte: the next header one byte earlier, where only it is one.
+        if (size % 2 == 1 && (chunkHeaderAt(file, at + 1) || !chunkHeaderAt(file, at))) ++at;
     }
+    fixed.damaged = damaged && file.u32(16) != 16 && !file.tag(36, "data");
     return fixed;
 }
 
@@ -93,19 +122,17 @@ std::int64_t signed32(std::uint32_t bits) {
 }
 
 // dataBytes x 8 / (channels x bits), the exact quotient rounded to nearest with
-// ties to even, in integers; INT32_MIN when the divisor is 0.
-// Counts beyond the 64-bit range are held at its top.
+// ties to even, in integers. Counts beyond the 64-bit range are held at its top.
 std::int64_t expectedSampleCount(std::uint64_t dataBytes, std::int64_t channels, std::int64_t bits) {
     const std::int64_t divisor = channels * bits;
-    if (divisor == 0) return std::numeric_limits<std::int32_t>::min();
+    FUZZ_CHECK(divisor > 0);
     const unsigned __int128 dividend = static_cast<unsigned __int128>(dataBytes) * 8;
-    const auto magnitude = static_cast<unsigned __int128>(divisor < 0 ? -divisor : divisor);
+    const auto magnitude = static_cast<unsigned __int128>(divisor);
     unsigned __int128 quotient = dividend / magnitude;
     const unsigned __int128 remainder = dividend % magnitude;
     if (2 * remainder > magnitude || (2 * remainder == magnitude && quotient % 2 == 1)) ++quotient;
     const auto top = static_cast<unsigned __int128>(std::numeric_limits<std::int64_t>::max());
-    const auto held = static_cast<std::int64_t>(quotient > top ? top : quotient);
-    return divisor < 0 ? -held : held;
+    return static_cast<std::int64_t>(quotient > top ? top : quotient);
 }
 
 void checkDuration(const wave::WaveInfo& info) {
@@ -163,34 +190,43 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int64_t bits = signed16(file.u16(layout.format + 14));
     const std::uint64_t after = size > layout.data ? size - layout.data : 0;
     std::uint64_t dataBytes = layout.dataSize;
-    if (layout.dataSize == 0xFFFFFFFF && layout.hasDs64) {
+    if (layout.dataSize == 0xFFFFFFFF && layout.hasDs64 && layout.ds64Size != 0) {
         dataBytes = layout.ds64Size;
-    } else if (layout.dataSize == 0xFFFFFFFF || (layout.dataSize == 0 && after > 0)) {
+    } else if (layout.dataSize == 0xFFFFFFFF || (layout.dataSize == 0 && after > 0 && !chunkHeaderAt(file, layout.data))) {
         dataBytes = after;
     }
+    const bool readableBits = bits == 16 || bits == 24 || bits == 32;
+    const bool readableChannels = channels == 1 || channels == 2;
 
     if (const auto* rejection = std::get_if<wave::HeaderRejection>(&parsed)) {
-        // The first failing test decides, in the order WAVE, 8 bits, format tag.
+        // The first failing test decides, in the order WAVE, chunks, 8 bits,
+        // format tag, bits, channels.
         if (!isWave) {
             FUZZ_CHECK(*rejection == wave::HeaderRejection::NotWave);
+        } else if (layout.damaged) {
+            FUZZ_CHECK(*rejection == wave::HeaderRejection::DamagedChunks);
         } else if (bits == 8) {
             FUZZ_CHECK(*rejection == wave::HeaderRejection::EightBit);
-        } else {
-            FUZZ_CHECK(formatTag != 1 && formatTag != 3);
+        } else if (formatTag != 1 && formatTag != 3) {
             FUZZ_CHECK(*rejection == wave::HeaderRejection::NotPcmOrFloat);
+        } else if (!readableBits) {
+            FUZZ_CHECK(*rejection == wave::HeaderRejection::UnreadableBits);
+        } else {
+            FUZZ_CHECK(!readableChannels);
+            FUZZ_CHECK(*rejection == wave::HeaderRejection::UnreadableChannels);
         }
         FUZZ_CHECK(!wave::rejectionMessage(*rejection).empty());
         return 0;
     }
 
     const wave::WaveInfo& info = std::get<wave::WaveInfo>(parsed);
-    FUZZ_CHECK(isWave);
+    FUZZ_CHECK(isWave && !layout.damaged);
     FUZZ_CHECK(bits != 8);
     FUZZ_CHECK(formatTag == 1 || formatTag == 3);
+    FUZZ_CHECK(readableBits && readableChannels);
 
     FUZZ_CHECK(info.formatTag == formatTag);
     FUZZ_CHECK(info.channels == channels);
-    FUZZ_CHECK(info.channels >= 0 && info.channels <= 255);
     FUZZ_CHECK(info.sampleRate == signed32(file.u32(layout.format + 4)));
     FUZZ_CHECK(info.bitsPerSample == bits);
     FUZZ_CHECK(info.dataOffset == layout.data);

@@ -39,9 +39,10 @@ void countSliceLevel(std::vector<LevelHistogram>& histograms, Channel channel, i
     ++histograms[index].bins[static_cast<std::size_t>(bin)];
 }
 
-double binShare(std::int32_t count, std::int64_t sliceCount) {
+double binShare(std::int64_t count, std::int64_t sliceCount) {
     if (sliceCount <= 0) return 0;
-    // Multiplying first keeps whole shares exact (60 x 100 / 600 is exactly 10).
+    // Multiplying first keeps whole shares exact (60 x 100 / 600 is exactly 10);
+    // counts up to 2^53 are exact doubles.
     return static_cast<double>(count) * 100.0 / static_cast<double>(sliceCount);
 }
 
@@ -94,16 +95,16 @@ std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInf
     LevelAnalysis analysis;
     analysis.grid = computeSliceGrid(info.sampleRate, info.sampleCount);
 
-    // One histogram per channel, whether or not its samples are measured; none
-    // for channel counts beyond what is measured.
-    if (info.channels >= 1 && info.channels <= kMaxChannels) analysis.histograms.resize(static_cast<std::size_t>(info.channels));
+    // One histogram per channel of a layout that is loaded; none otherwise.
+    const std::optional<wave::SampleKind> kind = wave::sampleKindFor(info);
+    if (kind) analysis.histograms.resize(static_cast<std::size_t>(info.channels));
 
     SliceScan scan{.grid = analysis.grid};
     const SliceLevelReceiver count = [&analysis](Channel channel, int level) {
         countSliceLevel(analysis.histograms, channel, level);
     };
     std::optional<wave::LoadFailure> failure;
-    if (const auto kind = wave::sampleKindFor(info)) {
+    if (kind) {
         switch (*kind) {
         case wave::SampleKind::Int16: failure = scanFile<wave::SampleKind::Int16>(file, info, scan, count, afterEachBlock); break;
         case wave::SampleKind::Int24: failure = scanFile<wave::SampleKind::Int24>(file, info, scan, count, afterEachBlock); break;

@@ -18,7 +18,9 @@ namespace vantorel::analysis {
 inline constexpr int kLevelBins = 41;  // 0 .. 40 dB below full scale
 
 struct LevelHistogram {
-    std::array<std::int32_t, kLevelBins> bins{};  // slices whose level is the bin number
+    // Slices whose level is the bin number: 64-bit, as a recording at a few
+    // samples per second can have more than 2^31 slices.
+    std::array<std::int64_t, kLevelBins> bins{};
 };
 
 struct ShareScale {
@@ -34,8 +36,9 @@ struct LevelAnalysis {
 
 // The whole measurement of one file: the grid, the histograms, the samples read
 // from the open file and scanned as they arrive, counting into the histograms,
-// then the highest share and the axis scale. Layouts that are not loaded read
-// nothing and count nothing. Prints nothing; a read that fails gives the failure.
+// then the highest share and the axis scale. `info` is a header that
+// readWaveHeader accepted; any other layout reads nothing and gets no
+// histograms. Prints nothing; a read that fails gives the failure.
 // `afterEachBlock`, when given, is called on this thread after each block of
 // samples is measured: the dialogue keeps its screen shown with it.
 std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInfo& info,
@@ -53,7 +56,7 @@ std::variant<LevelAnalysis, decode::DecodeFailure> analyseDecodedLevels(decode::
 void countSliceLevel(std::vector<LevelHistogram>& histograms, Channel channel, int sliceLevel);
 
 // count x 100 / sliceCount in double; 0 when sliceCount is 0 or below.
-double binShare(std::int32_t count, std::int64_t sliceCount);
+double binShare(std::int64_t count, std::int64_t sliceCount);
 
 // The largest share of any bin of any channel (0 when none is above 0).
 double highestShare(const std::vector<LevelHistogram>& histograms, std::int64_t sliceCount);

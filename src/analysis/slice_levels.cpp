@@ -438,12 +438,6 @@ void printAnalysisLine(platform::Console& console, const SliceGrid& grid) {
     platform::newLine(console);
 }
 
-SliceGrid makeSliceGrid(platform::Console& console, std::int32_t sampleRate, std::int64_t sampleCount) {
-    const SliceGrid grid = computeSliceGrid(sampleRate, sampleCount);
-    printAnalysisLine(console, grid);
-    return grid;
-}
-
 int sliceLevel(double slicePeak, double fullScale) {
     // Full scale itself gives exactly -0.5, which rounds (ties to even) to 0.
     const double level = std::nearbyint(20.0 * std::log10(fullScale / slicePeak) - 0.5);

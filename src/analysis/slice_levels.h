@@ -43,9 +43,6 @@ SliceGrid computeSliceGrid(std::int32_t sampleRate, std::int64_t sampleCount);
 // Prints "   Analysing over N time slices..." at the cursor and ends the line.
 void printAnalysisLine(platform::Console& console, const SliceGrid& grid);
 
-// computeSliceGrid, then printAnalysisLine.
-SliceGrid makeSliceGrid(platform::Console& console, std::int32_t sampleRate, std::int64_t sampleCount);
-
 // The level of an infinite peak (a float sample of +-inf): above full scale by
 // more than any finite peak, so it counts like any other negative level.
 inline constexpr int kAboveFullScaleLevel = INT_MIN;

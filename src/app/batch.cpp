@@ -137,7 +137,7 @@ std::string csvRows(const std::string& name, const AnalysedFile& file) {
     std::string rows;
     for (std::size_t channel = 0; channel < histograms.size() && channel < channels.size(); ++channel) {
         for (int level = 0; level < analysis::kLevelBins; ++level) {
-            const std::int32_t count = histograms[channel].bins[static_cast<std::size_t>(level)];
+            const std::int64_t count = histograms[channel].bins[static_cast<std::size_t>(level)];
             rows += field + "," + std::string(channels[channel]) + "," + std::to_string(level) + "," +
                     std::to_string(count) + "," +
                     shareText(analysis::binShare(count, file.levels.grid.sliceCount)) + "\n";

@@ -6,11 +6,10 @@
 #include <cmath>
 #include <cstddef>
 #include <span>
+#include <cstring>
 #include <string_view>
 
 #include "app/number_format.h"
-#include "output/text_report.h"
-#include "platform/files.h"
 #include "platform/metafile.h"
 #include "wave/channel_layout.h"
 
@@ -358,14 +357,6 @@ std::vector<std::uint8_t> drawChart(ChartFormat format, int channels,
     platform::DeleteObject(labelFont);
     platform::DeleteObject(creditFont);
     return bytes;
-}
-
-bool writeChartMetafile(const std::string& inputName, int channels,
-                        const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
-                        analysis::ShareScale scale) {
-    const std::vector<std::uint8_t> bytes = drawChart(ChartFormat::Metafile, channels, histograms, sliceCount, scale);
-    return !bytes.empty() &&
-           platform::replaceFileContents(resultFileName(inputName, kChartSuffix), std::as_bytes(std::span(bytes)));
 }
 
 }  // namespace vantorel::output

@@ -70,11 +70,4 @@ std::vector<std::uint8_t> drawChart(ChartFormat format, int channels,
                                     const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
                                     analysis::ShareScale scale, std::span<const std::string> channelNames = {});
 
-// Draws the chart and writes it alone (atomically) as "<name less 4> VT.emf",
-// under the whole name however long it is. Gives false when it was not
-// written; never leaves a half-written file.
-bool writeChartMetafile(const std::string& inputName, int channels,
-                        const std::vector<analysis::LevelHistogram>& histograms, std::int64_t sliceCount,
-                        analysis::ShareScale scale);
-
 }  // namespace vantorel::output

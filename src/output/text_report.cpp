@@ -1,7 +1,6 @@
 #include "output/text_report.h"
 
 #include <cstddef>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -48,14 +47,6 @@ std::string decodedResultFileName(std::string_view inputName, std::string_view s
     std::string name(inputName.substr(0, end));
     name += suffix;
     return name;
-}
-
-bool writeTextReport(const std::string& inputName, int channels) {
-    const std::string_view line = reportLine(channels);
-    if (line.empty()) return true;
-    // Written beside the input through a temporary and a rename: a failure
-    // leaves the previous report as it was.
-    return platform::replaceFileContents(resultFileName(inputName, kReportSuffix), std::as_bytes(std::span(line)));
 }
 
 }  // namespace vantorel::output

@@ -23,9 +23,4 @@ std::string decodedResultFileName(std::string_view inputName, std::string_view s
 // right"; empty (no report) for other channel counts.
 std::string_view reportLine(int channels);
 
-// Writes the report alone, through a temporary and a rename. Gives false when
-// it was not written (true when there is no report to write); never leaves a
-// half-written file or destroys the previous report.
-bool writeTextReport(const std::string& inputName, int channels);
-
 }  // namespace vantorel::output

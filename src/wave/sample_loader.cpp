@@ -5,8 +5,10 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vantorel::wave {
@@ -82,11 +84,20 @@ public:
         }
         changed_.notify_all();
     }
-    // Waits until `ready` holds, read under the lock.
+    // Ends every wait, now and later: the scan has stopped taking pieces.
+    void stop() {
+        {
+            const std::lock_guard lock(mutex_);
+            stopped_ = true;
+        }
+        changed_.notify_all();
+    }
+    // Waits until `ready` holds, read under the lock; false when stopped instead.
     template <typename Condition>
-    void waitFor(Condition ready) {
+    bool waitFor(Condition ready) {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, ready);
+        changed_.wait(lock, [&] { return stopped_ || ready(); });
+        return !stopped_;
     }
 
     std::uint64_t filled = 0;  // pieces the reading thread has finished with
@@ -95,27 +106,62 @@ public:
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
+    bool stopped_ = false;
+};
+
+// The reading thread of one load, stopped and joined however the load is left:
+// after the last piece, at a piece that could not be read, or when the receiver
+// throws. Declared after everything the thread uses, so it goes first.
+class ReadingThread {
+public:
+    explicit ReadingThread(PieceProgress& progress) : progress_(progress) {}
+    ReadingThread(const ReadingThread&) = delete;
+    ReadingThread& operator=(const ReadingThread&) = delete;
+    ~ReadingThread() {
+        progress_.stop();
+        if (thread_.joinable()) thread_.join();
+    }
+    // False when no thread could be started (nothing has run then).
+    template <typename Work>
+    bool start(Work work) {
+        try {
+            thread_ = std::thread(std::move(work));
+            return true;
+        } catch (const std::system_error&) {
+            return false;
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+
+private:
+    PieceProgress& progress_;
+    std::thread thread_;
 };
 
 // A second thread reads the pieces into the buffers in turn while this one
 // hands each on as soon as it is there, so that reading and scanning overlap.
 // The reading thread stops at the first piece it cannot read; everything it
-// shares with this thread is the buffers and the progress counters.
+// shares with this thread is the buffers and the progress counters. An
+// exception from the receiver reaches the caller once the thread is joined.
+// No value when the thread could not be started: nothing was read or handed on.
 template <SampleKind kind>
-bool loadAhead(const platform::ReadOnlyFile& file, const PiecePlan& plan, int channels,
-               std::array<std::vector<std::byte>, kPiecesInFlight>& buffers, const SampleBlockReceiver<kind>& receive,
-               std::thread& reader) {
+std::optional<bool> loadAhead(const platform::ReadOnlyFile& file, const PiecePlan& plan, int channels,
+                              std::array<std::vector<std::byte>, kPiecesInFlight>& buffers,
+                              const SampleBlockReceiver<kind>& receive) {
     std::array<bool, kPiecesInFlight> read{};
     PieceProgress progress;
-    reader = std::thread([&] {
+    ReadingThread reader(progress);
+    const bool started = reader.start([&] {
         for (std::uint64_t piece = 0; piece < plan.pieces; ++piece) {
-            progress.waitFor([&] { return piece - progress.used < kPiecesInFlight; });
+            if (!progress.waitFor([&] { return piece - progress.used < kPiecesInFlight; })) return;
             const bool ok = readPiece(file, plan, piece, buffers[piece % kPiecesInFlight]);
             read[piece % kPiecesInFlight] = ok;
             progress.advance(progress.filled, piece + 1);
             if (!ok) return;
         }
     });
+    if (!started) return std::nullopt;
     bool ok = true;
     for (std::uint64_t piece = 0; piece < plan.pieces && ok; ++piece) {
         progress.waitFor([&] { return progress.filled > piece; });
@@ -123,7 +169,6 @@ bool loadAhead(const platform::ReadOnlyFile& file, const PiecePlan& plan, int ch
         if (ok) handOn<kind>(plan, channels, piece, buffers[piece % kPiecesInFlight], receive);
         progress.advance(progress.used, piece + 1);
     }
-    reader.join();
     return ok;
 }
 
@@ -157,19 +202,11 @@ std::variant<std::uint64_t, LoadFailure> loadKind(const platform::ReadOnlyFile& 
     }
     platform::adviseSequentialReading(file);
 
-    bool ok = false;
-    std::thread reader;
-    if (readAhead) {
-        try {
-            ok = loadAhead<kind>(file, plan, channels, buffers, receive, reader);
-        } catch (const std::system_error&) {
-            // No thread to be had: read in turn after all.
-            if (reader.joinable()) reader.join();
-            ok = loadInTurn<kind>(file, plan, channels, buffers[0], receive);
-        }
-    } else {
-        ok = loadInTurn<kind>(file, plan, channels, buffers[0], receive);
-    }
+    // Without a thread to be had the pieces are read in turn; once a block has
+    // been handed on nothing is read twice.
+    const std::optional<bool> readAheadOk =
+        readAhead ? loadAhead<kind>(file, plan, channels, buffers, receive) : std::nullopt;
+    const bool ok = readAheadOk ? *readAheadOk : loadInTurn<kind>(file, plan, channels, buffers[0], receive);
     if (!ok) return LoadFailure::ReadFailed;
     return plan.framesToRead;
 }

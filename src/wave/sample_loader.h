@@ -91,7 +91,9 @@ inline constexpr std::uint64_t kPieceBytes = 256 * 1024;
 // header was read (info.fileBytes) is read: a file shorter than its header
 // claims ends early, its last frame completed with zero bytes; a file that has
 // shrunk since, or a read error, is a failure. Gives the frames handed on.
-// `kind` must be sampleKindFor(info), the channels 1 or 2. Prints nothing.
+// An exception from the receiver ends the load and reaches the caller, after
+// any reading thread has stopped and been joined. `kind` must be
+// sampleKindFor(info), the channels 1 or 2. Prints nothing.
 template <SampleKind kind>
 std::variant<std::uint64_t, LoadFailure> loadSamples(const platform::ReadOnlyFile& file, const WaveInfo& info,
                                                      std::uint64_t frames, const SampleBlockReceiver<kind>& receive);

@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "app/main_loop.h"
 #include "app/number_format.h"
@@ -17,9 +18,6 @@ namespace {
 
 // Length of the canonical header: RIFF header, 16-byte format chunk, data chunk header.
 constexpr std::size_t kHeaderBytes = 44;
-
-// Shown when the channel count or the bit depth is 0 and no count can be derived.
-constexpr std::int64_t kUndefinedSampleCount = std::numeric_limits<std::int32_t>::min();
 
 // A data size that says "unknown": a writer that could not seek back to fill it in.
 constexpr std::uint32_t kUnknownSize = 0xFFFFFFFF;
@@ -58,14 +56,54 @@ bool hasTag(std::span<const std::byte> bytes, std::size_t offset, std::string_vi
     return true;
 }
 
-// Reads exactly N bytes at the offset; bytes that cannot be read are 0.
-template <std::size_t N>
-std::array<std::byte, N> readBytes(const FileByteReader& read, std::uint64_t offset) {
-    std::array<std::byte, N> bytes{};
-    const std::size_t got = std::min(read(offset, bytes), N);
-    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(got), bytes.end(), std::byte{0});
-    return bytes;
-}
+// The file's bytes as the header reader sees them, read a window at a time: in
+// most files the canonical header, the chunk headers and the format all come
+// from the first read, and a file of a hundred thousand tiny chunks costs a few
+// hundred reads, not one per chunk. Bytes past the end of the file, or that
+// cannot be read, are 0.
+class FileWindow {
+public:
+    FileWindow(const FileByteReader& read, std::uint64_t fileSize) : read_(read), fileSize_(fileSize) {}
+
+    std::uint64_t fileSize() const { return fileSize_; }
+
+    // The N bytes at `offset` (N at most a window).
+    template <std::size_t N>
+    std::array<std::byte, N> bytesAt(std::uint64_t offset) {
+        static_assert(N <= kWindowBytes);
+        std::array<std::byte, N> bytes{};
+        if (offset >= fileSize_) return bytes;
+        const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(N, fileSize_ - offset));
+        if (offset < start_ || offset - start_ + wanted > window_.size()) {
+            window_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kWindowBytes, fileSize_ - offset)));
+            const std::size_t got = std::min(read_(offset, window_), window_.size());
+            std::fill(window_.begin() + static_cast<std::ptrdiff_t>(got), window_.end(), std::byte{0});
+            start_ = offset;
+        }
+        std::copy_n(window_.begin() + static_cast<std::ptrdiff_t>(offset - start_), wanted, bytes.begin());
+        return bytes;
+    }
+
+    // Whether a chunk header stands at `offset`: a tag of four printable ASCII
+    // characters, not beginning with a blank, and a size that stays inside the
+    // file (a data chunk's may run past its end, as in a cut recording).
+    bool isChunkHeaderAt(std::uint64_t offset) {
+        if (offset > fileSize_ || fileSize_ - offset < 8) return false;
+        const auto header = bytesAt<8>(offset);
+        for (std::size_t i = 0; i < 4; ++i) {
+            const auto character = std::to_integer<unsigned>(header[i]);
+            if (character > 0x7E || character < (i == 0 ? 0x21u : 0x20u)) return false;
+        }
+        return hasTag(header, 0, "data") || readLe32(header, 4) <= fileSize_ - offset - 8;
+    }
+
+private:
+    static constexpr std::size_t kWindowBytes = 4096;
+    const FileByteReader& read_;
+    std::uint64_t fileSize_;
+    std::vector<std::byte> window_;
+    std::uint64_t start_ = 0;
+};
 
 // What the chunk walk found.
 struct ChunkLayout {
@@ -74,56 +112,78 @@ struct ChunkLayout {
     std::optional<std::uint64_t> ds64DataSize;                  // RF64 / BW64 only
     std::optional<std::uint64_t> dataOffset;                    // payload of the first "data" after "fmt "
     std::uint32_t dataSize = 0;
+    // The chunks contradict each other or the file: a size past its end, a
+    // format chunk shorter than 16 bytes, or the data before a usable format.
+    bool damaged = false;
 };
 
-// Walks the chunks from offset 12: a 4-byte tag, a 4-byte little-endian size,
-// the payload and a pad byte after an odd size. Offsets are 64-bit and only grow,
-// so no size can make the walk loop or read outside the file.
-ChunkLayout walkChunks(const FileByteReader& read, std::uint64_t fileSize, bool isRf64) {
+// Walks the chunks from offset 12 to the first "data" chunk: a 4-byte tag, a
+// 4-byte little-endian size, the payload and a pad byte after an odd size.
+// Offsets are 64-bit and only grow, so no size can make the walk loop or read
+// outside the file, and no number of chunks stalls it.
+ChunkLayout walkChunks(FileWindow& file, bool isRf64) {
     ChunkLayout layout;
+    const std::uint64_t fileSize = file.fileSize();
     std::uint64_t offset = 12;
-    for (int chunk = 0; chunk < kMaxWalkedChunks && offset <= fileSize && fileSize - offset >= 8; ++chunk) {
-        const auto header = readBytes<8>(read, offset);
+    while (offset <= fileSize && fileSize - offset >= 8) {
+        const auto header = file.bytesAt<8>(offset);
         const std::uint32_t size = readLe32(header, 4);
         const std::uint64_t payload = offset + 8;
         if (hasTag(header, 0, "data")) {
             // The data may be shorter than they claim (short data read as zeros):
-            // only the format must come first. Nothing after them is a chunk.
+            // nothing after them is a chunk. Only the format must come first.
             if (layout.format) {
                 layout.dataOffset = payload;
                 layout.dataSize = size;
+            } else {
+                layout.damaged = true;
             }
             break;
         }
-        if (size > fileSize - payload) break;  // runs past the end of the file
-        if (hasTag(header, 0, "fmt ") && !layout.format && size >= 16) {
-            layout.format = readBytes<kFormatBytes>(read, payload);
-            // Bytes beyond the chunk are not part of the format.
-            if (size < kFormatBytes) std::fill(layout.format->begin() + size, layout.format->end(), std::byte{0});
-            layout.formatSize = size;
+        if (size > fileSize - payload) {  // runs past the end of the file
+            layout.damaged = true;
+            break;
+        }
+        if (hasTag(header, 0, "fmt ") && !layout.format) {
+            if (size >= 16) {
+                layout.format = file.bytesAt<kFormatBytes>(payload);
+                // Bytes beyond the chunk are not part of the format.
+                if (size < kFormatBytes) std::fill(layout.format->begin() + size, layout.format->end(), std::byte{0});
+                layout.formatSize = size;
+            } else {
+                layout.damaged = true;
+            }
         } else if (hasTag(header, 0, "ds64") && isRf64 && !layout.ds64DataSize && size >= 16) {
             // ds64: RIFF size (8 bytes), data size (8), sample count (8), table.
-            layout.ds64DataSize = readLe64(readBytes<16>(read, payload), 8);
+            layout.ds64DataSize = readLe64(file.bytesAt<16>(payload), 8);
         }
-        offset = payload + size + (size & 1u);
+        offset = payload + size;
+        if (size & 1u) {
+            // The pad byte after an odd size. Some writers leave it out: their
+            // next chunk header stands one byte earlier, where only it is one.
+            if (file.isChunkHeaderAt(offset + 1) || !file.isChunkHeaderAt(offset)) ++offset;
+        }
     }
     return layout;
+}
+
+// Whether the first 44 bytes look like the canonical header, whatever their
+// tags: a 16-byte chunk at offset 12, or the data chunk's tag at offset 36.
+bool laidOutCanonically(std::span<const std::byte> header) {
+    return readLe32(header, 16) == 16 || hasTag(header, 36, "data");
 }
 
 // Samples per channel: dataBytes x 8 / (channels x bits), the exact quotient
 // rounded to nearest with ties to even, in integers. Counts beyond the 64-bit
 // range (a ds64 claim of exabytes) are held at its top.
 std::int64_t deriveSampleCount(std::uint64_t dataBytes, int channels, int bitsPerSample) {
-    const int bitsPerFrame = channels * bitsPerSample;
-    if (bitsPerFrame == 0) return kUndefinedSampleCount;
-    const auto divisor = static_cast<unsigned __int128>(bitsPerFrame < 0 ? -bitsPerFrame : bitsPerFrame);
+    const auto divisor = static_cast<unsigned __int128>(channels * bitsPerSample);  // > 0 for readable layouts
     const unsigned __int128 dividend = static_cast<unsigned __int128>(dataBytes) * 8;
     unsigned __int128 quotient = dividend / divisor;
     const unsigned __int128 remainder = dividend % divisor;
     if (2 * remainder > divisor || (2 * remainder == divisor && (quotient & 1) != 0)) ++quotient;
     const auto top = static_cast<unsigned __int128>(std::numeric_limits<std::int64_t>::max());
-    const auto magnitude = static_cast<std::int64_t>(quotient > top ? top : quotient);
-    return bitsPerFrame < 0 ? -magnitude : magnitude;
+    return static_cast<std::int64_t>(quotient > top ? top : quotient);
 }
 
 // sampleCount / sampleRate. A rate of 0 gives an infinity of the count's sign, or
@@ -157,14 +217,15 @@ constexpr int kLengthRowOffset = 5;
 }  // namespace
 
 std::variant<WaveInfo, HeaderRejection> parseWaveHeader(const FileByteReader& read, std::uint64_t fileSize) {
-    const auto header = readBytes<kHeaderBytes>(read, 0);
+    FileWindow file(read, fileSize);
+    const auto header = file.bytesAt<kHeaderBytes>(0);
 
     // Fixed offsets of the canonical header, little-endian, two's complement:
     //  0  4  RIFF tag                 "RF64" / "BW64" mark a ds64 chunk
     //  4  4  RIFF size                not used
     //  8  4  form type                must be "WAVE"
     // 12  4  format chunk tag
-    // 16  4  format chunk size
+    // 16  4  format chunk size        16 marks the canonical layout
     // 20  2  format tag, signed       1 PCM, 3 IEEE float (0xFFFE reads as -2)
     // 22  1  channel count, low byte  0..255
     // 23  1  channel count, high byte skipped
@@ -174,23 +235,22 @@ std::variant<WaveInfo, HeaderRejection> parseWaveHeader(const FileByteReader& re
     // 34  2  bits per sample, signed
     // 36  4  data chunk tag           "data" marks the canonical layout
     // 40  4  data size in bytes, unsigned
-    const bool isWave = hasTag(header, 8, "WAVE");
+    if (!hasTag(header, 8, "WAVE")) return HeaderRejection::NotWave;
     std::span<const std::byte> format = std::span(header).subspan(20);  // the fields at payload +0 .. +15
     std::uint32_t formatSize = 16;
     std::uint64_t dataOffset = kSampleDataOffset;
     std::uint32_t dataSize = readLe32(header, 40);
     std::optional<std::uint64_t> ds64DataSize;
 
-    ChunkLayout layout;
-    if (isWave && !hasTag(header, 36, "data")) {
-        layout = walkChunks(read, fileSize, hasTag(header, 0, "RF64") || hasTag(header, 0, "BW64"));
-        if (layout.format && layout.dataOffset) {
-            format = *layout.format;
-            formatSize = layout.formatSize;
-            dataOffset = *layout.dataOffset;
-            dataSize = layout.dataSize;
-            ds64DataSize = layout.ds64DataSize;
-        }
+    const ChunkLayout layout = walkChunks(file, hasTag(header, 0, "RF64") || hasTag(header, 0, "BW64"));
+    if (layout.format && layout.dataOffset) {
+        format = *layout.format;
+        formatSize = layout.formatSize;
+        dataOffset = *layout.dataOffset;
+        dataSize = layout.dataSize;
+        ds64DataSize = layout.ds64DataSize;
+    } else if (layout.damaged && !laidOutCanonically(header)) {
+        return HeaderRejection::DamagedChunks;
     }
 
     WaveInfo info;
@@ -208,12 +268,22 @@ std::variant<WaveInfo, HeaderRejection> parseWaveHeader(const FileByteReader& re
         }
     }
 
+    // Checked in this order; the first failure decides the message.
+    if (info.bitsPerSample == 8) return HeaderRejection::EightBit;
+    if (info.formatTag != 1 && info.formatTag != 3) return HeaderRejection::NotPcmOrFloat;
+    if (info.bitsPerSample != 16 && info.bitsPerSample != 24 && info.bitsPerSample != 32)
+        return HeaderRejection::UnreadableBits;
+    if (info.channels != 1 && info.channels != 2) return HeaderRejection::UnreadableChannels;
+
     info.dataOffset = dataOffset;
     info.fileBytes = fileSize;
     const std::uint64_t bytesAfterHeader = fileSize > dataOffset ? fileSize - dataOffset : 0;
-    if (dataSize == kUnknownSize && ds64DataSize) {
+    if (dataSize == kUnknownSize && ds64DataSize.value_or(0) != 0) {
         info.dataBytes = *ds64DataSize;
-    } else if (dataSize == kUnknownSize || (dataSize == 0 && bytesAfterHeader > 0)) {
+    } else if (dataSize == kUnknownSize ||
+               (dataSize == 0 && bytesAfterHeader > 0 && !file.isChunkHeaderAt(dataOffset))) {
+        // Unknown (a stream, or a ds64 that was never filled in), or never closed;
+        // an empty data chunk followed by another chunk stays empty.
         info.dataBytes = bytesAfterHeader;
     } else {
         info.dataBytes = dataSize;
@@ -221,11 +291,6 @@ std::variant<WaveInfo, HeaderRejection> parseWaveHeader(const FileByteReader& re
     info.sampleCount = deriveSampleCount(info.dataBytes, info.channels, info.bitsPerSample);
     info.durationSeconds = deriveDuration(info.sampleCount, info.sampleRate);
     info.resolutionText = resolutionTextFor(info.formatTag, info.bitsPerSample);
-
-    // Checked in this order; the first failure decides the message.
-    if (!isWave) return HeaderRejection::NotWave;
-    if (info.bitsPerSample == 8) return HeaderRejection::EightBit;
-    if (info.formatTag != 1 && info.formatTag != 3) return HeaderRejection::NotPcmOrFloat;
     return info;
 }
 
@@ -248,6 +313,12 @@ std::string_view rejectionMessage(HeaderRejection rejection) {
             return "           This is an 8-bit Wave file.\\n The resolution must be 16-bit or higher   ";
         case HeaderRejection::NotPcmOrFloat:
             return "This is not a PCM or float format Wave file  ";
+        case HeaderRejection::DamagedChunks:
+            return "The chunks of this Wave file are damaged  ";
+        case HeaderRejection::UnreadableBits:
+            return "This Wave file has a layout the tool cannot read:\\nThe resolution must be 16, 24 or 32-bit  ";
+        case HeaderRejection::UnreadableChannels:
+            return "This Wave file has a layout the tool cannot read:\\nIt must be mono or stereo  ";
     }
     return "This is not a Wave file  ";
 }

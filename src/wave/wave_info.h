@@ -2,20 +2,33 @@
 // The wave header: the format and data chunks found, the fields validated, and
 // described on the screen in the FILE DATA panel.
 //
-// Which bytes are read:
-//  - bytes 36-39 are "data" (the canonical 44-byte header): every field at its
-//    fixed offset, samples from offset 44;
-//  - otherwise, when bytes 8-11 are "WAVE", the chunks are walked from offset 12:
-//    the first "fmt " chunk of at least 16 bytes gives the format fields, the
-//    first "data" chunk after it the data size and the offset of the samples.
-//    The walk stops at that data chunk; a chunk whose size runs past the end of
-//    the file ends it. Without both chunks the fixed offsets are read;
+// Which bytes are read, in this order:
+//  1. The chunks are walked from offset 12: a 4-byte tag, a 4-byte size, the
+//     payload and a pad byte after an odd size. Where a writer left the pad
+//     byte out, the next chunk header is taken one byte earlier if only there
+//     it is one. The first "fmt " chunk of at least 16 bytes gives the format
+//     fields, the first "data" chunk after it the data size and the offset of
+//     the samples; the walk stops there. A walk that finds both wins, whatever
+//     other chunks hold at offset 36 (a bext description or a ds64 count that
+//     reads "data"). Only the data chunk may be shorter than it claims (a cut
+//     recording): nothing follows it.
+//  2. Otherwise a file laid out like the canonical 44-byte header (a 16-byte
+//     chunk at offset 12, or "data" at offset 36), or whose walk merely ran out
+//     of chunks, is read at the fixed offsets whatever its tags say, samples
+//     from offset 44.
+//  3. Otherwise its chunks are damaged (a size past the end of the file, a
+//     format chunk shorter than 16 bytes, the data before the format), and the
+//     file is refused.
+// Then:
 //  - the extensible format tag (0xFFFE) with a format chunk of at least 40 bytes
 //    counts as tag 1 or 3 when its sub-format is integer PCM or IEEE float;
-//  - RF64 and BW64 files take a data size of 0xFFFFFFFF from their ds64 chunk;
+//  - RF64 and BW64 files take a data size of 0xFFFFFFFF from their ds64 chunk,
+//    unless that holds 0 as well;
 //  - a data size of 0xFFFFFFFF (a writer that streamed to a pipe), or of 0 with
-//    bytes after the data chunk's header (a recording never closed), means the
-//    data run to the end of the file.
+//    bytes after the data chunk's header that are no chunk header (a recording
+//    never closed), means the data run to the end of the file; a data size of 0
+//    followed by another chunk is an empty recording;
+//  - only layouts the loader reads pass: 16, 24 or 32 bits, one or two channels.
 
 #include <cstddef>
 #include <cstdint>
@@ -42,33 +55,34 @@ struct WaveInfo {
     std::uint64_t dataBytes = 0;     // data chunk size (offset 40 canonically), ds64's, or up to the end of the file
     std::uint64_t dataOffset = kSampleDataOffset;  // file offset of the first sample
     std::uint64_t fileBytes = 0;     // size of the file when its header was read
-    std::int64_t sampleCount = 0;    // samples per channel (frames); -2^31 when channels x bits is 0
+    std::int64_t sampleCount = 0;    // samples per channel (frames)
     double durationSeconds = 0;      // sampleCount / sampleRate (infinite or NaN for a rate of 0)
     std::string resolutionText;      // " bits", " bits (integer)" or " bits (float)"
     std::uint64_t channelMask = 0;   // channel positions (extensible format's mask); 0 when not given
     std::string formatName;          // the codec of a file in another format ("FLAC"); empty for WAV
 };
 
+// Checked in this order; the first that applies is the file's rejection.
 enum class HeaderRejection {
-    NotWave,        // offset 8 is not "WAVE"
-    EightBit,       // 8 bits per sample
-    NotPcmOrFloat,  // format tag neither 1 nor 3
+    NotWave,             // offset 8 is not "WAVE"
+    DamagedChunks,       // chunks that contradict each other or the file's size
+    EightBit,            // 8 bits per sample
+    NotPcmOrFloat,       // format tag neither 1 nor 3
+    UnreadableBits,      // bits per sample other than 16, 24 and 32
+    UnreadableChannels,  // channel counts other than 1 and 2
 };
 
 // Reads up to into.size() bytes of a file from an offset; gives how many it read.
 using FileByteReader = std::function<std::size_t(std::uint64_t offset, std::span<std::byte> into)>;
 
 // Finds the chunks, parses and validates the header of a file of `fileSize`
-// bytes. Bytes that cannot be read count as 0. Reads a few bytes per chunk and
-// at most kMaxWalkedChunks chunk headers. No screen.
+// bytes. Bytes that cannot be read count as 0. The walk only moves forward and
+// reads its chunk headers a window at a time, so a file of a hundred thousand
+// tiny chunks costs a few reads. No screen.
 std::variant<WaveInfo, HeaderRejection> parseWaveHeader(const FileByteReader& read, std::uint64_t fileSize);
 
 // The same for a whole file held in memory. Pure.
 std::variant<WaveInfo, HeaderRejection> parseWaveHeader(std::span<const std::byte> fileBytes);
-
-// Chunks the walk looks at before it gives up: real files have a handful before
-// their data; a file of millions of tiny chunks must not stall the reader.
-inline constexpr int kMaxWalkedChunks = 4096;
 
 // The exact text of the error box for a rejection.
 std::string_view rejectionMessage(HeaderRejection rejection);

@@ -45,8 +45,9 @@ std::span<typename wave::SampleElement<kind>::type> samplesOf(SampleArray& array
     return elementsOf<kind>(array);
 }
 
-// A recording: `mono`, or `left` and `right`. The file it stands for supplies
-// only the frames before `zeroFrom`; the rest of the header's count is missing.
+// A recording: `mono`, or `left` and `right`. Written as a file
+// (analyseRecording), it holds only the frames before `zeroFrom`; the rest of
+// the header's count is missing.
 struct Recording {
     std::optional<wave::SampleKind> sampleKind;
     SampleArray mono;
@@ -126,19 +127,23 @@ Levels scanInBlocks(Recording& recording, const SliceGrid& grid, std::int64_t fr
     return levels;
 }
 
-// The levels of a mono or stereo recording as the job finds them: the grid's
-// whole slices of the frames the file supplies, scanned in blocks of 1, 3, 7,
-// 4096 frames and in one block; every cut must give the same levels.
+// The levels of a mono or stereo recording as the scan finds them: the grid's
+// whole slices, scanned in blocks of 1, 3, 7, 4096 frames and in one block;
+// every cut must give the same levels. The arrays must hold every frame of
+// those slices (files that end early go through analyseRecording).
 inline Levels scanAll(const wave::WaveInfo& info, Recording& recording) {
-    if (!recording.sampleKind || (info.channels != 1 && info.channels != 2)) return {};
-    if ((info.channels == 1) != !recording.mono.empty()) return {};
+    const bool readable = recording.sampleKind && (info.channels == 1 || info.channels == 2) &&
+                          (info.channels == 1) == !recording.mono.empty();
+    EXPECT_TRUE(readable) << "a layout the scan does not read";
+    if (!readable) return {};
     const SliceGrid grid = computeSliceGrid(info.sampleRate, info.sampleCount);
-    std::int64_t stored = 0;
-    for (SampleArray* array : {&recording.mono, &recording.left}) {
-        stored = std::max<std::int64_t>(stored, static_cast<std::int64_t>(std::max(
-                                                    {array->int16.size(), array->int32.size(), array->float32.size()})));
+    const std::int64_t frames = framesToScan(grid);
+    for (SampleArray* array : {&recording.mono, &recording.left, &recording.right}) {
+        if (array->empty()) continue;
+        const auto stored = std::max({array->int16.size(), array->int32.size(), array->float32.size()});
+        EXPECT_GE(static_cast<std::int64_t>(stored), frames) << "arrays shorter than the slices";
+        if (static_cast<std::int64_t>(stored) < frames) return {};
     }
-    const std::int64_t frames = std::min({framesToScan(grid), recording.zeroFrom, stored});
     const auto scanWith = [&](std::int64_t blockFrames) {
         switch (*recording.sampleKind) {
         case wave::SampleKind::Int16: return scanInBlocks<wave::SampleKind::Int16>(recording, grid, frames, blockFrames);

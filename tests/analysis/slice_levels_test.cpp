@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -116,7 +117,8 @@ std::string analysisLine(std::int32_t sampleRate, std::int64_t sampleCount, Slic
     platform::MemoryConsoleDevice device;
     platform::Console console = platform::makeConsole(device);
     platform::setAttribute(console, platform::kAttributeDim);
-    grid = makeSliceGrid(console, sampleRate, sampleCount);
+    grid = computeSliceGrid(sampleRate, sampleCount);
+    printAnalysisLine(console, grid);
     EXPECT_EQ(console.screen.cursorRow, 2);
     EXPECT_EQ(console.screen.cursorColumn, 1);
     EXPECT_EQ(platform::cellAt(console.screen, 1, 4).attribute, platform::kAttributeDim);
@@ -394,48 +396,39 @@ TEST(SliceScan, FloatPeaksAboveFullScaleHaveNegativeLevels) {
                       {Channel::Mono, kAboveFullScaleLevel}}));
 }
 
-TEST(SliceScan, LayoutsOutsideTheTableHandNothingOn) {
-    // Six channels: whatever arrays exist are not read.
-    auto six = silentSamples<SampleKind::Int16>(2, 100);
-    for (auto& value : samplesOf<SampleKind::Int16>(six.left)) value = 32767;
-    EXPECT_TRUE(scanAll(waveInfo(6, 100, 100), six).empty());
-
-    // A stereo file whose bit depth got no kind (20 bits, say).
-    auto unloaded = silentSamples<SampleKind::Int16>(2, 100);
-    for (auto& value : samplesOf<SampleKind::Int16>(unloaded.right)) value = 32767;
-    unloaded.sampleKind.reset();
-    EXPECT_TRUE(scanAll(waveInfo(2, 100, 100), unloaded).empty());
-}
-
-TEST(SliceScan, ArraysShorterThanTheHeaderClaimsAreReadOnlyWhereTheyExist) {
-    // The header promises 10 slices, the arrays hold 2.5; only 2 are measured.
-    auto samples = silentSamples<SampleKind::Int32>(2, 25);
-    samplesOf<SampleKind::Int32>(samples.left)[0] = 1073741824;
-    samplesOf<SampleKind::Int32>(samples.right)[19] = -1073741824;
-    EXPECT_EQ(scanAll(waveInfo(2, 100, 100), samples), (Levels{{Channel::Left, 6}, {Channel::Right, 6}}));
-}
-
-TEST(SliceScan, SlicesPastTheSuppliedDataAreSilentAndNotRead) {
-    // Ten slices of 10; the file supplied indexes 0..24, so slice 2 (20..29) is
-    // the last one read. The loud samples placed after it stand in for memory
-    // that must not be touched: they may not be handed on.
+TEST(SliceScan, SlicesPastTheDataTheFileHoldsAreSilentAndNotRead) {
+    // Ten slices of 10 by the header; the file holds frames 0..zeroFrom - 1 and
+    // ends there. The slice it ends in is measured as it stands, later ones are
+    // silent: the loud sample at 30 counts only when the file holds it.
     struct Example {
         std::int64_t zeroFrom;
-        Levels levels;
+        std::vector<int> leftBins;   // bins counted once, in the left channel
+        std::vector<int> rightBins;  // and in the right
     };
     const Example examples[] = {
-        {25, {{Channel::Left, 6}, {Channel::Right, 0}}},
-        {20, {{Channel::Left, 6}}},
-        {0, {}},
-        {std::numeric_limits<std::int64_t>::max(), {{Channel::Left, 6}, {Channel::Right, 0}, {Channel::Left, 0}}},
+        {25, {6}, {0}},          // ends inside slice 2: its right peak at 24 still counts
+        {20, {6}, {}},           // ends with slice 1
+        {0, {}, {}},             // no data at all
+        {100, {6, 0}, {0}},      // the whole claim
     };
     for (const Example& example : examples) {
+        SCOPED_TRACE(example.zeroFrom);
         auto samples = silentSamples<SampleKind::Int32>(2, 100);
         samplesOf<SampleKind::Int32>(samples.left)[19] = 1073741824;  // slice 1, 6 dB
         samplesOf<SampleKind::Int32>(samples.right)[24] = 2147483647;  // slice 2, 0 dB
         samplesOf<SampleKind::Int32>(samples.left)[30] = 2147483647;   // slice 3
         samples.zeroFrom = example.zeroFrom;
-        EXPECT_EQ(scanAll(waveInfo(2, 100, 100), samples), example.levels) << example.zeroFrom;
+        const auto analysed = testing::analyseRecording(waveInfo(2, 100, 100), samples);
+        ASSERT_TRUE(std::holds_alternative<LevelAnalysis>(analysed));
+        const LevelAnalysis& analysis = std::get<LevelAnalysis>(analysed);
+        EXPECT_EQ(analysis.grid.sliceCount, 10);
+        ASSERT_EQ(analysis.histograms.size(), 2u);
+        LevelHistogram left;
+        LevelHistogram right;
+        for (const int bin : example.leftBins) ++left.bins[static_cast<std::size_t>(bin)];
+        for (const int bin : example.rightBins) ++right.bins[static_cast<std::size_t>(bin)];
+        EXPECT_EQ(analysis.histograms[0].bins, left.bins);
+        EXPECT_EQ(analysis.histograms[1].bins, right.bins);
     }
 }
 

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Wave files as sox and ffmpeg write them (extra chunks, 18- and 40-byte format
-# chunks, the extensible format, sizes left at 0xFFFFFFFF, RF64), each next to
-# its canonical twin: the same data chunk behind a plain 44-byte header, built
-# here byte by byte. One run of the real binary in an 80x33 tmux pane analyses
-# them all (answering Y between files); every file must show the panel of its
-# twin and write result files byte-identical to the twin's.
+# chunks, the extensible format, sizes left at 0xFFFFFFFF, RF64 to a file and to
+# a pipe), each next to its canonical twin: the same data chunk behind a plain
+# 44-byte header, built here byte by byte. One run of the real binary in an
+# 80x33 tmux pane analyses them all (answering Y between files); every file must
+# show the panel of its twin and write result files byte-identical to the twin's.
 # Then the other formats, decoded: lossless files (FLAC, ALAC, WavPack, AIFF,
 # AIFF-C, W64, CAF, TTA) must give results byte-identical to their wave twin's,
 # lossy ones (MP3, AAC, Vorbis, Opus) the CSV of their float decoding by
@@ -53,6 +53,7 @@ quiet_ffmpeg -c:a pcm_s32le ffmpeg-32.wav               # extensible PCM, LIST
 quiet_ffmpeg -c:a pcm_f32le ffmpeg-float.wav            # extensible float, fact, LIST
 quiet_ffmpeg -c:a pcm_s16le -f wav - > ffmpeg-pipe.wav  # sizes left at 0xFFFFFFFF
 quiet_ffmpeg -c:a pcm_s24le -rf64 always ffmpeg-rf64.wav  # RF64: ds64, data size 0xFFFFFFFF
+quiet_ffmpeg -c:a pcm_s24le -rf64 always -f wav - > ffmpeg-rf64-pipe.wav  # ds64 sizes left at 0 too
 quiet_ffmpeg -c:a pcm_s16le -rf64 auto -write_bext 1 ffmpeg-bext.wav  # JUNK, bext, LIST
 sox -V1 source.wav -e floating-point -b 32 sox-float.wav  # 18-byte format, fact
 sox -V1 source.wav -b 24 sox-24.wav                       # extensible PCM, fact
@@ -82,7 +83,7 @@ for name in sys.argv[1:]:
     open("twin-" + name, "wb").write(header + samples)
 EOF
 
-layouts=(ffmpeg-16 ffmpeg-24 ffmpeg-32 ffmpeg-float ffmpeg-pipe ffmpeg-rf64 ffmpeg-bext sox-float sox-24 sox-32)
+layouts=(ffmpeg-16 ffmpeg-24 ffmpeg-32 ffmpeg-float ffmpeg-pipe ffmpeg-rf64 ffmpeg-rf64-pipe ffmpeg-bext sox-float sox-24 sox-32)
 
 "${TMUX_COMMAND[@]}" new-session -d -s layouts -x 80 -y 33 "TOOL='$TOOL' sh '$WORK/run.sh' layouts '$files'"
 wait_until 10 0.1 screen_has layouts "   Wave file to analyse?" || fail "the tool did not start"

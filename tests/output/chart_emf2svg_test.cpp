@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -101,9 +103,10 @@ TEST(ChartInAnotherReader, ShowsBackgroundLabelsAndBothCurves) {
         GTEST_SKIP() << "emf2svg-conv is not installed (Debian package emf2svg)";
 
     ScratchFolder folder;
-    writeChartMetafile(folder.file("music.wav"), 2, {reference::kMusicLeft, reference::kMusicRight},
-                       reference::kMusicSlices, ShareScale{10, 5});
+    const std::vector<std::uint8_t> drawn = drawChart(ChartFormat::Metafile, 2, {reference::kMusicLeft,
+                                                  reference::kMusicRight}, reference::kMusicSlices, ShareScale{10, 5});
     const std::string chart = folder.file("music VT.emf");
+    ASSERT_TRUE(test_support::writeFileBytes(chart, std::as_bytes(std::span(drawn))));
     const std::string svgName = folder.file("music.svg");
     ASSERT_EQ(std::system(("emf2svg-conv -i '" + chart + "' -o '" + svgName + "' > /dev/null 2>&1").c_str()), 0);
     const std::string svg = fileText(svgName);

@@ -1,4 +1,4 @@
-// The chart file read back record by record. Each record is walked by its type
+// The chart read back record by record. Each record is walked by its type
 // and size and written as a short line ("MOVETO 100 100", "TEXT 170 544 Vantorel"),
 // and the lines are compared with the drawing recorded from a real GDI for the
 // same histograms: the sequence of records, their coordinates, objects and texts.
@@ -7,9 +7,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <algorithm>
 #include <map>
 #include <sstream>
@@ -18,22 +15,14 @@
 
 #include "output/chart_metafile.h"
 #include "reference_charts.h"
-#include "wave_writer.h"
 
 namespace vantorel::output {
 namespace {
 
-namespace fs = std::filesystem;
 using analysis::LevelHistogram;
 using analysis::ShareScale;
-using test_support::ScratchFolder;
 using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
-
-Bytes fileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::uint32_t le32(const Bytes& bytes, std::size_t offset) {
     return static_cast<std::uint32_t>(bytes.at(offset)) | static_cast<std::uint32_t>(bytes.at(offset + 1)) << 8 |
@@ -227,11 +216,13 @@ std::string polylineOf(const std::vector<std::int32_t>& ys) {
     return line;
 }
 
-// Reads the chart back; the header's record count (offset 52) must match the walk.
-Lines chartRecords(const fs::path& chart) {
-    const Bytes bytes = fileBytes(chart);
+// Draws the chart as a metafile and reads it back; the header's record count
+// (offset 52) must match the walk.
+Lines chartRecords(int channels, const std::vector<LevelHistogram>& histograms, std::int64_t sliceCount,
+                   ShareScale scale) {
+    const Bytes bytes = drawChart(ChartFormat::Metafile, channels, histograms, sliceCount, scale);
     if (bytes.size() < 56) {
-        ADD_FAILURE() << "no chart at " << chart;
+        ADD_FAILURE() << "no chart";
         return {};
     }
     const Lines lines = readRecords(bytes);
@@ -243,82 +234,47 @@ const Lines kTopTenLabels{"TEXT 80 112 ' 0'", "TEXT 80 272 ' 2'", "TEXT 80 432 '
                           "TEXT 80 592 ' 6'", "TEXT 80 752 ' 8'", "TEXT 75 912 ' 10'"};
 
 TEST(ChartRecords, StereoMatchesTheReferenceRecording) {
-    ScratchFolder folder;
-    writeChartMetafile(folder.file("music.wav"), 2, {reference::kMusicLeft, reference::kMusicRight},
-                       reference::kMusicSlices, ShareScale{10, 5});
-
     Lines expected = chartWithoutCurves({260, 420, 580, 740}, kTopTenLabels);
     expected = joined(expected,
                       {"CREATE " + kBluePen, "SELECT " + kBluePen,
                        polylineOf(reference::kMusicLeftY),
                        "CREATE " + kRedPen, "SELECT " + kRedPen,
                        polylineOf(reference::kMusicRightY)});
-    EXPECT_EQ(chartRecords(folder.path() / "music VT.emf"), joined(expected, kChartEnd));
+    EXPECT_EQ(chartRecords(2, {reference::kMusicLeft, reference::kMusicRight}, reference::kMusicSlices,
+                           ShareScale{10, 5}),
+              joined(expected, kChartEnd));
 }
 
 TEST(ChartRecords, MonoMatchesTheReferenceRecording) {
-    ScratchFolder folder;
-    writeChartMetafile(folder.file("song.wav"), 1, {reference::histogramOf({0, 0, 0, 0, 0, 0, 100})}, 100,
-                       ShareScale{100, 5});
     std::vector<std::int32_t> ys(41, 100);
     ys[6] = 900;
     const Lines expected = joined(
         chartWithoutCurves({260, 420, 580, 740}, {"TEXT 80 112 ' 0'", "TEXT 75 272 ' 20'", "TEXT 75 432 ' 40'",
                                                   "TEXT 75 592 ' 60'", "TEXT 75 752 ' 80'", "TEXT 75 912 ' 100'"}),
         {"CREATE " + kBluePen, "SELECT " + kBluePen, polylineOf(ys)});
-    EXPECT_EQ(chartRecords(folder.path() / "song VT.emf"), joined(expected, kChartEnd));
+    EXPECT_EQ(chartRecords(1, {reference::histogramOf({0, 0, 0, 0, 0, 0, 100})}, 100, ShareScale{100, 5}),
+              joined(expected, kChartEnd));
 }
 
 TEST(ChartRecords, OtherChannelCountsDrawEverythingButTheCurves) {
-    ScratchFolder folder;
-    writeChartMetafile(folder.file("surround.wav"), 6, {}, 600, ShareScale{10, 5});
-    EXPECT_EQ(chartRecords(folder.path() / "surround VT.emf"),
+    EXPECT_EQ(chartRecords(6, {}, 600, ShareScale{10, 5}),
               joined(chartWithoutCurves({260, 420, 580, 740}, kTopTenLabels), kChartEnd));
 }
 
 TEST(ChartRecords, HistogramsThatDoNotFitTheChannelCountDrawNoCurve) {
-    ScratchFolder folder;
     const LevelHistogram some = reference::histogramOf({60});
-    writeChartMetafile(folder.file("one.wav"), 1, {some, some}, 600, ShareScale{10, 5});
-    writeChartMetafile(folder.file("two.wav"), 2, {some}, 600, ShareScale{10, 5});
     const Lines noCurves = joined(chartWithoutCurves({260, 420, 580, 740}, kTopTenLabels), kChartEnd);
-    EXPECT_EQ(chartRecords(folder.path() / "one VT.emf"), noCurves);
-    EXPECT_EQ(chartRecords(folder.path() / "two VT.emf"), noCurves);
+    EXPECT_EQ(chartRecords(1, {some, some}, 600, ShareScale{10, 5}), noCurves);
+    EXPECT_EQ(chartRecords(2, {some}, 600, ShareScale{10, 5}), noCurves);
 }
 
 TEST(ChartRecords, AScaleOfSixDivisionsAndARecordingWithoutSlices) {
-    ScratchFolder folder;
-    writeChartMetafile(folder.file("short.wav"), 1, {reference::histogramOf({5})}, 0, ShareScale{30, 6});
     const Lines expected = joined(
         chartWithoutCurves({233, 367, 500, 633, 767},
                            {"TEXT 80 112 ' 0'", "TEXT 80 245 ' 5'", "TEXT 75 379 ' 10'", "TEXT 75 512 ' 15'",
                             "TEXT 75 645 ' 20'", "TEXT 75 779 ' 25'", "TEXT 75 912 ' 30'"}),
         {"CREATE " + kBluePen, "SELECT " + kBluePen, polylineOf(std::vector<std::int32_t>(41, 100))});
-    EXPECT_EQ(chartRecords(folder.path() / "short VT.emf"), joined(expected, kChartEnd));
-}
-
-TEST(ChartFile, ReplacesAnOlderChartAndKeepsALongNameWhole) {
-    ScratchFolder folder;
-    const fs::path chart = folder.path() / "song VT.emf";
-    std::ofstream(chart, std::ios::binary) << "not a metafile";
-    writeChartMetafile(folder.file("song.wav"), 6, {}, 0, ShareScale{10, 5});
-    const Bytes bytes = fileBytes(chart);
-    ASSERT_GE(bytes.size(), 8u);
-    EXPECT_EQ(le32(bytes, 0), 1u);  // EMR_HEADER
-
-    // 120 characters of name: the chart keeps its whole name and suffix.
-    const std::string longName = std::string(116, 'n') + ".wav";
-    writeChartMetafile(folder.file(longName), 6, {}, 0, ShareScale{10, 5});
-    EXPECT_TRUE(fs::exists(folder.path() / (std::string(116, 'n') + " VT.emf")));
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 2);
-}
-
-TEST(ChartFile, AnUnwritablePlaceLeavesNoFile) {
-    ScratchFolder folder;
-    std::ofstream(folder.path() / "plain", std::ios::binary) << "x";
-    writeChartMetafile(folder.file("plain/song.wav"), 1, {LevelHistogram{}}, 10, ShareScale{10, 5});
-    writeChartMetafile(folder.file("missing/song.wav"), 1, {LevelHistogram{}}, 10, ShareScale{10, 5});
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
+    EXPECT_EQ(chartRecords(1, {reference::histogramOf({5})}, 0, ShareScale{30, 6}), joined(expected, kChartEnd));
 }
 
 // What a chart draws, in order: "line [r g b]" and "polyline [r g b]" in the

@@ -2,28 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "output/text_report.h"
-#include "wave_writer.h"
 
 namespace vantorel::output {
 namespace {
-
-namespace fs = std::filesystem;
-using test_support::ScratchFolder;
-
-std::string fileContents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-int filesIn(const fs::path& folder) {
-    return static_cast<int>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
-}
 
 TEST(ResultFileName, DropsTheLastFourCharactersWhateverTheyAre) {
     EXPECT_EQ(resultFileName("song.wav", kReportSuffix), "song VT.txt");
@@ -72,72 +56,12 @@ TEST(ResultFileName, CountsAMultibyteCharacterAsOne) {
 }
 
 TEST(TextReport, HoldsTheChannelLayoutLineAndCrLf) {
-    ScratchFolder folder;
-    writeTextReport(folder.file("song.wav"), 1);
-    EXPECT_EQ(fileContents(folder.path() / "song VT.txt"), std::string("mono,mono\r\n"));
-    EXPECT_EQ(fs::file_size(folder.path() / "song VT.txt"), 11u);
-
-    writeTextReport(folder.file("take 1.wav"), 2);
-    EXPECT_EQ(fileContents(folder.path() / "take 1 VT.txt"), std::string("left, left, right, right\r\n"));
-    EXPECT_EQ(fs::file_size(folder.path() / "take 1 VT.txt"), 26u);
-    EXPECT_EQ(filesIn(folder.path()), 2);  // no temporary left over
-}
-
-TEST(TextReport, WritesNothingForOtherChannelCounts) {
-    ScratchFolder folder;
-    for (const int channels : {0, 3, 6, -1}) writeTextReport(folder.file("surround.wav"), channels);
-    EXPECT_EQ(filesIn(folder.path()), 0);
-}
-
-TEST(TextReport, ReplacesAnExistingReport) {
-    ScratchFolder folder;
-    const fs::path report = folder.path() / "song VT.txt";
-    std::ofstream(report, std::ios::binary) << "an older and much longer report\r\nwith two lines\r\n";
-    writeTextReport(folder.file("song.wav"), 2);
-    EXPECT_EQ(fileContents(report), std::string("left, left, right, right\r\n"));
-    writeTextReport(folder.file("song.wav"), 1);
-    EXPECT_EQ(fileContents(report), std::string("mono,mono\r\n"));
-}
-
-TEST(TextReport, AnUnwritablePlaceIsSkippedSilently) {
-    ScratchFolder folder;
-    // A folder that does not exist, and a path through a regular file.
-    writeTextReport(folder.file("missing/song.wav"), 1);
-    std::ofstream(folder.path() / "plain", std::ios::binary) << "x";
-    writeTextReport(folder.file("plain/song.wav"), 2);
-    EXPECT_EQ(filesIn(folder.path()), 1);
-    EXPECT_EQ(fileContents(folder.path() / "plain"), "x");
-}
-
-TEST(TextReport, AFailedReplacementKeepsWhatStoodThere) {
-    ScratchFolder folder;
-    // The report's name is taken by a folder with something in it: the new
-    // report cannot take its place, and neither the folder nor a temporary is lost or left.
-    const fs::path taken = folder.path() / "song VT.txt";
-    fs::create_directory(taken);
-    std::ofstream(taken / "keep", std::ios::binary) << "kept";
-    writeTextReport(folder.file("song.wav"), 1);
-    EXPECT_TRUE(fs::is_directory(taken));
-    EXPECT_EQ(fileContents(taken / "keep"), "kept");
-    EXPECT_EQ(filesIn(folder.path()), 1);
-}
-
-TEST(TextReport, AReadOnlyFolderKeepsThePreviousReport) {
-    ScratchFolder folder;
-    const fs::path readOnly = folder.path() / "read-only";
-    fs::create_directory(readOnly);
-    const fs::path report = readOnly / "song VT.txt";
-    std::ofstream(report, std::ios::binary) << "left, left, right, right\r\n";
-    fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec);
-    // Whoever may still create files here (the superuser) cannot see this failure.
-    const bool writable = static_cast<bool>(std::ofstream(readOnly / "probe"));
-    if (!writable) {
-        writeTextReport((readOnly / "song.wav").string(), 1);
-        EXPECT_EQ(fileContents(report), std::string("left, left, right, right\r\n"));
-        EXPECT_EQ(filesIn(readOnly), 1);
-    }
-    fs::permissions(readOnly, fs::perms::owner_all);
-    if (writable) GTEST_SKIP() << "file modes do not bind this user";
+    EXPECT_EQ(reportLine(1), "mono,mono\r\n");
+    EXPECT_EQ(reportLine(1).size(), 11u);
+    EXPECT_EQ(reportLine(2), "left, left, right, right\r\n");
+    EXPECT_EQ(reportLine(2).size(), 26u);
+    // No report for other channel counts.
+    for (const int channels : {0, 3, 6, -1}) EXPECT_TRUE(reportLine(channels).empty()) << channels;
 }
 
 }  // namespace

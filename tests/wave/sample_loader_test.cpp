@@ -12,6 +12,8 @@
 #include <utility>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
+#include <system_error>
 #include <vector>
 
 #include "wave/sample_loader.h"
@@ -375,23 +377,47 @@ TEST(SampleLoading, FilesShorterThanTheirHeaderGiveZerosButShrunkenFilesFail) {
     }
 }
 
-TEST(SampleLoading, UnsupportedLayoutsAndEmptyDataGetNoSamples) {
+TEST(SampleLoading, AReceiverThatThrowsDuringTheReadAheadEndsTheLoad) {
+    // 24-bit stereo of ten pieces is read ahead by a second thread. Whatever
+    // the receiver throws, and at whichever block, the exception reaches the
+    // caller after that thread has stopped: no terminate, no deadlock, and no
+    // block is handed on again.
     ScratchFolder folder;
-    const Loaded sixChannels = load(folder, fileWith(WaveKind::Int16, 6, 24, std::vector<std::byte>(24, std::byte{1})));
-    EXPECT_EQ(sixChannels.samples.sampleKind, std::nullopt);
-    EXPECT_TRUE(sixChannels.samples.mono.empty() && sixChannels.samples.left.empty());
+    const std::uint32_t dataBytes = 3 * 2 * 400'000;
+    const auto bytes = fileWith(WaveKind::Int24, 2, dataBytes, std::vector<std::byte>(dataBytes, std::byte{5}));
+    const std::string name = folder.file("long 24.wav");
+    ASSERT_TRUE(test_support::writeFileBytes(name, bytes));
+    const WaveInfo info = std::get<WaveInfo>(parseWaveHeader(bytes));
+    const auto file = platform::openRegularFileForReading(name);
+    ASSERT_TRUE(file.has_value());
 
-    auto twentyBits = fileWith(WaveKind::Int24, 1, 30, std::vector<std::byte>(30, std::byte{1}));
-    setLe16(twentyBits, 34, 20);
-    const Loaded twenty = load(folder, twentyBits);
-    EXPECT_EQ(twenty.samples.sampleKind, std::nullopt);
-    EXPECT_TRUE(twenty.samples.mono.empty());
+    const auto handedOn = [&](std::size_t throwAt, const auto& exception) {
+        std::vector<std::int64_t> firstFrames;
+        const SampleBlockReceiver<SampleKind::Int24> receive = [&](const ChannelSamples<SampleKind::Int24>& block) {
+            firstFrames.push_back(block.firstFrame);
+            if (firstFrames.size() == throwAt + 1) throw exception;
+        };
+        EXPECT_THROW((void)loadSamples<SampleKind::Int24>(*file, info, 400'000, receive),
+                     std::decay_t<decltype(exception)>);
+        return firstFrames;
+    };
+    const std::int64_t pieceFrames = kPieceBytes / 6;
+    for (const std::size_t throwAt : {0u, 4u, 9u}) {
+        SCOPED_TRACE(throwAt);
+        std::vector<std::int64_t> expected;
+        for (std::size_t block = 0; block <= throwAt; ++block)
+            expected.push_back(static_cast<std::int64_t>(block) * pieceFrames);
+        EXPECT_EQ(handedOn(throwAt, std::runtime_error("receiver")), expected);
+        EXPECT_EQ(handedOn(throwAt, std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again))),
+                  expected);
+    }
+    // The file and the loader are as good as before.
+    EXPECT_EQ(loadFile(*file, info).zeroFrom, 400'000);
+}
 
-    // No channels: the count is -2^31, and nothing is made of it.
-    const Loaded none = load(folder, fileWith(WaveKind::Int16, 0, 8, std::vector<std::byte>(8, std::byte{1})));
-    EXPECT_EQ(none.samples.sampleKind, std::nullopt);
-    EXPECT_TRUE(none.samples.mono.empty());
-
+TEST(SampleLoading, EmptyDataGetNoSamples) {
+    // Layouts outside SampleKinds are refused by the header and never loaded.
+    ScratchFolder folder;
     const Loaded empty = load(folder, fileWith(WaveKind::Int16, 2, 0, {}));
     EXPECT_EQ(empty.samples.sampleKind, SampleKind::Int16);
     EXPECT_EQ(empty.samples.sampleCount, 0);
