@@ -214,7 +214,7 @@ std::variant<std::uint64_t, LoadFailure> loadKind(const platform::ReadOnlyFile& 
 }  // namespace
 
 std::optional<SampleKind> sampleKindFor(const WaveInfo& info) {
-    if (info.channels != 1 && info.channels != 2) return std::nullopt;
+    if (info.channels < 1 || info.channels > 8) return std::nullopt;
     switch (info.bitsPerSample) {
         case 16: return SampleKind::Int16;
         case 24: return SampleKind::Int24;

@@ -69,7 +69,7 @@ template <SampleKind kind>
 using SampleBlockReceiver = std::function<void(const ChannelSamples<kind>& block)>;
 
 // The kind a header gets, or none for layouts that are not loaded (channels
-// other than 1 and 2, bit depths other than 16, 24 and 32).
+// other than 1 to 8, bit depths other than 16, 24 and 32).
 std::optional<SampleKind> sampleKindFor(const WaveInfo& info);
 
 enum class LoadFailure {
@@ -93,7 +93,7 @@ inline constexpr std::uint64_t kPieceBytes = 256 * 1024;
 // shrunk since, or a read error, is a failure. Gives the frames handed on.
 // An exception from the receiver ends the load and reaches the caller, after
 // any reading thread has stopped and been joined. `kind` must be
-// sampleKindFor(info), the channels 1 or 2. Prints nothing.
+// sampleKindFor(info), the channels 1 to 8. Prints nothing.
 template <SampleKind kind>
 std::variant<std::uint64_t, LoadFailure> loadSamples(const platform::ReadOnlyFile& file, const WaveInfo& info,
                                                      std::uint64_t frames, const SampleBlockReceiver<kind>& receive);

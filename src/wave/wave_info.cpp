@@ -25,7 +25,9 @@ constexpr std::uint32_t kUnknownSize = 0xFFFFFFFF;
 // Bytes of the format chunk the reader looks at: the 16 basic ones, the
 // extension size (2), valid bits (2), channel mask (4) and sub-format GUID (16).
 constexpr std::size_t kFormatBytes = 40;
+constexpr std::size_t kChannelMaskOffset = 20;  // speaker positions, 4 bytes
 constexpr std::size_t kSubFormatOffset = 24;
+constexpr int kMaxWaveChannels = 8;
 constexpr std::int16_t kExtensibleTag = -2;  // 0xFFFE read as signed
 
 // The sub-format GUIDs of integer PCM and IEEE float, in file byte order: the
@@ -259,6 +261,7 @@ std::variant<WaveInfo, HeaderRejection> parseWaveHeader(const FileByteReader& re
     info.sampleRate = static_cast<std::int32_t>(readLe32(format, 4));
     info.bitsPerSample = static_cast<std::int16_t>(readLe16(format, 14));
     if (info.formatTag == kExtensibleTag && formatSize >= kFormatBytes) {
+        info.channelMask = readLe32(format, kChannelMaskOffset);
         const auto guid = format.subspan(kSubFormatOffset, 16);
         for (const std::uint8_t tag : {std::uint8_t{1}, std::uint8_t{3}}) {
             const auto expected = subFormatGuid(tag);
@@ -273,7 +276,13 @@ std::variant<WaveInfo, HeaderRejection> parseWaveHeader(const FileByteReader& re
     if (info.formatTag != 1 && info.formatTag != 3) return HeaderRejection::NotPcmOrFloat;
     if (info.bitsPerSample != 16 && info.bitsPerSample != 24 && info.bitsPerSample != 32)
         return HeaderRejection::UnreadableBits;
-    if (info.channels != 1 && info.channels != 2) return HeaderRejection::UnreadableChannels;
+    // Mono and stereo take the low byte of the count as it stands (258 reads as
+    // 2). More channels must be what the full count and the block alignment
+    // say, so that a count such as 260 is not taken for 4.
+    const bool surround = info.channels >= 3 && info.channels <= kMaxWaveChannels &&
+                          readLe16(format, 2) == static_cast<std::uint16_t>(info.channels) &&
+                          readLe16(format, 12) == info.channels * info.bitsPerSample / 8;
+    if (info.channels != 1 && info.channels != 2 && !surround) return HeaderRejection::UnreadableChannels;
 
     info.dataOffset = dataOffset;
     info.fileBytes = fileSize;
@@ -318,7 +327,7 @@ std::string_view rejectionMessage(HeaderRejection rejection) {
         case HeaderRejection::UnreadableBits:
             return "This Wave file has a layout the tool cannot read:\\nThe resolution must be 16, 24 or 32-bit  ";
         case HeaderRejection::UnreadableChannels:
-            return "This Wave file has a layout the tool cannot read:\\nIt must be mono or stereo  ";
+            return "This Wave file has a layout the tool cannot read:\\nIt must have 1 to 8 channels that agree with its frames  ";
     }
     return "This is not a Wave file  ";
 }

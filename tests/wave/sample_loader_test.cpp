@@ -159,7 +159,8 @@ TEST(SampleKinds, FollowBitsTagAndChannelCount) {
     EXPECT_EQ(kindOf(2, 32, 1), SampleKind::Int32);
     EXPECT_EQ(kindOf(2, 32, 3), SampleKind::Float32);
     EXPECT_EQ(kindOf(1, 20, 1), std::nullopt);
-    EXPECT_EQ(kindOf(6, 16, 1), std::nullopt);
+    EXPECT_EQ(kindOf(6, 16, 1), SampleKind::Int16);
+    EXPECT_EQ(kindOf(9, 16, 1), std::nullopt);
     EXPECT_EQ(kindOf(0, 16, 1), std::nullopt);
 }
 

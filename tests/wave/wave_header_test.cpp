@@ -113,8 +113,11 @@ TEST(WaveHeaderParsing, OnlyLayoutsTheLoaderReadsPass) {
         {258, {}, {}},  // bytes 2 and 1: only the low byte counts
         {0, {}, HeaderRejection::UnreadableChannels},
         {256, {}, HeaderRejection::UnreadableChannels},  // low byte 0
-        {3, {}, HeaderRejection::UnreadableChannels},
-        {6, {}, HeaderRejection::UnreadableChannels},
+        {3, {}, {}},
+        {6, {}, {}},
+        {8, {}, {}},
+        {9, {}, HeaderRejection::UnreadableChannels},
+        {260, {}, HeaderRejection::UnreadableChannels},  // bytes 4 and 1: no count of 4
         {2, 20, HeaderRejection::UnreadableBits},
         {1, 12, HeaderRejection::UnreadableBits},
         {2, 0xFFF0, HeaderRejection::UnreadableBits},  // -16
@@ -130,6 +133,10 @@ TEST(WaveHeaderParsing, OnlyLayoutsTheLoaderReadsPass) {
         }
     }
     EXPECT_EQ(accepted(header(WaveKind::Int24, 258, 44100, 4000)).channels, 2);
+    // Six channels whose frames the block alignment gives as of two.
+    auto misaligned = header(WaveKind::Int16, 6, 44100, 4000);
+    setLe16(misaligned, 32, 4);
+    EXPECT_EQ(rejection(misaligned), HeaderRejection::UnreadableChannels);
 }
 
 // Real-world layouts: what the reader finds in each, as the fields it gives or
@@ -209,7 +216,7 @@ TEST(WaveHeaderParsing, FindsTheFormatAndDataChunksOfRealLayouts) {
              setLe16(payload, 0, 0xFFFE);
              return payload;
          }()), data()}), HeaderRejection::NotPcmOrFloat},
-        {"extensible 6 channels", makeRiff("RIFF", {fmt({WaveKind::Int16, 6, 48000}, 40, 1), data()}),
+        {"extensible 9 channels", makeRiff("RIFF", {fmt({WaveKind::Int16, 9, 48000}, 40, 1), data()}),
          HeaderRejection::UnreadableChannels},
         {"extensible 20 bits", makeRiff("RIFF", {bits({WaveKind::Int24, 2, 48000}, 40, 1, 20), data()}),
          HeaderRejection::UnreadableBits},
@@ -355,7 +362,7 @@ TEST(WaveHeaderParsing, RejectionMessagesAreExact) {
     EXPECT_EQ(rejectionMessage(HeaderRejection::DamagedChunks), "The chunks of this Wave file are damaged  ");
     const std::string layout = std::string("This Wave file has a layout the tool cannot read:") + '\\' + 'n';
     EXPECT_EQ(rejectionMessage(HeaderRejection::UnreadableBits), layout + "The resolution must be 16, 24 or 32-bit  ");
-    EXPECT_EQ(rejectionMessage(HeaderRejection::UnreadableChannels), layout + "It must be mono or stereo  ");
+    EXPECT_EQ(rejectionMessage(HeaderRejection::UnreadableChannels), layout + "It must have 1 to 8 channels that agree with its frames  ");
 }
 
 // The panel as it stands after the main loop's line editor took a name on row 8.
@@ -434,11 +441,11 @@ TEST(ReadWaveHeader, RejectionsShowTheirBoxAndPrintNothing) {
     ScratchFolder folder;
     auto eightBit = header(WaveKind::Int16, 1, 8000, 100);
     setLe16(eightBit, 34, 8);
-    auto sixChannels = header(WaveKind::Int16, 6, 8000, 100);
+    auto nineChannels = header(WaveKind::Int16, 9, 8000, 100);
     auto damaged = test_support::makeRiff("RIFF", {test_support::makeChunk("JUNK", {}, 1000)});
     const std::pair<std::vector<std::byte>, HeaderRejection> files[] = {
         {eightBit, HeaderRejection::EightBit},
-        {sixChannels, HeaderRejection::UnreadableChannels},
+        {nineChannels, HeaderRejection::UnreadableChannels},
         {damaged, HeaderRejection::DamagedChunks},
     };
     for (const auto& [bytes, reason] : files) {
