@@ -172,15 +172,14 @@ std::variant<JobInput, std::string> openJobInput(const std::string& name, bool s
     JobInput input{.file = std::make_unique<platform::ReadOnlyFile>(std::move(std::get<platform::ReadOnlyFile>(opened))),
                    .info = {}, .bytes = {}, .decoded = {}};
 
-    const auto readWave = [&]() -> std::optional<std::string> {
-        const auto parsed = wave::parseWaveFile(*input.file);
-        if (const auto* rejection = std::get_if<wave::HeaderRejection>(&parsed))
-            return std::string(wave::rejectionMessage(*rejection));
+    // The wave reader first: it refuses a file whose bytes 8-11 are not "WAVE"
+    // as not a wave file, and only such a file is probed for other formats.
+    const auto parsed = wave::parseWaveFile(*input.file);
+    const auto* rejection = std::get_if<wave::HeaderRejection>(&parsed);
+    if (!rejection) {
         input.info = std::get<wave::WaveInfo>(parsed);
-        return std::nullopt;
-    };
-    if (isWaveFile(*input.file)) {
-        if (auto refusal = readWave()) return *refusal;
+    } else if (*rejection != wave::HeaderRejection::NotWave) {
+        return std::string(wave::rejectionMessage(*rejection));
     } else {
         const platform::ReadOnlyFile& file = *input.file;
         input.bytes = std::make_unique<decode::InputBytes>(decode::InputBytes{
@@ -189,12 +188,11 @@ std::variant<JobInput, std::string> openJobInput(const std::string& name, bool s
         auto decoded = decode::openDecodedAudio(*input.bytes);
         if (const auto* failure = std::get_if<decode::DecodeFailure>(&decoded)) {
             // Neither a wave file nor audio: refused as the wave reader refuses it.
-            if (failure->kind != decode::DecodeFailureKind::NotAudio) return decodeFailureMessage(*failure);
-            if (auto refusal = readWave()) return *refusal;
-        } else {
-            input.decoded = std::move(std::get<decode::OpenedAudio>(decoded));
-            input.info = decodedInfo(input.decoded->format);
+            if (failure->kind == decode::DecodeFailureKind::NotAudio) return std::string(wave::rejectionMessage(*rejection));
+            return decodeFailureMessage(*failure);
         }
+        input.decoded = std::move(std::get<decode::OpenedAudio>(decoded));
+        input.info = decodedInfo(input.decoded->format);
     }
 
     // A result name that leads to the input (through a link, or as another name
