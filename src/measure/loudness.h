@@ -1,0 +1,82 @@
+#pragma once
+// Loudness as EBU R128 and ITU-R BS.1770-4 define it, measured by libebur128
+// from the same blocks the scan reads: the integrated loudness, the loudness
+// range, the true peak (4x oversampled below 96 kHz) and the peak-to-loudness
+// ratio.
+//
+// How the work is shared: the blocks handed in are copied, in libebur128's
+// sample types (24-bit samples moved into the top of 32 bits), into a few
+// batches of up to kLoudnessBatchFrames frames. Two libebur128 meters take every
+// batch, each on a worker thread of its own: one for the integrated loudness
+// and the range, one for the true peak, the costly part. A batch is reused once
+// both have taken it; when none is free the caller waits, so memory stays
+// bounded (kLoudnessBatches batches) however long the recording.
+//
+// Channels: with a channel mask (WAVE_FORMAT_EXTENSIBLE bit order: bit 0 front
+// left, 1 front right, 2 front centre, 3 low-frequency effects, 4 back left,
+// 5 back right, 6/7 front left/right of centre, 8 back centre, 9/10 side
+// left/right, 11-17 the top positions) channel i takes the position of the
+// mask's i-th set bit; channels past the mask's bits count like a front
+// channel. Without a mask one or two channels are mono or left and right, more
+// are front left, front right, centre, LFE, back left, back right, side left,
+// side right. The LFE channel is not counted; back and side channels weigh
+// 1.41 (+1.5 dB), the others 1.0, as BS.1770-4 sets.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <variant>
+
+#include "wave/sample_loader.h"
+
+namespace vantorel::measure {
+
+// Frames per batch handed to the workers, and batches in flight at most.
+inline constexpr std::size_t kLoudnessBatchFrames = 32768;
+inline constexpr std::size_t kLoudnessBatches = 6;
+
+// Whether this build measures loudness (libebur128 was found when it was built).
+bool loudnessAvailable();
+
+struct Loudness {
+    std::optional<double> integratedLufs;  // LUFS; none when no 400 ms block is above the -70 LUFS gate
+    std::optional<double> rangeLu;         // LU; none where the integrated loudness is none
+    std::optional<double> truePeakDbtp;    // dBTP, the largest of the channels' (1.0 = 0 dBTP); none for silence
+    std::optional<double> plrDb;           // true peak less integrated loudness, dB; none where either is none
+};
+
+enum class LoudnessFailure {
+    NotAvailable,  // this build has no loudness meter
+    BadFormat,     // channels outside 1 .. 8, or a sample rate libebur128 does not take
+    OutOfMemory,   // a meter, a batch or a worker thread could not be had
+};
+
+// One line saying why, for the caller to show.
+std::string_view loudnessFailureMessage(LoudnessFailure failure);
+
+// The meters of one recording and their workers. Move-only; dropping one that
+// was not finished stops its workers and waits for them.
+struct LoudnessWork;
+struct LoudnessMeter {
+    std::unique_ptr<LoudnessWork, void (*)(LoudnessWork*)> work{nullptr, nullptr};
+};
+
+// Starts the meters and their workers for blocks of `channels` channels at
+// `sampleRate` frames per second, positioned by `channelMask` (0 when unknown).
+std::variant<LoudnessMeter, LoudnessFailure> startLoudness(int channels, std::int32_t sampleRate,
+                                                           std::uint64_t channelMask);
+
+// Hands one block of frames to the meters (a copy: the block may go once this
+// returns). Blocks must come in order, all of one kind and of the meter's
+// channel count (others are ignored); any cut gives the same answer. May wait
+// while the workers catch up.
+template <wave::SampleKind kind>
+void addLoudnessBlock(LoudnessMeter& meter, const wave::ChannelSamples<kind>& block);
+
+// Waits for the workers to take every block handed in, and gives the results.
+// The meter measures nothing more afterwards.
+std::variant<Loudness, LoudnessFailure> finishLoudness(LoudnessMeter& meter);
+
+}  // namespace vantorel::measure
