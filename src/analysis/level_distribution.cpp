@@ -70,20 +70,63 @@ ShareScale chooseShareScale(double highestShare) {
 
 namespace {
 
-// Reads the samples of one kind and folds them into the scan block by block.
-template <wave::SampleKind kind>
-std::optional<wave::LoadFailure> scanFile(const platform::ReadOnlyFile& file, const wave::WaveInfo& info,
-                                          SliceScan& scan, const SliceLevelReceiver& receiver,
-                                          const std::function<void()>& afterEachBlock) {
-    const auto frames = static_cast<std::uint64_t>(framesToScan(scan.grid));
-    const auto loaded = wave::loadSamples<kind>(file, info, frames, [&](const wave::ChannelSamples<kind>& block) {
-        scanSliceLevels<kind>(scan, block, receiver);
-        if (afterEachBlock) afterEachBlock();
-    });
-    if (const auto* failure = std::get_if<wave::LoadFailure>(&loaded)) return *failure;
+// Everything one read of the samples feeds: the slice scan counting into the
+// histograms, the dynamics and, when asked for, the loudness meters.
+class BlockMeasures {
+public:
+    BlockMeasures(LevelAnalysis& analysis, SliceGrid grid, int channels, std::int32_t sampleRate, int sourceBits,
+                  std::uint64_t channelMask, const MeasureOptions& options, const std::function<void()>& afterEachBlock)
+        : analysis_(analysis),
+          scan_{.grid = grid},
+          count_([&analysis](Channel channel, int level) { countSliceLevel(analysis.histograms, channel, level); }),
+          dynamics_(measure::startDynamics(channels, sampleRate, sourceBits)),
+          afterEachBlock_(afterEachBlock) {
+        if (options.loudness) {
+            analysis.loudness = measure::Loudness{};
+            auto started = measure::startLoudness(channels, sampleRate, channelMask);
+            if (auto* meter = std::get_if<measure::LoudnessMeter>(&started)) loudness_ = std::move(*meter);
+        }
+    }
+
+    template <wave::SampleKind kind>
+    void add(const wave::ChannelSamples<kind>& block) {
+        scanSliceLevels<kind>(scan_, block, count_);
+        if (dynamics_) measure::addDynamicsBlock<kind>(*dynamics_, block);
+        if (loudness_) measure::addLoudnessBlock<kind>(*loudness_, block);
+        if (afterEachBlock_) afterEachBlock_();
+    }
+
     // Where the file ends before the grid does, the slice it ends in is
     // complete as it stands; the slices after it are silent.
-    finishSliceScan(scan, receiver);
+    void finishSlices() { finishSliceScan(scan_, count_); }
+
+    void finish() {
+        if (dynamics_) analysis_.dynamics = measure::finishDynamics(*dynamics_);
+        if (loudness_) {
+            auto measured = measure::finishLoudness(*loudness_);
+            if (auto* loudness = std::get_if<measure::Loudness>(&measured)) analysis_.loudness = *loudness;
+        }
+    }
+
+private:
+    LevelAnalysis& analysis_;
+    SliceScan scan_;
+    SliceLevelReceiver count_;
+    std::optional<measure::DynamicsMeter> dynamics_;
+    std::optional<measure::LoudnessMeter> loudness_;
+    const std::function<void()>& afterEachBlock_;
+};
+
+// Reads every frame the file holds, of one kind, and measures them block by
+// block. The slice scan takes the whole slices only; the dynamics all frames.
+template <wave::SampleKind kind>
+std::optional<wave::LoadFailure> measureFile(const platform::ReadOnlyFile& file, const wave::WaveInfo& info,
+                                             BlockMeasures& measures) {
+    const auto frames = static_cast<std::uint64_t>(std::max<std::int64_t>(info.sampleCount, 0));
+    const auto loaded = wave::loadSamples<kind>(file, info, frames,
+                                                [&](const wave::ChannelSamples<kind>& block) { measures.add(block); });
+    if (const auto* failure = std::get_if<wave::LoadFailure>(&loaded)) return *failure;
+    measures.finishSlices();
     return std::nullopt;
 }
 
@@ -91,52 +134,38 @@ std::optional<wave::LoadFailure> scanFile(const platform::ReadOnlyFile& file, co
 
 std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInfo& info,
                                                             const platform::ReadOnlyFile& file,
-                                                            const std::function<void()>& afterEachBlock) {
+                                                            const std::function<void()>& afterEachBlock,
+                                                            const MeasureOptions& options) {
     LevelAnalysis analysis;
     analysis.grid = computeSliceGrid(info.sampleRate, info.sampleCount);
 
     // One histogram per channel of a layout that is loaded; none otherwise.
     const std::optional<wave::SampleKind> kind = wave::sampleKindFor(info);
-    if (kind) analysis.histograms.resize(static_cast<std::size_t>(info.channels));
-
-    SliceScan scan{.grid = analysis.grid};
-    const SliceLevelReceiver count = [&analysis](Channel channel, int level) {
-        countSliceLevel(analysis.histograms, channel, level);
-    };
-    std::optional<wave::LoadFailure> failure;
-    if (kind) {
-        switch (*kind) {
-        case wave::SampleKind::Int16: failure = scanFile<wave::SampleKind::Int16>(file, info, scan, count, afterEachBlock); break;
-        case wave::SampleKind::Int24: failure = scanFile<wave::SampleKind::Int24>(file, info, scan, count, afterEachBlock); break;
-        case wave::SampleKind::Int32: failure = scanFile<wave::SampleKind::Int32>(file, info, scan, count, afterEachBlock); break;
-        case wave::SampleKind::Float32: failure = scanFile<wave::SampleKind::Float32>(file, info, scan, count, afterEachBlock); break;
-        case wave::SampleKind::Float64: break;  // no wave file holds doubles
-        }
+    if (!kind) {
+        analysis.scale = chooseShareScale(0);
+        return analysis;
     }
+    analysis.histograms.resize(static_cast<std::size_t>(info.channels));
+    BlockMeasures measures(analysis, analysis.grid, info.channels, info.sampleRate,
+                           info.formatTag == 3 ? 0 : info.bitsPerSample, info.channelMask, options, afterEachBlock);
+    std::optional<wave::LoadFailure> failure;
+    switch (*kind) {
+    case wave::SampleKind::Int16: failure = measureFile<wave::SampleKind::Int16>(file, info, measures); break;
+    case wave::SampleKind::Int24: failure = measureFile<wave::SampleKind::Int24>(file, info, measures); break;
+    case wave::SampleKind::Int32: failure = measureFile<wave::SampleKind::Int32>(file, info, measures); break;
+    case wave::SampleKind::Float32: failure = measureFile<wave::SampleKind::Float32>(file, info, measures); break;
+    case wave::SampleKind::Float64: break;  // no wave file holds doubles
+    }
+    measures.finish();
     if (failure) return *failure;
 
     analysis.scale = chooseShareScale(highestShare(analysis.histograms, analysis.grid.sliceCount));
     return analysis;
 }
 
-namespace {
-
-template <wave::SampleKind kind>
-std::optional<decode::DecodeFailure> scanDecoded(decode::OpenedAudio& opened, SliceScan& scan,
-                                                 const SliceLevelReceiver& receiver,
-                                                 const std::function<void()>& afterEachBlock) {
-    const auto decoded = decode::decodeAudio<kind>(opened, [&](const wave::ChannelSamples<kind>& block) {
-        scanSliceLevels<kind>(scan, block, receiver);
-        if (afterEachBlock) afterEachBlock();
-    });
-    if (const auto* failure = std::get_if<decode::DecodeFailure>(&decoded)) return *failure;
-    return std::nullopt;
-}
-
-}  // namespace
-
 std::variant<LevelAnalysis, decode::DecodeFailure> analyseDecodedLevels(decode::OpenedAudio& opened,
-                                                                        const std::function<void()>& afterEachBlock) {
+                                                                        const std::function<void()>& afterEachBlock,
+                                                                        const MeasureOptions& options) {
     const decode::DecodedFormat& format = opened.format;
     LevelAnalysis analysis;
     analysis.histograms.resize(static_cast<std::size_t>(std::clamp(format.channels, 0, kMaxChannels)));
@@ -144,18 +173,24 @@ std::variant<LevelAnalysis, decode::DecodeFailure> analyseDecodedLevels(decode::
     // decoding itself tells for lossy codecs: the scan runs on an open-ended
     // grid, and the incomplete last slice is never handed on.
     const SliceGrid open = computeSliceGrid(format.sampleRate, std::numeric_limits<std::int64_t>::max());
-    SliceScan scan{.grid = open};
-    const SliceLevelReceiver count = [&analysis](Channel channel, int level) {
-        countSliceLevel(analysis.histograms, channel, level);
+    BlockMeasures measures(analysis, open, format.channels, format.sampleRate,
+                           format.floatSamples ? 0 : format.bitsPerSample, format.channelMask, options,
+                           afterEachBlock);
+    const auto decode = [&]<wave::SampleKind kind>() -> std::optional<decode::DecodeFailure> {
+        const auto decoded = decode::decodeAudio<kind>(
+            opened, [&](const wave::ChannelSamples<kind>& block) { measures.add(block); });
+        if (const auto* failure = std::get_if<decode::DecodeFailure>(&decoded)) return *failure;
+        return std::nullopt;
     };
     std::optional<decode::DecodeFailure> failure;
     switch (format.kind) {
-    case wave::SampleKind::Int16: failure = scanDecoded<wave::SampleKind::Int16>(opened, scan, count, afterEachBlock); break;
-    case wave::SampleKind::Int32: failure = scanDecoded<wave::SampleKind::Int32>(opened, scan, count, afterEachBlock); break;
-    case wave::SampleKind::Float32: failure = scanDecoded<wave::SampleKind::Float32>(opened, scan, count, afterEachBlock); break;
-    case wave::SampleKind::Float64: failure = scanDecoded<wave::SampleKind::Float64>(opened, scan, count, afterEachBlock); break;
+    case wave::SampleKind::Int16: failure = decode.template operator()<wave::SampleKind::Int16>(); break;
+    case wave::SampleKind::Int32: failure = decode.template operator()<wave::SampleKind::Int32>(); break;
+    case wave::SampleKind::Float32: failure = decode.template operator()<wave::SampleKind::Float32>(); break;
+    case wave::SampleKind::Float64: failure = decode.template operator()<wave::SampleKind::Float64>(); break;
     case wave::SampleKind::Int24: failure = decode::DecodeFailure{decode::DecodeFailureKind::Unsupported, {}}; break;
     }
+    measures.finish();
     if (failure) return *failure;
 
     analysis.grid = computeSliceGrid(format.sampleRate, opened.format.frames);

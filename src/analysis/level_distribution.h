@@ -10,6 +10,8 @@
 
 #include "analysis/slice_levels.h"
 #include "decode/audio_decoder.h"
+#include "measure/dynamics.h"
+#include "measure/loudness.h"
 #include "platform/files.h"
 #include "wave/sample_loader.h"
 
@@ -32,6 +34,13 @@ struct LevelAnalysis {
     std::vector<LevelHistogram> histograms;  // one per channel in frame order (mono, or left then right, ...)
     SliceGrid grid;
     ShareScale scale;
+    measure::Dynamics dynamics;               // of every frame read, the last partial slice's too
+    std::optional<measure::Loudness> loudness;  // when asked for (all none where it could not be measured)
+};
+
+// What is measured besides the slice levels and the dynamics.
+struct MeasureOptions {
+    bool loudness = false;  // EBU R128 loudness, range and true peak: costs time, so only when asked
 };
 
 // The whole measurement of one file: the grid, the histograms, the samples read
@@ -43,13 +52,15 @@ struct LevelAnalysis {
 // samples is measured: the dialogue keeps its screen shown with it.
 std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInfo& info,
                                                             const platform::ReadOnlyFile& file,
-                                                            const std::function<void()>& afterEachBlock = {});
+                                                            const std::function<void()>& afterEachBlock = {},
+                                                            const MeasureOptions& options = {});
 
 // The same measurement of a file in another format, decoded as it is
 // measured. The grid is that of the frames the decoder delivered (for lossy
 // codecs known only at the end; opened.format.frames then holds them).
 std::variant<LevelAnalysis, decode::DecodeFailure> analyseDecodedLevels(decode::OpenedAudio& opened,
-                                                                        const std::function<void()>& afterEachBlock = {});
+                                                                        const std::function<void()>& afterEachBlock = {},
+                                                                        const MeasureOptions& options = {});
 
 // Counts one slice level into the channel's histogram: levels above 40 are
 // dropped, levels below 0 (peaks above full scale) count in bin 0.
