@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "app/file_job.h"
+#include "app/json_output.h"
 #include "app/number_format.h"
 #include "app/version.h"
 #include "platform/files.h"
@@ -32,6 +33,17 @@ std::string summaryLine(std::string_view label, std::string_view value) {
     line += value;
     line += '\n';
     return line;
+}
+
+// A level with one decimal behind the sign position of the panel's numbers
+// (a blank for values of zero and above), or the given text when there is none.
+std::string decibelText(std::optional<double> value, std::string_view none) {
+    if (!value) return std::string(none);
+    std::array<char, 32> buffer{};
+    const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), *value,
+                                            std::chars_format::fixed, 1);
+    const std::string digits = error == std::errc{} ? std::string(buffer.data(), end) : "0.0";
+    return *value < 0 ? digits : " " + digits;
 }
 
 std::string csvField(const std::string& text) {
@@ -59,7 +71,7 @@ FileOutcome analyseFile(const std::string& name, const BatchOptions& options, pl
     auto opened = openJobInput(name, options.svg);
     if (const auto* refusal = std::get_if<std::string>(&opened)) return FailedFile{errorLine(*refusal)};
     JobInput& input = std::get<JobInput>(opened);
-    auto measured = measureJobInput(input);
+    auto measured = measureJobInput(input, {}, {.loudness = options.loudness});
     if (const auto* failure = std::get_if<std::string>(&measured)) return FailedFile{errorLine(*failure)};
     AnalysedFile analysed{.info = input.info, .levels = std::move(std::get<analysis::LevelAnalysis>(measured)), .written = {}};
 
@@ -124,6 +136,15 @@ std::string summaryText(const std::string& name, const AnalysedFile& file) {
     text += summaryLine("Duration", numberText(roundDecimals(info.durationSeconds, 2), 15) + " seconds");
     if (!info.formatName.empty()) text += summaryLine("Format", " " + info.formatName);
     text += summaryLine("Time slices", numberText(static_cast<long double>(file.levels.grid.sliceCount), 7));
+    const measure::Dynamics& dynamics = file.levels.dynamics;
+    text += summaryLine("Peak", decibelText(oneDecimal(measure::peakDbfs(dynamics.peak)), "-inf") + " dBFS");
+    text += summaryLine("DR", dynamics.dr ? " DR" + std::to_string(*dynamics.dr) : " none");
+    if (const std::optional<measure::Loudness>& loudness = file.levels.loudness) {
+        text += summaryLine("Loudness", decibelText(oneDecimal(loudness->integratedLufs), "-inf") + " LUFS");
+        text += summaryLine("Range", decibelText(oneDecimal(loudness->rangeLu), " none") + " LU");
+        text += summaryLine("True peak", decibelText(oneDecimal(loudness->truePeakDbtp), "-inf") + " dBTP");
+        text += summaryLine("PLR", decibelText(oneDecimal(loudness->plrDb), " none") + " dB");
+    }
     for (const std::string& written : file.written)
         text += summaryLine("Written", " " + escapeControlCharacters(written));
     return text;
@@ -184,6 +205,8 @@ int runBatch(const std::vector<std::string>& files, const BatchOptions& options,
 
     const std::string program(kProgramName);
     if (options.csv) std::fputs(kCsvHeader.data(), output);
+    if (options.json) std::fputs(std::string(kJsonStart).c_str(), output);
+    std::vector<std::pair<std::string, std::string>> jsonFailures;
     int status = 0;
     bool summaryPrinted = false;
     for (std::size_t index = 0; index < files.size() && !outputLost; ++index) {
@@ -199,11 +222,16 @@ int runBatch(const std::vector<std::string>& files, const BatchOptions& options,
         if (const auto* failed = std::get_if<FailedFile>(&outcome)) {
             std::fprintf(errors, "%s: %s: %s\n", program.c_str(), escapeControlCharacters(files[index]).c_str(),
                          escapeControlCharacters(failed->message).c_str());
+            if (options.json) jsonFailures.emplace_back(files[index], failed->message);
             status = 1;
             continue;
         }
         const AnalysedFile& analysed = std::get<AnalysedFile>(outcome);
-        if (options.csv) {
+        if (options.json) {
+            if (summaryPrinted) std::fputs(std::string(kJsonSeparator).c_str(), output);
+            std::fputs(jsonFile(files[index], analysed, options.loudness).c_str(), output);
+            summaryPrinted = true;
+        } else if (options.csv) {
             std::fputs(csvRows(files[index], analysed).c_str(), output);
         } else {
             if (summaryPrinted) std::fputs("\n", output);
@@ -213,6 +241,7 @@ int runBatch(const std::vector<std::string>& files, const BatchOptions& options,
         if (std::fflush(output) != 0 || std::ferror(output)) outputLost = true;
     }
     for (std::thread& worker : workers) worker.join();
+    if (options.json && !outputLost && !watch.stopRequested()) std::fputs(jsonEnd(jsonFailures).c_str(), output);
 
     if (std::fflush(output) != 0 || std::ferror(output)) {
         std::fprintf(errors, "%s: could not write to standard output\n", program.c_str());

@@ -19,6 +19,8 @@ namespace vantorel::app {
 struct BatchOptions {
     bool csv = false;  // the level counts as CSV instead of a summary per file
     bool svg = false;  // also write the chart as SVG
+    bool json = false;      // one JSON document instead of the summaries
+    bool loudness = false;  // also measure loudness, loudness range and true peak
     int jobs = 0;      // files analysed at a time; 0 leaves the choice to the caller
 };
 

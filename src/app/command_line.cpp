@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/version.h"
+#include "measure/loudness.h"
 
 namespace vantorel::app {
 
@@ -51,6 +52,12 @@ std::variant<CommandLine, CommandLineError> parseCommandLine(std::span<const std
             line.options.csv = true;
         } else if (argument == "--svg") {
             line.options.svg = true;
+        } else if (argument == "--json") {
+            line.options.json = true;
+        } else if (argument == "--loudness") {
+            if (!measure::loudnessAvailable())
+                return CommandLineError{"--loudness needs the loudness meter of the Linux build"};
+            line.options.loudness = true;
         } else if (argument == kJobsOption) {
             if (i + 1 == arguments.size()) return CommandLineError{"--jobs needs a number"};
             const std::optional<int> jobs = jobCount(arguments[++i]);
@@ -65,6 +72,7 @@ std::variant<CommandLine, CommandLineError> parseCommandLine(std::span<const std
             return CommandLineError{"unknown option '" + argument + "'"};
         }
     }
+    if (line.options.csv && line.options.json) return CommandLineError{"--csv and --json cannot be combined"};
     if (line.files.empty()) return CommandLineError{"no wave file named"};
     line.action = CommandAction::Batch;
     return line;
@@ -89,6 +97,10 @@ std::string usageText() {
            "  --csv       print the level counts as CSV instead of the summaries:\n"
            "              file,channel,level_db,slices,percent\n"
            "  --svg       also write the chart as \"NAME VT.svg\"\n"
+           "  --loudness  also measure the EBU R128 loudness, loudness range, true peak\n"
+           "              and PLR (takes longer)\n"
+           "  --json      print one JSON document instead of the summaries: every file's\n"
+           "              data, peaks, DR, loudness and counts per channel, and failures\n"
            "  --jobs N    analyse up to N files at a time (default: one per processor core)\n"
            "  -h, --help  show this help and exit\n"
            "  --version   show the version and exit\n"

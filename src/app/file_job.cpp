@@ -92,6 +92,7 @@ wave::WaveInfo decodedInfo(const decode::DecodedFormat& format) {
     info.resolutionText = format.floatSamples ? " bits (float)" : format.bitsPerSample == 32 ? " bits (integer)" : " bits";
     info.channelMask = format.channelMask;
     info.formatName = format.formatName;
+    info.lossy = format.lossy;
     return info;
 }
 
@@ -205,14 +206,15 @@ std::variant<JobInput, std::string> openJobInput(const std::string& name, bool s
 }
 
 std::variant<analysis::LevelAnalysis, std::string> measureJobInput(JobInput& input,
-                                                                   const std::function<void()>& afterEachBlock) {
+                                                                   const std::function<void()>& afterEachBlock,
+                                                                   const analysis::MeasureOptions& options) {
     if (!input.decoded) {
-        auto measured = analysis::analyseLevels(input.info, *input.file, afterEachBlock);
+        auto measured = analysis::analyseLevels(input.info, *input.file, afterEachBlock, options);
         if (const auto* failure = std::get_if<wave::LoadFailure>(&measured))
             return std::string(wave::loadFailureMessage(*failure));
         return std::move(std::get<analysis::LevelAnalysis>(measured));
     }
-    auto measured = analysis::analyseDecodedLevels(*input.decoded, afterEachBlock);
+    auto measured = analysis::analyseDecodedLevels(*input.decoded, afterEachBlock, options);
     if (const auto* failure = std::get_if<decode::DecodeFailure>(&measured)) return decodeFailureMessage(*failure);
     input.info = decodedInfo(input.decoded->format);
     return std::move(std::get<analysis::LevelAnalysis>(measured));

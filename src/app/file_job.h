@@ -47,7 +47,8 @@ std::variant<JobInput, std::string> openJobInput(const std::string& name, bool s
 // sample count and duration are then updated. `afterEachBlock` as for
 // analysis::analyseLevels.
 std::variant<analysis::LevelAnalysis, std::string> measureJobInput(JobInput& input,
-                                                                   const std::function<void()>& afterEachBlock = {});
+                                                                   const std::function<void()>& afterEachBlock = {},
+                                                                   const analysis::MeasureOptions& options = {});
 
 // The result names of an input: report, chart and with `svg` the SVG chart.
 // A wave file's drop the last four characters of its name, a decoded file's

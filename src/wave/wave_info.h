@@ -60,6 +60,7 @@ struct WaveInfo {
     std::string resolutionText;      // " bits", " bits (integer)" or " bits (float)"
     std::uint64_t channelMask = 0;   // channel positions (extensible format's mask); 0 when not given
     std::string formatName;          // the codec of a file in another format ("FLAC"); empty for WAV
+    bool lossy = false;              // decoded from a lossy codec: bitsPerSample is the decoder's, not the source's
 };
 
 // Checked in this order; the first that applies is the file's rejection.

@@ -1,0 +1,141 @@
+#include "app/json_output.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+
+#include "wave/channel_layout.h"
+
+namespace vantorel::app {
+
+namespace {
+
+// Bytes of the UTF-8 sequence that starts at `at`, or 0 when none starts there.
+std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = 0;
+    unsigned minimum = 0;
+    if (lead < 0x80) return 1;
+    if ((lead & 0xE0) == 0xC0) length = 2, minimum = 0x80;
+    else if ((lead & 0xF0) == 0xE0) length = 3, minimum = 0x800;
+    else if ((lead & 0xF8) == 0xF0) length = 4, minimum = 0x10000;
+    else return 0;
+    if (at + length > text.size()) return 0;
+    unsigned code = lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[at + i]);
+        if ((next & 0xC0) != 0x80) return 0;
+        code = code << 6 | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and code points beyond Unicode are not text.
+    if (code < minimum || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return 0;
+    return length;
+}
+
+std::string optionalNumber(std::optional<double> value) { return value ? jsonNumber(*value) : "null"; }
+
+std::string field(std::string_view name, const std::string& value) { return jsonString(name) + ": " + value; }
+
+}  // namespace
+
+std::string jsonString(std::string_view text) {
+    std::string quoted = "\"";
+    for (std::size_t at = 0; at < text.size();) {
+        const char character = text[at];
+        const std::size_t length = utf8SequenceLength(text, at);
+        if (length == 0) {
+            quoted += "\\ufffd";
+            ++at;
+            continue;
+        }
+        if (length > 1) {
+            quoted.append(text, at, length);
+        } else if (character == '"' || character == '\\') {
+            quoted += '\\';
+            quoted += character;
+        } else if (static_cast<unsigned char>(character) < 0x20 || character == 0x7F) {
+            std::array<char, 8> escaped{};
+            std::snprintf(escaped.data(), escaped.size(), "\\u%04x", static_cast<unsigned char>(character));
+            quoted += escaped.data();
+        } else {
+            quoted += character;
+        }
+        at += length;
+    }
+    return quoted + "\"";
+}
+
+std::string jsonNumber(double value) {
+    if (!std::isfinite(value)) return "null";
+    if (value == 0) return "0";  // no "-0"
+    std::array<char, 32> buffer{};
+    const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+    return error == std::errc{} ? std::string(buffer.data(), end) : "null";
+}
+
+std::optional<double> oneDecimal(std::optional<double> value) {
+    if (!value || !std::isfinite(*value)) return std::nullopt;
+    const double rounded = std::nearbyint(*value * 10) / 10;
+    return rounded == 0 ? 0.0 : rounded;
+}
+
+std::string jsonFile(const std::string& path, const AnalysedFile& file, bool loudness) {
+    const wave::WaveInfo& info = file.info;
+    const analysis::LevelAnalysis& levels = file.levels;
+    const measure::Dynamics& dynamics = levels.dynamics;
+    std::string json = "{";
+    json += field("path", jsonString(path)) + ", ";
+    json += field("format", jsonString(info.formatName.empty() ? "WAV" : info.formatName)) + ", ";
+    json += field("channels", std::to_string(info.channels)) + ", ";
+    json += field("sample_rate", std::to_string(info.sampleRate)) + ", ";
+    json += field("bits", info.lossy ? "null" : std::to_string(info.bitsPerSample)) + ", ";
+    json += field("frames", std::to_string(info.sampleCount)) + ", ";
+    json += field("duration_s", jsonNumber(info.durationSeconds)) + ", ";
+    json += field("slices", std::to_string(levels.grid.sliceCount)) + ", ";
+    std::string written = "[";
+    for (const std::string& name : file.written) written += (written.size() > 1 ? ", " : "") + jsonString(name);
+    json += field("written", written + "]") + ", ";
+    json += field("peak_dbfs", optionalNumber(oneDecimal(measure::peakDbfs(dynamics.peak)))) + ", ";
+    json += field("dr", dynamics.dr ? std::to_string(*dynamics.dr) : "null") + ", ";
+    if (loudness) {
+        const measure::Loudness measured = levels.loudness.value_or(measure::Loudness{});
+        json += field("loudness_lufs", optionalNumber(oneDecimal(measured.integratedLufs))) + ", ";
+        json += field("loudness_range_lu", optionalNumber(oneDecimal(measured.rangeLu))) + ", ";
+        json += field("true_peak_dbtp", optionalNumber(oneDecimal(measured.truePeakDbtp))) + ", ";
+        json += field("plr_db", optionalNumber(oneDecimal(measured.plrDb))) + ", ";
+    }
+    const std::vector<std::string> names =
+        wave::channelNames(static_cast<int>(levels.histograms.size()), info.channelMask);
+    std::string channels = "[";
+    for (std::size_t channel = 0; channel < levels.histograms.size(); ++channel) {
+        const measure::ChannelDynamics measured =
+            channel < dynamics.channels.size() ? dynamics.channels[channel] : measure::ChannelDynamics{};
+        std::string histogram = "[";
+        std::string percent = "[";
+        for (int level = 0; level < analysis::kLevelBins; ++level) {
+            const std::int64_t count = levels.histograms[channel].bins[static_cast<std::size_t>(level)];
+            const std::string separator = level == 0 ? "" : ", ";
+            histogram += separator + std::to_string(count);
+            percent += separator + jsonNumber(analysis::binShare(count, levels.grid.sliceCount));
+        }
+        channels += std::string(channel == 0 ? "" : ", ") + "{" + field("name", jsonString(names[channel])) + ", " +
+                    field("peak_dbfs", optionalNumber(oneDecimal(measure::peakDbfs(measured.peak)))) + ", " +
+                    field("full_scale_samples", std::to_string(measured.fullScaleSamples)) + ", " +
+                    field("dr", optionalNumber(oneDecimal(measured.dr))) + ", " +
+                    field("histogram", histogram + "]") + ", " + field("percent", percent + "]") + "}";
+    }
+    json += field("channels_detail", channels + "]");
+    return json + "}";
+}
+
+std::string jsonEnd(const std::vector<std::pair<std::string, std::string>>& failures) {
+    std::string json = "],\n\"failed\": [";
+    for (std::size_t i = 0; i < failures.size(); ++i)
+        json += std::string(i == 0 ? "" : ",\n") + "{" + field("path", jsonString(failures[i].first)) + ", " +
+                field("error", jsonString(failures[i].second)) + "}";
+    return json + "]}\n";
+}
+
+}  // namespace vantorel::app

@@ -1,0 +1,45 @@
+#pragma once
+// The command line's JSON document: one object for the whole batch,
+//   {"files": [FILE, ...], "failed": [{"path": ..., "error": ...}, ...]}
+// written piece by piece as the files are done, in the order given. Numbers
+// are JSON numbers written in the C locale; a value that is not a finite
+// number (the peak of silence, a DR that does not exist) is null. Bytes of a
+// name that are not UTF-8 become U+FFFD, so that the document stays valid.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "app/batch.h"
+
+namespace vantorel::app {
+
+// A JSON string literal of the text: quotes, backslashes and control
+// characters escaped.
+std::string jsonString(std::string_view text);
+
+// The shortest text that reads back as the same double; null when it is not finite.
+std::string jsonNumber(double value);
+
+// What comes before the first file, between two files, and after the last file.
+inline constexpr std::string_view kJsonStart = "{\"files\": [";
+inline constexpr std::string_view kJsonSeparator = ",\n";
+
+// One analysed file: path (as given), format, channels, sample_rate, bits
+// (null for a lossy source), frames, duration_s, slices, written, peak_dbfs
+// and dr, with `loudness` loudness_lufs, loudness_range_lu, true_peak_dbtp and
+// plr_db, and channels_detail: per channel its name, peak_dbfs,
+// full_scale_samples, dr (one decimal, before rounding), histogram (41 counts,
+// 0 to 40 dB below full scale) and percent (the chart's 41 shares).
+std::string jsonFile(const std::string& path, const AnalysedFile& file, bool loudness);
+
+// The end of the document: the failures, each {"path": ..., "error": ...}.
+std::string jsonEnd(const std::vector<std::pair<std::string, std::string>>& failures);
+
+// A level in dB rounded to one decimal, as the text output and JSON give it;
+// none when not finite.
+std::optional<double> oneDecimal(std::optional<double> value);
+
+}  // namespace vantorel::app
