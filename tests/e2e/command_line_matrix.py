@@ -24,6 +24,7 @@ from __future__ import annotations
 import array
 import csv
 import io
+import json
 import math
 import os
 import re
@@ -357,6 +358,62 @@ def check_csv_and_svg(tool: str, make_wav: str, work: str) -> None:
               f"{len(curves)} curve(s) point for point)", f"SVG {svg}\n    EMF {emf}")
 
 
+def ffmpeg_loudness(path: str) -> tuple[float, float] | None:
+    """Integrated loudness and loudness range as ffmpeg's ebur128 filter reports them."""
+    if not shutil.which("ffmpeg"):
+        return None
+    done = subprocess.run(["ffmpeg", "-nostdin", "-i", path, "-af", "ebur128", "-f", "null", "-"],
+                          capture_output=True, text=True)
+    summary = done.stderr[done.stderr.rfind("Summary:"):]
+    found = [re.search(pattern + r":\s+(-?[0-9.]+)", summary) for pattern in ("I", "LRA")]
+    return (float(found[0].group(1)), float(found[1].group(1))) if all(found) else None
+
+
+def check_json_and_loudness(tool: str, make_wav: str, work: str) -> None:
+    """--json parsed by a real parser: keys and types as documented, counts and shares equal the CSV's; the
+    failures listed; with --loudness the loudness and range within 0.1 and 0.5 LU of ffmpeg's ebur128."""
+    folder = os.path.join(work, "csv")  # the recordings check_csv_and_svg made
+    subprocess.run([make_wav, os.path.join(folder, "six.wav"), "--channels", "6", "--seconds", "4",
+                    "--level-db", "6", "--channel-step-db", "3"], check=True, capture_output=True)
+    names = sorted(n for n in os.listdir(folder) if n.endswith(".wav"))
+    done = run(tool, "--json", "--loudness", *names, "missing.wav", cwd=folder)
+    try:
+        document = json.loads(done.stdout)
+    except json.JSONDecodeError as error:
+        check(False, "--json: a valid JSON document", f"{error}: {done.stdout[:200]!r}")
+        return
+    check(done.returncode == 1 and [f["path"] for f in document["files"]] == names
+          and [f["path"] for f in document["failed"]] == ["missing.wav"] and document["failed"][0]["error"],
+          "--json: every file in order, the missing one among the failures", done.stderr)
+    numbers, maybe = (int, float), (int, float, type(None))
+    keys = {"path": str, "format": str, "channels": int, "sample_rate": int, "bits": (int, type(None)),
+            "frames": int, "duration_s": numbers, "slices": int, "written": list, "peak_dbfs": maybe,
+            "dr": (int, type(None)), "loudness_lufs": maybe, "loudness_range_lu": maybe, "true_peak_dbtp": maybe,
+            "plr_db": maybe, "channels_detail": list}
+    channel_keys = {"name": str, "peak_dbfs": maybe, "full_scale_samples": int, "dr": maybe, "histogram": list,
+                    "percent": list}
+    csv_done = run(tool, "--csv", *names, cwd=folder)
+    rows = list(csv.reader(io.StringIO(csv_done.stdout)))[1:]
+    for file in document["files"]:
+        name = file["path"]
+        check(set(file) == set(keys) and all(isinstance(file[k], t) for k, t in keys.items())
+              and all(set(c) == set(channel_keys) and all(isinstance(c[k], t) for k, t in channel_keys.items())
+                      for c in file["channels_detail"]), f"{name}: JSON keys and types as documented")
+        from_csv = [(r[1], int(r[3]), float(r[4])) for r in rows if r[0] == name]
+        from_json = [(c["name"], count, share) for c in file["channels_detail"]
+                     for count, share in zip(c["histogram"], c["percent"])]
+        check(from_json == from_csv and len(file["channels_detail"]) == file["channels"],
+              f"{name}: JSON histograms and percents equal the CSV ({file['channels']} channels)")
+        reference = ffmpeg_loudness(os.path.join(folder, name))
+        if reference is None:
+            print(f"skip: {name}: no loudness from ffmpeg to compare with")
+            continue
+        integrated, loudness_range = file["loudness_lufs"], file["loudness_range_lu"]
+        check(integrated is not None and abs(integrated - reference[0]) <= 0.1
+              and loudness_range is not None and abs(loudness_range - reference[1]) <= 0.5,
+              f"{name}: loudness {integrated} LUFS, range {loudness_range} LU as ffmpeg's {reference}")
+
+
 def check_install(tool: str, work: str) -> None:
     build = os.path.dirname(tool)
     if not os.path.exists(os.path.join(build, "cmake_install.cmake")):
@@ -384,6 +441,7 @@ def main() -> int:
         check_batch(ctx)
         check_collisions_and_names(tool, make_wav, work)
         check_csv_and_svg(tool, make_wav, work)
+        check_json_and_loudness(tool, make_wav, work)
         check_install(tool, work)
     finally:
         ctx.tmux("kill-server", check=False)
