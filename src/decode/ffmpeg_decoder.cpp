@@ -308,7 +308,6 @@ void interleave(const AVFrame& frame, int channels, std::vector<std::byte>& bloc
 }  // namespace
 
 struct DecoderState {
-    const InputBytes* input = nullptr;
     std::unique_ptr<Demuxer> demuxer;  // opened for decoding, at the first frame
     std::int64_t leastFrames = 0;      // fewer decoded frames mean that frames were lost
 };
@@ -374,7 +373,6 @@ std::variant<OpenedAudio, DecodeFailure> openDecodedAudio(const InputBytes& inpu
     const std::int64_t leastFrames = format.frames - 2 * longestPacket - format.sampleRate / 20;
 
     OpenedAudio opened{.format = std::move(format), .state = {new DecoderState, freeDecoderState}};
-    opened.state->input = &input;
     opened.state->demuxer = std::move(decoding);
     opened.state->leastFrames = leastFrames;
     return opened;
