@@ -166,10 +166,22 @@ ParitySums<kind> dynamicsPlain(const std::byte* bytes, std::size_t samples, cons
 
 #if VANTOREL_X86_DYNAMICS_KERNELS
 
-// Vector steps between two flushes of the vector accumulators into the exact
-// sums: 16-bit counters take 16,384 increments, and 64-bit lanes 16,384
-// squares below 2^47 each.
-constexpr std::size_t kStepsPerChunk = 16384;
+// The kernels work in chunks of at most kStepsPerChunk vector steps, small
+// enough for 16-bit counters and for 64-bit lanes of squares below 2^47. Per
+// step they fold the peak and the squares into vector lanes, which are added
+// into the exact sums at the end of the chunk. Every sample at full scale lies
+// at or above the largest code in magnitude, so the samples at full scale are
+// counted only in chunks whose peak reaches that code, which most chunks of
+// most recordings never do: in a second look at the chunk (still in the
+// cache), or, after a chunk that reached it (a master clipped all over), in the
+// same pass as the sums.
+constexpr std::size_t kStepsPerChunk = 2048;
+
+enum class Fold {
+    Sums,           // peaks and squares
+    SumsAndCounts,  // peaks, squares and samples at full scale
+    Counts,         // samples at full scale
+};
 
 // Adds vector lanes, stored to memory, into the two parities: lane j holds
 // samples of parity j % 2.
@@ -181,15 +193,21 @@ void addSquareLanes(ParitySums<kind>& sums, const std::array<Lane, count>& lanes
     }
 }
 
+// Adds peak lanes (integer ones shifted right by `shift`) into the parities,
+// and gives the chunk's peak.
 template <SampleKind kind, class Lane, std::size_t count>
-void addPeakLanes(ParitySums<kind>& sums, const std::array<Lane, count>& lanes, int shift = 0) {
+typename KindTraits<kind>::Magnitude addPeakLanes(ParitySums<kind>& sums, const std::array<Lane, count>& lanes,
+                                                  int shift = 0) {
     using Magnitude = typename KindTraits<kind>::Magnitude;
+    Magnitude chunkPeak{};
     for (std::size_t lane = 0; lane < count; ++lane) {
         Magnitude peak;
         if constexpr (kIntegerKind<kind>) peak = static_cast<Magnitude>(lanes[lane]) >> shift;
         else peak = lanes[lane];
         if (peak > sums[lane % 2].peak) sums[lane % 2].peak = peak;
+        if (peak > chunkPeak) chunkPeak = peak;
     }
+    return chunkPeak;
 }
 
 template <SampleKind kind, class Lane, std::size_t count>
@@ -197,357 +215,414 @@ void addCountLanes(ParitySums<kind>& sums, const std::array<Lane, count>& lanes)
     for (std::size_t lane = 0; lane < count; ++lane) sums[lane % 2].fullScaleSamples += lanes[lane];
 }
 
-// 16-bit, sixteen samples a step. Peak: PABSW turns -32768 into 0x8000, which
-// as unsigned is exactly 2^15, so PMAXUW finds every peak exactly. Squares:
-// PSHUFB pairs each sample with the next one of its parity, and PMADDWD adds
-// the two squares into 32 bits (at most 2^31: exact as unsigned), which are
-// widened to 64-bit lanes of alternating parity. Full scale: a signed compare
-// with the largest code less one, and an equal compare with the smallest.
-__attribute__((target("avx2"))) ParitySums<SampleKind::Int16> int16DynamicsAvx2(const std::byte* bytes,
-                                                                                std::size_t samples,
-                                                                                const FullScaleCodes& codes) {
-    ParitySums<SampleKind::Int16> sums{};
+// Whether a chunk whose peak (in magnitude units) is `peak` may hold samples at
+// full scale: integers at or above the largest code, or at the smallest (whose
+// magnitude is larger still); floats of magnitude 1.0 or more.
+template <SampleKind kind>
+bool mayReachFullScale(typename KindTraits<kind>::Magnitude peak, const FullScaleCodes& codes) {
+    if constexpr (kIntegerKind<kind>) return codes.highest <= 0 || peak >= static_cast<std::uint32_t>(codes.highest);
+    else return peak >= 1;
+}
+
+// Folds `steps` vector steps of a chunk into the sums and gives whether the
+// chunk may hold samples at full scale (Fold::Counts: whatever).
+template <SampleKind kind>
+using ChunkFold = bool (*)(ParitySums<kind>& sums, const std::byte* chunk, std::size_t steps,
+                           const FullScaleCodes& codes);
+
+// A kernel: chunk after chunk folded by the vector code, counting where the
+// peaks say so, and the last samples (less than a step) one by one.
+template <SampleKind kind, std::size_t stepSamples, ChunkFold<kind> sums, ChunkFold<kind> sumsAndCounts,
+          ChunkFold<kind> counts>
+ParitySums<kind> chunkedKernel(const std::byte* bytes, std::size_t samples, const FullScaleCodes& codes) {
+    ParitySums<kind> result{};
+    bool counting = false;  // the last chunk reached full scale
+    std::size_t index = 0;
+    while (samples - index >= stepSamples) {
+        const std::size_t steps = std::min((samples - index) / stepSamples, kStepsPerChunk);
+        const std::byte* chunk = bytes + index * wave::fileSampleWidth<kind>();
+        const bool reached = (counting ? sumsAndCounts : sums)(result, chunk, steps, codes);
+        if (reached && !counting) counts(result, chunk, steps, codes);
+        counting = reached;
+        index += steps * stepSamples;
+    }
+    takePlain<kind>(result.data(), 2, bytes, index, samples, codes);
+    return result;
+}
+
+// ---- 16-bit, sixteen (AVX2) or eight (SSE4.1) samples a step
+// Peak: PABSW turns -32768 into 0x8000, which as unsigned is exactly 2^15, so
+// PMAXUW finds every peak exactly. Squares: PSHUFB pairs each sample with the
+// next one of its parity, and PMADDWD adds their two squares into 32 bits (at
+// most 2^31: exact as unsigned). These alternate in parity: each 64-bit lane
+// holds an even sum in its low half and an odd one in its high half, so it
+// reads as even + 2^32 odd. Those lanes are summed whole (modulo 2^64), the odd
+// halves on their own; the even sums are the difference, exact while they stay
+// below 2^64 (a chunk's are below 2^43). One instruction fewer than splitting
+// them. Full scale: a signed compare with the largest code less one, and an
+// equal compare with the smallest.
+
+template <std::size_t count>
+void addInt16SquareLanes(ParitySums<SampleKind::Int16>& sums, const std::array<std::uint64_t, count>& whole,
+                         const std::array<std::uint64_t, count>& odd) {
+    for (std::size_t lane = 0; lane < count; ++lane) {
+        sums[0].squares.add(whole[lane] - (odd[lane] << 32));
+        sums[1].squares.add(odd[lane]);
+    }
+}
+
+template <Fold fold>
+__attribute__((target("avx2"))) bool int16FoldAvx2(ParitySums<SampleKind::Int16>& sums, const std::byte* chunk,
+                                                   std::size_t steps, const FullScaleCodes& codes) {
     const __m256i pairs = _mm256_setr_epi8(0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15,  //
                                            0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15);
     const __m256i belowHighest = _mm256_set1_epi16(static_cast<short>(codes.highest - 1));
     const __m256i lowest = _mm256_set1_epi16(static_cast<short>(codes.lowest));
-    const __m256i zero = _mm256_setzero_si256();
-    std::size_t index = 0;
-    while (samples - index >= 16) {
-        const std::size_t steps = std::min((samples - index) / 16, kStepsPerChunk);
-        __m256i peak = zero;
-        __m256i counts = zero;
-        __m256i squares = zero;
-        for (std::size_t step = 0; step < steps; ++step, index += 16) {
-            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 2 * index));
+    __m256i peak = _mm256_setzero_si256();
+    __m256i wholeSquares = _mm256_setzero_si256();
+    __m256i oddSquares = _mm256_setzero_si256();
+    __m256i counts = _mm256_setzero_si256();
+    const auto* vectors = reinterpret_cast<const __m256i*>(chunk);
+    for (std::size_t step = 0; step < steps; ++step) {
+        const __m256i v = _mm256_loadu_si256(vectors + step);
+        if constexpr (fold != Fold::Counts) {
             peak = _mm256_max_epu16(peak, _mm256_abs_epi16(v));
-            counts = _mm256_sub_epi16(
-                counts, _mm256_or_si256(_mm256_cmpgt_epi16(v, belowHighest), _mm256_cmpeq_epi16(v, lowest)));
             const __m256i paired = _mm256_shuffle_epi8(v, pairs);
             const __m256i twoSquares = _mm256_madd_epi16(paired, paired);
-            squares = _mm256_add_epi64(squares, _mm256_unpacklo_epi32(twoSquares, zero));
-            squares = _mm256_add_epi64(squares, _mm256_unpackhi_epi32(twoSquares, zero));
+            wholeSquares = _mm256_add_epi64(wholeSquares, twoSquares);
+            oddSquares = _mm256_add_epi64(oddSquares, _mm256_srli_epi64(twoSquares, 32));
         }
-        std::array<std::uint16_t, 16> peakLanes;
-        std::array<std::uint16_t, 16> countLanes;
-        std::array<std::uint64_t, 4> squareLanes;
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(peakLanes.data()), peak);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(countLanes.data()), counts);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(squareLanes.data()), squares);
-        addPeakLanes(sums, peakLanes);
-        addCountLanes(sums, countLanes);
-        addSquareLanes(sums, squareLanes);
+        if constexpr (fold != Fold::Sums) {
+            counts = _mm256_sub_epi16(
+                counts, _mm256_or_si256(_mm256_cmpgt_epi16(v, belowHighest), _mm256_cmpeq_epi16(v, lowest)));
+        }
     }
-    takePlain<SampleKind::Int16>(sums.data(), 2, bytes, index, samples, codes);
-    return sums;
+    if constexpr (fold != Fold::Sums) {
+        std::array<std::uint16_t, 16> countLanes;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(countLanes.data()), counts);
+        addCountLanes(sums, countLanes);
+    }
+    if constexpr (fold == Fold::Counts) {
+        return true;
+    } else {
+        std::array<std::uint16_t, 16> peakLanes;
+        std::array<std::uint64_t, 4> whole;
+        std::array<std::uint64_t, 4> odd;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(peakLanes.data()), peak);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(whole.data()), wholeSquares);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(odd.data()), oddSquares);
+        addInt16SquareLanes(sums, whole, odd);
+        return mayReachFullScale<SampleKind::Int16>(addPeakLanes(sums, peakLanes), codes);
+    }
 }
 
-// The same, eight samples a step.
-__attribute__((target("sse4.1,ssse3"))) ParitySums<SampleKind::Int16> int16DynamicsSse41(
-    const std::byte* bytes, std::size_t samples, const FullScaleCodes& codes) {
-    ParitySums<SampleKind::Int16> sums{};
+template <Fold fold>
+__attribute__((target("sse4.1,ssse3"))) bool int16FoldSse41(ParitySums<SampleKind::Int16>& sums,
+                                                            const std::byte* chunk, std::size_t steps,
+                                                            const FullScaleCodes& codes) {
     const __m128i pairs = _mm_setr_epi8(0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15);
     const __m128i belowHighest = _mm_set1_epi16(static_cast<short>(codes.highest - 1));
     const __m128i lowest = _mm_set1_epi16(static_cast<short>(codes.lowest));
-    const __m128i zero = _mm_setzero_si128();
-    std::size_t index = 0;
-    while (samples - index >= 8) {
-        const std::size_t steps = std::min((samples - index) / 8, kStepsPerChunk);
-        __m128i peak = zero;
-        __m128i counts = zero;
-        __m128i squares = zero;
-        for (std::size_t step = 0; step < steps; ++step, index += 8) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 2 * index));
+    __m128i peak = _mm_setzero_si128();
+    __m128i wholeSquares = _mm_setzero_si128();
+    __m128i oddSquares = _mm_setzero_si128();
+    __m128i counts = _mm_setzero_si128();
+    const auto* vectors = reinterpret_cast<const __m128i*>(chunk);
+    for (std::size_t step = 0; step < steps; ++step) {
+        const __m128i v = _mm_loadu_si128(vectors + step);
+        if constexpr (fold != Fold::Counts) {
             peak = _mm_max_epu16(peak, _mm_abs_epi16(v));
-            counts = _mm_sub_epi16(counts, _mm_or_si128(_mm_cmpgt_epi16(v, belowHighest), _mm_cmpeq_epi16(v, lowest)));
             const __m128i paired = _mm_shuffle_epi8(v, pairs);
             const __m128i twoSquares = _mm_madd_epi16(paired, paired);
-            squares = _mm_add_epi64(squares, _mm_unpacklo_epi32(twoSquares, zero));
-            squares = _mm_add_epi64(squares, _mm_unpackhi_epi32(twoSquares, zero));
+            wholeSquares = _mm_add_epi64(wholeSquares, twoSquares);
+            oddSquares = _mm_add_epi64(oddSquares, _mm_srli_epi64(twoSquares, 32));
         }
-        std::array<std::uint16_t, 8> peakLanes;
-        std::array<std::uint16_t, 8> countLanes;
-        std::array<std::uint64_t, 2> squareLanes;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(peakLanes.data()), peak);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(countLanes.data()), counts);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(squareLanes.data()), squares);
-        addPeakLanes(sums, peakLanes);
-        addCountLanes(sums, countLanes);
-        addSquareLanes(sums, squareLanes);
+        if constexpr (fold != Fold::Sums)
+            counts = _mm_sub_epi16(counts, _mm_or_si128(_mm_cmpgt_epi16(v, belowHighest), _mm_cmpeq_epi16(v, lowest)));
     }
-    takePlain<SampleKind::Int16>(sums.data(), 2, bytes, index, samples, codes);
-    return sums;
+    if constexpr (fold != Fold::Sums) {
+        std::array<std::uint16_t, 8> countLanes;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(countLanes.data()), counts);
+        addCountLanes(sums, countLanes);
+    }
+    if constexpr (fold == Fold::Counts) {
+        return true;
+    } else {
+        std::array<std::uint16_t, 8> peakLanes;
+        std::array<std::uint64_t, 2> whole;
+        std::array<std::uint64_t, 2> odd;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(peakLanes.data()), peak);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(whole.data()), wholeSquares);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(odd.data()), oddSquares);
+        addInt16SquareLanes(sums, whole, odd);
+        return mayReachFullScale<SampleKind::Int16>(addPeakLanes(sums, peakLanes), codes);
+    }
 }
 
-// 24- and 32-bit samples share one step on 32-bit lanes v that hold the sample
-// scaled to 32 bits (a 24-bit sample times 256, placed there by PSHUFB). Peak:
-// PABSD and PMAXUD, exact as for 16 bits (|-2^31| = 2^31 as unsigned). Squares:
+// ---- 24- and 32-bit, sixteen (AVX2) or eight (SSE4.1) samples a step
+// Both are worked on as 32-bit lanes v holding the sample scaled to 32 bits (a
+// 24-bit sample times 256, put there by PSHUFB; the 4 bytes a 16-byte load
+// reads past the last of its 4 samples are never used, and blocks carry
+// padding for them). Peak: PABSD and PMAXUD, exact as for 16 bits. Squares:
 // the magnitude without its low 8 bits (the whole 24-bit sample), squared by
 // PMULUDQ into 64-bit lanes: the even 32-bit lanes directly, the odd ones
 // after a shift. Full scale: as for 16 bits, with the codes scaled alike.
-struct Int32Lanes256 {
-    __m256i peak, counts, evenSquares, oddSquares;
-};
 
-__attribute__((target("avx2"))) inline void takeInt32Lanes(Int32Lanes256& acc, __m256i v, __m256i belowHighest,
-                                                          __m256i lowest) {
-    const __m256i magnitude = _mm256_abs_epi32(v);
-    acc.peak = _mm256_max_epu32(acc.peak, magnitude);
-    acc.counts = _mm256_sub_epi32(
-        acc.counts, _mm256_or_si256(_mm256_cmpgt_epi32(v, belowHighest), _mm256_cmpeq_epi32(v, lowest)));
-    const __m256i top = _mm256_srli_epi32(magnitude, 8);
-    acc.evenSquares = _mm256_add_epi64(acc.evenSquares, _mm256_mul_epu32(top, top));
-    const __m256i odd = _mm256_srli_epi64(top, 32);
-    acc.oddSquares = _mm256_add_epi64(acc.oddSquares, _mm256_mul_epu32(odd, odd));
-}
-
-struct Int32Lanes128 {
-    __m128i peak, counts, evenSquares, oddSquares;
-};
-
-__attribute__((target("sse4.1,ssse3"))) inline void takeInt32Lanes(Int32Lanes128& acc, __m128i v,
-                                                                  __m128i belowHighest, __m128i lowest) {
-    const __m128i magnitude = _mm_abs_epi32(v);
-    acc.peak = _mm_max_epu32(acc.peak, magnitude);
-    acc.counts = _mm_sub_epi32(acc.counts, _mm_or_si128(_mm_cmpgt_epi32(v, belowHighest), _mm_cmpeq_epi32(v, lowest)));
-    const __m128i top = _mm_srli_epi32(magnitude, 8);
-    acc.evenSquares = _mm_add_epi64(acc.evenSquares, _mm_mul_epu32(top, top));
-    const __m128i odd = _mm_srli_epi64(top, 32);
-    acc.oddSquares = _mm_add_epi64(acc.oddSquares, _mm_mul_epu32(odd, odd));
-}
-
-// The full-scale codes scaled to 32 bits, less one for the signed compare.
+// The full-scale codes scaled to 32 bits: the largest less one (for the signed
+// compare), and the smallest.
 template <SampleKind kind>
 std::array<std::int32_t, 2> scaledCodes(const FullScaleCodes& codes) {
-    constexpr int shift = kind == SampleKind::Int24 ? 8 : 0;
-    return {static_cast<std::int32_t>(static_cast<std::int64_t>(codes.highest) * (1 << shift) - 1),
-            static_cast<std::int32_t>(static_cast<std::int64_t>(codes.lowest) * (1 << shift))};
+    constexpr std::int64_t scale = kind == SampleKind::Int24 ? 256 : 1;
+    return {static_cast<std::int32_t>(codes.highest * scale - 1), static_cast<std::int32_t>(codes.lowest * scale)};
 }
 
 template <SampleKind kind>
-__attribute__((target("avx2"))) void flushInt32Lanes(ParitySums<kind>& sums, const Int32Lanes256& acc) {
-    std::array<std::uint32_t, 8> peakLanes;
-    std::array<std::uint32_t, 8> countLanes;
-    std::array<std::uint64_t, 4> even;
-    std::array<std::uint64_t, 4> odd;
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(peakLanes.data()), acc.peak);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(countLanes.data()), acc.counts);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(even.data()), acc.evenSquares);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(odd.data()), acc.oddSquares);
-    addPeakLanes(sums, peakLanes, kind == SampleKind::Int24 ? 8 : 0);
-    addCountLanes(sums, countLanes);
-    for (std::size_t lane = 0; lane < even.size(); ++lane) {
-        sums[0].squares.add(even[lane]);
-        sums[1].squares.add(odd[lane]);
+__attribute__((target("avx2"))) inline __m256i load32Avx2(const std::byte* at) {
+    if constexpr (kind == SampleKind::Int24) {
+        const __m256i spread = _mm256_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11,  //
+                                                -1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
+        const __m256i both = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 12)), 1);
+        return _mm256_shuffle_epi8(both, spread);
+    } else {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
     }
 }
 
 template <SampleKind kind>
-__attribute__((target("sse4.1,ssse3"))) void flushInt32Lanes(ParitySums<kind>& sums, const Int32Lanes128& acc) {
-    std::array<std::uint32_t, 4> peakLanes;
-    std::array<std::uint32_t, 4> countLanes;
-    std::array<std::uint64_t, 2> even;
-    std::array<std::uint64_t, 2> odd;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(peakLanes.data()), acc.peak);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(countLanes.data()), acc.counts);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(even.data()), acc.evenSquares);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(odd.data()), acc.oddSquares);
-    addPeakLanes(sums, peakLanes, kind == SampleKind::Int24 ? 8 : 0);
-    addCountLanes(sums, countLanes);
-    for (std::size_t lane = 0; lane < even.size(); ++lane) {
+__attribute__((target("sse4.1,ssse3"))) inline __m128i load32Sse41(const std::byte* at) {
+    if constexpr (kind == SampleKind::Int24) {
+        const __m128i spread = _mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
+        return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), spread);
+    } else {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    }
+}
+
+template <SampleKind kind, std::size_t count>
+bool addInt32Lanes(ParitySums<kind>& sums, const std::array<std::uint32_t, 2 * count>& peakLanes,
+                   const std::array<std::uint64_t, count>& even, const std::array<std::uint64_t, count>& odd,
+                   const FullScaleCodes& codes) {
+    for (std::size_t lane = 0; lane < count; ++lane) {
         sums[0].squares.add(even[lane]);
         sums[1].squares.add(odd[lane]);
     }
+    return mayReachFullScale<kind>(addPeakLanes(sums, peakLanes, kind == SampleKind::Int24 ? 8 : 0), codes);
 }
 
-// 24-bit: each 3-byte sample spread into the top of a 32-bit lane, 16 samples
-// (48 bytes) a step from four 16-byte loads; the 4 bytes past the last sample
-// of a step are read, never used (blocks carry padding for them).
-__attribute__((target("avx2"))) ParitySums<SampleKind::Int24> int24DynamicsAvx2(const std::byte* bytes,
-                                                                                std::size_t samples,
-                                                                                const FullScaleCodes& codes) {
-    ParitySums<SampleKind::Int24> sums{};
-    const __m256i spread = _mm256_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11,  //
-                                            -1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
-    const auto [highest, lowest] = scaledCodes<SampleKind::Int24>(codes);
-    const __m256i belowHighest = _mm256_set1_epi32(highest);
-    const __m256i lowestCode = _mm256_set1_epi32(lowest);
-    std::size_t index = 0;
-    while (samples - index >= 16) {
-        const std::size_t steps = std::min((samples - index) / 16, kStepsPerChunk);
-        Int32Lanes256 acc{_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256(),
-                          _mm256_setzero_si256()};
-        for (std::size_t step = 0; step < steps; ++step, index += 16) {
-            const std::byte* at = bytes + 3 * index;
-            const __m256i first = _mm256_inserti128_si256(
-                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at))),
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 12)), 1);
-            const __m256i second = _mm256_inserti128_si256(
-                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 24))),
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 36)), 1);
-            takeInt32Lanes(acc, _mm256_shuffle_epi8(first, spread), belowHighest, lowestCode);
-            takeInt32Lanes(acc, _mm256_shuffle_epi8(second, spread), belowHighest, lowestCode);
-        }
-        flushInt32Lanes(sums, acc);
+struct Int32Avx2 {
+    __m256i belowHighest, lowestCode, peak, evenSquares, oddSquares, counts;
+};
+
+template <SampleKind kind, Fold fold>
+__attribute__((target("avx2"))) inline void foldInt32Avx2(Int32Avx2& acc, const std::byte* at) {
+    const __m256i v = load32Avx2<kind>(at);
+    if constexpr (fold != Fold::Counts) {
+        const __m256i magnitude = _mm256_abs_epi32(v);
+        acc.peak = _mm256_max_epu32(acc.peak, magnitude);
+        const __m256i top = _mm256_srli_epi32(magnitude, 8);
+        acc.evenSquares = _mm256_add_epi64(acc.evenSquares, _mm256_mul_epu32(top, top));
+        const __m256i odd = _mm256_srli_epi64(top, 32);
+        acc.oddSquares = _mm256_add_epi64(acc.oddSquares, _mm256_mul_epu32(odd, odd));
     }
-    takePlain<SampleKind::Int24>(sums.data(), 2, bytes, index, samples, codes);
-    return sums;
+    if constexpr (fold != Fold::Sums) {
+        acc.counts = _mm256_sub_epi32(acc.counts, _mm256_or_si256(_mm256_cmpgt_epi32(v, acc.belowHighest),
+                                                                  _mm256_cmpeq_epi32(v, acc.lowestCode)));
+    }
 }
 
-__attribute__((target("sse4.1,ssse3"))) ParitySums<SampleKind::Int24> int24DynamicsSse41(
-    const std::byte* bytes, std::size_t samples, const FullScaleCodes& codes) {
-    ParitySums<SampleKind::Int24> sums{};
-    const __m128i spread = _mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
-    const auto [highest, lowest] = scaledCodes<SampleKind::Int24>(codes);
+template <SampleKind kind, Fold fold>
+__attribute__((target("avx2"))) bool int32FoldAvx2(ParitySums<kind>& sums, const std::byte* chunk, std::size_t steps,
+                                                   const FullScaleCodes& codes) {
+    constexpr std::size_t vectorBytes = 8 * wave::fileSampleWidth<kind>();
+    const auto [highest, lowest] = scaledCodes<kind>(codes);
+    const __m256i zero = _mm256_setzero_si256();
+    Int32Avx2 acc{_mm256_set1_epi32(highest), _mm256_set1_epi32(lowest), zero, zero, zero, zero};
+    for (std::size_t step = 0; step < steps; ++step) {  // two vectors a step: less loop overhead
+        foldInt32Avx2<kind, fold>(acc, chunk + 2 * step * vectorBytes);
+        foldInt32Avx2<kind, fold>(acc, chunk + (2 * step + 1) * vectorBytes);
+    }
+    const __m256i peak = acc.peak;
+    const __m256i evenSquares = acc.evenSquares;
+    const __m256i oddSquares = acc.oddSquares;
+    const __m256i counts = acc.counts;
+    if constexpr (fold != Fold::Sums) {
+        std::array<std::uint32_t, 8> countLanes;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(countLanes.data()), counts);
+        addCountLanes(sums, countLanes);
+    }
+    if constexpr (fold == Fold::Counts) {
+        return true;
+    } else {
+        std::array<std::uint32_t, 8> peakLanes;
+        std::array<std::uint64_t, 4> even;
+        std::array<std::uint64_t, 4> odd;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(peakLanes.data()), peak);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(even.data()), evenSquares);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(odd.data()), oddSquares);
+        return addInt32Lanes<kind>(sums, peakLanes, even, odd, codes);
+    }
+}
+
+template <SampleKind kind, Fold fold>
+__attribute__((target("sse4.1,ssse3"))) bool int32FoldSse41(ParitySums<kind>& sums, const std::byte* chunk,
+                                                            std::size_t steps, const FullScaleCodes& codes) {
+    constexpr std::size_t vectorBytes = 4 * wave::fileSampleWidth<kind>();
+    const auto [highest, lowest] = scaledCodes<kind>(codes);
     const __m128i belowHighest = _mm_set1_epi32(highest);
     const __m128i lowestCode = _mm_set1_epi32(lowest);
-    std::size_t index = 0;
-    while (samples - index >= 8) {
-        const std::size_t steps = std::min((samples - index) / 8, kStepsPerChunk);
-        Int32Lanes128 acc{_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
-        for (std::size_t step = 0; step < steps; ++step, index += 8) {
-            const std::byte* at = bytes + 3 * index;
-            takeInt32Lanes(acc, _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), spread),
-                           belowHighest, lowestCode);
-            takeInt32Lanes(acc,
-                           _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 12)), spread),
-                           belowHighest, lowestCode);
+    __m128i peak = _mm_setzero_si128();
+    __m128i evenSquares = _mm_setzero_si128();
+    __m128i oddSquares = _mm_setzero_si128();
+    __m128i counts = _mm_setzero_si128();
+    for (std::size_t vector = 0; vector < 2 * steps; ++vector) {
+        const __m128i v = load32Sse41<kind>(chunk + vector * vectorBytes);
+        if constexpr (fold != Fold::Counts) {
+            const __m128i magnitude = _mm_abs_epi32(v);
+            peak = _mm_max_epu32(peak, magnitude);
+            const __m128i top = _mm_srli_epi32(magnitude, 8);
+            evenSquares = _mm_add_epi64(evenSquares, _mm_mul_epu32(top, top));
+            const __m128i odd = _mm_srli_epi64(top, 32);
+            oddSquares = _mm_add_epi64(oddSquares, _mm_mul_epu32(odd, odd));
         }
-        flushInt32Lanes(sums, acc);
+        if constexpr (fold != Fold::Sums) {
+            counts =
+                _mm_sub_epi32(counts, _mm_or_si128(_mm_cmpgt_epi32(v, belowHighest), _mm_cmpeq_epi32(v, lowestCode)));
+        }
     }
-    takePlain<SampleKind::Int24>(sums.data(), 2, bytes, index, samples, codes);
-    return sums;
+    if constexpr (fold != Fold::Sums) {
+        std::array<std::uint32_t, 4> countLanes;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(countLanes.data()), counts);
+        addCountLanes(sums, countLanes);
+    }
+    if constexpr (fold == Fold::Counts) {
+        return true;
+    } else {
+        std::array<std::uint32_t, 4> peakLanes;
+        std::array<std::uint64_t, 2> even;
+        std::array<std::uint64_t, 2> odd;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(peakLanes.data()), peak);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(even.data()), evenSquares);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(odd.data()), oddSquares);
+        return addInt32Lanes<kind>(sums, peakLanes, even, odd, codes);
+    }
 }
 
-__attribute__((target("avx2"))) ParitySums<SampleKind::Int32> int32DynamicsAvx2(const std::byte* bytes,
-                                                                                std::size_t samples,
-                                                                                const FullScaleCodes& codes) {
-    ParitySums<SampleKind::Int32> sums{};
-    const auto [highest, lowest] = scaledCodes<SampleKind::Int32>(codes);
-    const __m256i belowHighest = _mm256_set1_epi32(highest);
-    const __m256i lowestCode = _mm256_set1_epi32(lowest);
-    std::size_t index = 0;
-    while (samples - index >= 16) {
-        const std::size_t steps = std::min((samples - index) / 16, kStepsPerChunk);
-        Int32Lanes256 acc{_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256(),
-                          _mm256_setzero_si256()};
-        for (std::size_t step = 0; step < steps; ++step, index += 16) {
-            const auto* at = reinterpret_cast<const __m256i*>(bytes + 4 * index);
-            takeInt32Lanes(acc, _mm256_loadu_si256(at), belowHighest, lowestCode);
-            takeInt32Lanes(acc, _mm256_loadu_si256(at + 1), belowHighest, lowestCode);
-        }
-        flushInt32Lanes(sums, acc);
-    }
-    takePlain<SampleKind::Int32>(sums.data(), 2, bytes, index, samples, codes);
-    return sums;
-}
-
-__attribute__((target("sse4.1,ssse3"))) ParitySums<SampleKind::Int32> int32DynamicsSse41(
-    const std::byte* bytes, std::size_t samples, const FullScaleCodes& codes) {
-    ParitySums<SampleKind::Int32> sums{};
-    const auto [highest, lowest] = scaledCodes<SampleKind::Int32>(codes);
-    const __m128i belowHighest = _mm_set1_epi32(highest);
-    const __m128i lowestCode = _mm_set1_epi32(lowest);
-    std::size_t index = 0;
-    while (samples - index >= 8) {
-        const std::size_t steps = std::min((samples - index) / 8, kStepsPerChunk);
-        Int32Lanes128 acc{_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
-        for (std::size_t step = 0; step < steps; ++step, index += 8) {
-            const auto* at = reinterpret_cast<const __m128i*>(bytes + 4 * index);
-            takeInt32Lanes(acc, _mm_loadu_si128(at), belowHighest, lowestCode);
-            takeInt32Lanes(acc, _mm_loadu_si128(at + 1), belowHighest, lowestCode);
-        }
-        flushInt32Lanes(sums, acc);
-    }
-    takePlain<SampleKind::Int32>(sums.data(), 2, bytes, index, samples, codes);
-    return sums;
-}
-
-// Float: the magnitude is the sample without its sign bit. MAXPS hands back its
+// ---- float, eight (AVX2) or four (SSE2) samples a step
+// The magnitude is the sample without its sign bit. MAXPS hands back its
 // second operand when either is NaN, so with the running peak second a NaN
-// never becomes one; an ordered compare never counts it at full scale; and it
-// is zeroed before it is squared. Squares in double (a float's square is exact
-// there), each 32-bit lane widened in place, so lanes keep alternating parity.
-__attribute__((target("avx2"))) ParitySums<SampleKind::Float32> floatDynamicsAvx2(const std::byte* bytes,
-                                                                                  std::size_t samples,
-                                                                                  const FullScaleCodes& codes) {
-    ParitySums<SampleKind::Float32> sums{};
+// never becomes one, and an ordered compare never counts it at full scale.
+// Squares in double (a float's square is exact there, so FMA rounds as
+// multiply then add does), each 32-bit lane widened in place so that lanes
+// keep alternating parity. A NaN makes its chunk's sums NaN: that chunk's
+// squares are then summed again, one by one, without it.
+
+template <std::size_t count>
+void addFloatSquareLanes(ParitySums<SampleKind::Float32>& sums, const std::array<double, count>& lanes,
+                         const std::byte* chunk, std::size_t samples) {
+    bool numbers = true;
+    for (const double lane : lanes) numbers = numbers && !std::isnan(lane);
+    if (numbers) {
+        addSquareLanes(sums, lanes);
+        return;
+    }
+    for (std::size_t index = 0; index < samples; ++index) {
+        float sample;
+        std::memcpy(&sample, chunk + 4 * index, sizeof sample);
+        if (!std::isnan(sample)) sums[index % 2].squares += static_cast<double>(sample) * static_cast<double>(sample);
+    }
+}
+
+template <Fold fold>
+__attribute__((target("avx2,fma"))) bool floatFoldAvx2(ParitySums<SampleKind::Float32>& sums, const std::byte* chunk,
+                                                       std::size_t steps, const FullScaleCodes&) {
     const __m256 magnitudeBits = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
     const __m256 one = _mm256_set1_ps(1.0f);
-    std::size_t index = 0;
-    while (samples - index >= 8) {
-        const std::size_t steps = std::min((samples - index) / 8, kStepsPerChunk);
-        __m256 peak = _mm256_setzero_ps();
-        __m256i counts = _mm256_setzero_si256();
-        __m256d lowSquares = _mm256_setzero_pd();
-        __m256d highSquares = _mm256_setzero_pd();
-        for (std::size_t step = 0; step < steps; ++step, index += 8) {
-            const __m256 v = _mm256_loadu_ps(reinterpret_cast<const float*>(bytes + 4 * index));
-            const __m256 magnitude = _mm256_and_ps(v, magnitudeBits);
+    __m256 peak = _mm256_setzero_ps();
+    __m256d lowSquares = _mm256_setzero_pd();
+    __m256d highSquares = _mm256_setzero_pd();
+    __m256i counts = _mm256_setzero_si256();
+    const auto* samples = reinterpret_cast<const float*>(chunk);
+    for (std::size_t step = 0; step < steps; ++step) {
+        const __m256 v = _mm256_loadu_ps(samples + 8 * step);
+        const __m256 magnitude = _mm256_and_ps(v, magnitudeBits);
+        if constexpr (fold != Fold::Counts) {
             peak = _mm256_max_ps(magnitude, peak);
-            counts = _mm256_sub_epi32(counts, _mm256_castps_si256(_mm256_cmp_ps(magnitude, one, _CMP_GE_OQ)));
-            const __m256 numbers = _mm256_and_ps(v, _mm256_cmp_ps(v, v, _CMP_ORD_Q));
-            const __m256d low = _mm256_cvtps_pd(_mm256_castps256_ps128(numbers));
-            const __m256d high = _mm256_cvtps_pd(_mm256_extractf128_ps(numbers, 1));
-            lowSquares = _mm256_add_pd(lowSquares, _mm256_mul_pd(low, low));
-            highSquares = _mm256_add_pd(highSquares, _mm256_mul_pd(high, high));
+            const __m256d low = _mm256_cvtps_pd(_mm256_castps256_ps128(v));
+            const __m256d high = _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1));
+            lowSquares = _mm256_fmadd_pd(low, low, lowSquares);
+            highSquares = _mm256_fmadd_pd(high, high, highSquares);
         }
-        std::array<float, 8> peakLanes;
-        std::array<std::uint32_t, 8> countLanes;
-        std::array<double, 4> lowLanes;
-        std::array<double, 4> highLanes;
-        _mm256_storeu_ps(peakLanes.data(), peak);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(countLanes.data()), counts);
-        _mm256_storeu_pd(lowLanes.data(), lowSquares);
-        _mm256_storeu_pd(highLanes.data(), highSquares);
-        addPeakLanes(sums, peakLanes);
-        addCountLanes(sums, countLanes);
-        addSquareLanes(sums, lowLanes);
-        addSquareLanes(sums, highLanes);
+        if constexpr (fold != Fold::Sums)
+            counts = _mm256_sub_epi32(counts, _mm256_castps_si256(_mm256_cmp_ps(magnitude, one, _CMP_GE_OQ)));
     }
-    takePlain<SampleKind::Float32>(sums.data(), 2, bytes, index, samples, codes);
-    return sums;
+    if constexpr (fold != Fold::Sums) {
+        std::array<std::uint32_t, 8> countLanes;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(countLanes.data()), counts);
+        addCountLanes(sums, countLanes);
+    }
+    if constexpr (fold == Fold::Counts) {
+        return true;
+    } else {
+        std::array<float, 8> peakLanes;
+        std::array<double, 8> squareLanes;
+        _mm256_storeu_ps(peakLanes.data(), peak);
+        _mm256_storeu_pd(squareLanes.data(), lowSquares);
+        _mm256_storeu_pd(squareLanes.data() + 4, highSquares);
+        addFloatSquareLanes(sums, squareLanes, chunk, 8 * steps);
+        return mayReachFullScale<SampleKind::Float32>(addPeakLanes(sums, peakLanes), {});
+    }
 }
 
-ParitySums<SampleKind::Float32> floatDynamicsSse2(const std::byte* bytes, std::size_t samples,
-                                                  const FullScaleCodes& codes) {
-    ParitySums<SampleKind::Float32> sums{};
+template <Fold fold>
+bool floatFoldSse2(ParitySums<SampleKind::Float32>& sums, const std::byte* chunk, std::size_t steps,
+                   const FullScaleCodes&) {
     const __m128 magnitudeBits = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
     const __m128 one = _mm_set1_ps(1.0f);
-    std::size_t index = 0;
-    while (samples - index >= 4) {
-        const std::size_t steps = std::min((samples - index) / 4, kStepsPerChunk);
-        __m128 peak = _mm_setzero_ps();
-        __m128i counts = _mm_setzero_si128();
-        __m128d lowSquares = _mm_setzero_pd();
-        __m128d highSquares = _mm_setzero_pd();
-        for (std::size_t step = 0; step < steps; ++step, index += 4) {
-            const __m128 v = _mm_loadu_ps(reinterpret_cast<const float*>(bytes + 4 * index));
-            const __m128 magnitude = _mm_and_ps(v, magnitudeBits);
+    __m128 peak = _mm_setzero_ps();
+    __m128d lowSquares = _mm_setzero_pd();
+    __m128d highSquares = _mm_setzero_pd();
+    __m128i counts = _mm_setzero_si128();
+    const auto* samples = reinterpret_cast<const float*>(chunk);
+    for (std::size_t step = 0; step < steps; ++step) {
+        const __m128 v = _mm_loadu_ps(samples + 4 * step);
+        const __m128 magnitude = _mm_and_ps(v, magnitudeBits);
+        if constexpr (fold != Fold::Counts) {
             peak = _mm_max_ps(magnitude, peak);
-            counts = _mm_sub_epi32(counts, _mm_castps_si128(_mm_cmpge_ps(magnitude, one)));
-            const __m128 numbers = _mm_and_ps(v, _mm_cmpord_ps(v, v));
-            const __m128d low = _mm_cvtps_pd(numbers);
-            const __m128d high = _mm_cvtps_pd(_mm_movehl_ps(numbers, numbers));
+            const __m128d low = _mm_cvtps_pd(v);
+            const __m128d high = _mm_cvtps_pd(_mm_movehl_ps(v, v));
             lowSquares = _mm_add_pd(lowSquares, _mm_mul_pd(low, low));
             highSquares = _mm_add_pd(highSquares, _mm_mul_pd(high, high));
         }
-        std::array<float, 4> peakLanes;
-        std::array<std::uint32_t, 4> countLanes;
-        std::array<double, 2> lowLanes;
-        std::array<double, 2> highLanes;
-        _mm_storeu_ps(peakLanes.data(), peak);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(countLanes.data()), counts);
-        _mm_storeu_pd(lowLanes.data(), lowSquares);
-        _mm_storeu_pd(highLanes.data(), highSquares);
-        addPeakLanes(sums, peakLanes);
-        addCountLanes(sums, countLanes);
-        addSquareLanes(sums, lowLanes);
-        addSquareLanes(sums, highLanes);
+        if constexpr (fold != Fold::Sums) counts = _mm_sub_epi32(counts, _mm_castps_si128(_mm_cmpge_ps(magnitude, one)));
     }
-    takePlain<SampleKind::Float32>(sums.data(), 2, bytes, index, samples, codes);
-    return sums;
+    if constexpr (fold != Fold::Sums) {
+        std::array<std::uint32_t, 4> countLanes;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(countLanes.data()), counts);
+        addCountLanes(sums, countLanes);
+    }
+    if constexpr (fold == Fold::Counts) {
+        return true;
+    } else {
+        std::array<float, 4> peakLanes;
+        std::array<double, 4> squareLanes;
+        _mm_storeu_ps(peakLanes.data(), peak);
+        _mm_storeu_pd(squareLanes.data(), lowSquares);
+        _mm_storeu_pd(squareLanes.data() + 2, highSquares);
+        addFloatSquareLanes(sums, squareLanes, chunk, 4 * steps);
+        return mayReachFullScale<SampleKind::Float32>(addPeakLanes(sums, peakLanes), {});
+    }
 }
+
+template <SampleKind kind>
+constexpr DynamicsKernel<kind> kInt32KernelAvx2 =
+    chunkedKernel<kind, 16, int32FoldAvx2<kind, Fold::Sums>, int32FoldAvx2<kind, Fold::SumsAndCounts>,
+                  int32FoldAvx2<kind, Fold::Counts>>;
+template <SampleKind kind>
+constexpr DynamicsKernel<kind> kInt32KernelSse41 =
+    chunkedKernel<kind, 8, int32FoldSse41<kind, Fold::Sums>, int32FoldSse41<kind, Fold::SumsAndCounts>,
+                  int32FoldSse41<kind, Fold::Counts>>;
 
 #endif
 
@@ -560,17 +635,24 @@ std::vector<DynamicsKernel<kind>> usableKernels() {
     const bool avx2 = __builtin_cpu_supports("avx2");
     const bool sse41 = __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("ssse3");
     if constexpr (kind == SampleKind::Int16) {
-        if (sse41) kernels.push_back(int16DynamicsSse41);
-        if (avx2) kernels.push_back(int16DynamicsAvx2);
-    } else if constexpr (kind == SampleKind::Int24) {
-        if (sse41) kernels.push_back(int24DynamicsSse41);
-        if (avx2) kernels.push_back(int24DynamicsAvx2);
-    } else if constexpr (kind == SampleKind::Int32) {
-        if (sse41) kernels.push_back(int32DynamicsSse41);
-        if (avx2) kernels.push_back(int32DynamicsAvx2);
+        if (sse41) {
+            kernels.push_back(chunkedKernel<kind, 8, int16FoldSse41<Fold::Sums>, int16FoldSse41<Fold::SumsAndCounts>,
+                                            int16FoldSse41<Fold::Counts>>);
+        }
+        if (avx2) {
+            kernels.push_back(chunkedKernel<kind, 16, int16FoldAvx2<Fold::Sums>, int16FoldAvx2<Fold::SumsAndCounts>,
+                                            int16FoldAvx2<Fold::Counts>>);
+        }
+    } else if constexpr (kind == SampleKind::Int24 || kind == SampleKind::Int32) {
+        if (sse41) kernels.push_back(kInt32KernelSse41<kind>);
+        if (avx2) kernels.push_back(kInt32KernelAvx2<kind>);
     } else if constexpr (kind == SampleKind::Float32) {
-        kernels.push_back(floatDynamicsSse2);
-        if (avx2) kernels.push_back(floatDynamicsAvx2);
+        kernels.push_back(chunkedKernel<kind, 4, floatFoldSse2<Fold::Sums>, floatFoldSse2<Fold::SumsAndCounts>,
+                                        floatFoldSse2<Fold::Counts>>);
+        if (avx2 && __builtin_cpu_supports("fma")) {
+            kernels.push_back(chunkedKernel<kind, 8, floatFoldAvx2<Fold::Sums>, floatFoldAvx2<Fold::SumsAndCounts>,
+                                            floatFoldAvx2<Fold::Counts>>);
+        }
     }
 #endif
     return kernels;

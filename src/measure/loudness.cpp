@@ -1,5 +1,6 @@
 #include "measure/loudness.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <mutex>
 #include <stop_token>
 #include <thread>
+#include <type_traits>
 #endif
 
 namespace vantorel::measure {
@@ -35,15 +37,27 @@ namespace {
 using wave::SampleKind;
 
 // Copied frames for the meters, in the libebur128 type of the blocks' kind:
-// short (16-bit), int (24-bit moved to the top bits, and 32-bit), float, double.
+// short (16-bit), int (24-bit moved to the top bits, and 32-bit), float,
+// double. The first `leadInFrames` frames are the ones before the batch, for a
+// true-peak meter that did not see them.
 struct Batch {
     std::vector<short> shorts;
     std::vector<int> ints;
     std::vector<float> floats;
     std::vector<double> doubles;
-    std::size_t frames = 0;
-    int readersLeft = 0;  // meters yet to take it; guarded by LoudnessWork::mutex
+    std::size_t leadInFrames = 0;
+    std::size_t frames = 0;      // after the lead-in
+    std::size_t peakMeter = 0;   // the true-peak meter that takes it
+    int readersLeft = 0;         // meters yet to take it; guarded by LoudnessWork::mutex
 };
+
+template <SampleKind kind, class BatchType>
+auto& samplesOf(BatchType& batch) {
+    if constexpr (kind == SampleKind::Int16) return batch.shorts;
+    else if constexpr (kind == SampleKind::Int24 || kind == SampleKind::Int32) return batch.ints;
+    else if constexpr (kind == SampleKind::Float32) return batch.floats;
+    else return batch.doubles;
+}
 
 // libebur128's position of a channel-mask bit: the BS.1770-4 position of the
 // loudspeaker, which sets the channel's weight.
@@ -98,13 +112,15 @@ bool positionChannels(ebur128_state* state, int channels, std::uint64_t channelM
     return true;
 }
 
-int addFrames(ebur128_state* state, SampleKind kind, const Batch& batch) {
+// Hands `frames` frames of a batch, from frame `first` (lead-in included), to a meter.
+int addFrames(ebur128_state* state, SampleKind kind, const Batch& batch, std::size_t first, std::size_t frames) {
+    const std::size_t at = first * state->channels;
     switch (kind) {
-        case SampleKind::Int16: return ebur128_add_frames_short(state, batch.shorts.data(), batch.frames);
+        case SampleKind::Int16: return ebur128_add_frames_short(state, batch.shorts.data() + at, frames);
         case SampleKind::Int24:
-        case SampleKind::Int32: return ebur128_add_frames_int(state, batch.ints.data(), batch.frames);
-        case SampleKind::Float32: return ebur128_add_frames_float(state, batch.floats.data(), batch.frames);
-        case SampleKind::Float64: return ebur128_add_frames_double(state, batch.doubles.data(), batch.frames);
+        case SampleKind::Int32: return ebur128_add_frames_int(state, batch.ints.data() + at, frames);
+        case SampleKind::Float32: return ebur128_add_frames_float(state, batch.floats.data() + at, frames);
+        case SampleKind::Float64: return ebur128_add_frames_double(state, batch.doubles.data() + at, frames);
     }
     return EBUR128_SUCCESS;
 }
@@ -112,59 +128,75 @@ int addFrames(ebur128_state* state, SampleKind kind, const Batch& batch) {
 // Copies `frames` frames of a block into the end of a batch.
 template <SampleKind kind>
 void appendFrames(Batch& batch, const std::byte* bytes, std::size_t frames, std::size_t channels) {
-    const std::size_t samples = frames * channels;
-    const std::size_t at = batch.frames * channels;
-    if constexpr (kind == SampleKind::Int16) {
-        batch.shorts.resize(at + samples);
-        std::memcpy(batch.shorts.data() + at, bytes, samples * sizeof(short));
-    } else if constexpr (kind == SampleKind::Int24) {
-        batch.ints.resize(at + samples);
-        for (std::size_t index = 0; index < samples; ++index) {
+    auto& samples = samplesOf<kind>(batch);
+    const std::size_t count = frames * channels;
+    const std::size_t at = (batch.leadInFrames + batch.frames) * channels;
+    samples.resize(at + count);
+    if constexpr (kind == SampleKind::Int24) {
+        for (std::size_t index = 0; index < count; ++index) {
             const std::byte* sample = bytes + 3 * index;
             const std::int32_t value = wave::decodeInt24(std::to_integer<std::uint8_t>(sample[0]),
                                                          std::to_integer<std::uint8_t>(sample[1]),
                                                          std::to_integer<std::uint8_t>(sample[2]));
-            // The 24-bit value in the top 24 bits: times 256, exact in 32 bits.
-            batch.ints[at + index] = value * 256;
+            samples[at + index] = value * 256;  // the 24-bit value in the top 24 bits, exact
         }
-    } else if constexpr (kind == SampleKind::Int32) {
-        batch.ints.resize(at + samples);
-        std::memcpy(batch.ints.data() + at, bytes, samples * sizeof(int));
-    } else if constexpr (kind == SampleKind::Float32) {
-        batch.floats.resize(at + samples);
-        std::memcpy(batch.floats.data() + at, bytes, samples * sizeof(float));
     } else {
-        batch.doubles.resize(at + samples);
-        std::memcpy(batch.doubles.data() + at, bytes, samples * sizeof(double));
+        std::memcpy(samples.data() + at, bytes, count * sizeof samples[0]);
     }
     batch.frames += frames;
 }
 
-// The meters' roles: 0 integrated loudness and range, 1 true peak.
-constexpr std::size_t kLevelsMeter = 0;
-constexpr std::size_t kPeakMeter = 1;
-constexpr std::array<int, 2> kMeterModes{EBUR128_MODE_I | EBUR128_MODE_LRA, EBUR128_MODE_TRUE_PEAK};
+// The frames before the next batch: the last kTruePeakLeadInFrames of `batch`
+// (lead-in included) go to `leadIn`, which already holds `leadInFrames` frames.
+template <SampleKind kind>
+void keepLeadIn(Batch& leadIn, Batch& batch, std::size_t channels) {
+    auto& from = samplesOf<kind>(batch);
+    auto& to = samplesOf<kind>(leadIn);
+    const std::size_t total = batch.leadInFrames + batch.frames;
+    const std::size_t keep = std::min(total, kTruePeakLeadInFrames);
+    to.assign(from.begin() + static_cast<std::ptrdiff_t>((total - keep) * channels),
+              from.begin() + static_cast<std::ptrdiff_t>(total * channels));
+    leadIn.leadInFrames = keep;
+}
+
+// Starts a batch to fill with the lead-in kept.
+template <SampleKind kind>
+void startBatch(Batch& batch, const Batch& leadIn) {
+    auto& samples = samplesOf<kind>(batch);
+    const auto& kept = samplesOf<kind>(leadIn);
+    samples.assign(kept.begin(), kept.end());
+    batch.leadInFrames = leadIn.leadInFrames;
+    batch.frames = 0;
+}
+
+constexpr std::size_t kLevelsMeter = 0;  // meter 0: integrated loudness and range; the others true peak
 
 }  // namespace
 
 struct LoudnessWork {
     int channels = 0;
     std::optional<SampleKind> kind;  // of the first block; others are ignored
-    std::array<ebur128_state*, 2> meters{};
+    std::size_t batchFrames = 0;     // frames of kLoudnessBatchBytes, once the kind is known
+    std::vector<ebur128_state*> meters;  // kLevelsMeter, then the true-peak meters
+    // Per true-peak meter, the largest peak per channel of the batches it took;
+    // each written by its worker alone, read after the workers are joined.
+    std::vector<std::array<double, kMaxChannels>> truePeaks;
 
     std::mutex mutex;
     std::condition_variable_any changed;
     // Guarded by the mutex:
-    std::array<std::unique_ptr<Batch>, kLoudnessBatches> batches;
+    std::vector<std::unique_ptr<Batch>> batches;
     std::vector<Batch*> freeBatches;
-    std::array<std::deque<Batch*>, 2> queues;  // per meter, in order
-    bool closed = false;                       // no more batches will come
-    bool failed = false;                       // a meter or a worker gave up: results are lost
+    std::vector<std::deque<Batch*>> queues;  // per meter, in order
+    bool closed = false;                     // no more batches will come
+    bool failed = false;                     // a meter or a worker gave up: results are lost
     // The caller's alone:
     Batch* filling = nullptr;
+    Batch leadIn;                            // the frames before the batch being filled
+    std::size_t nextPeakMeter = 1;
     bool finished = false;
 
-    std::array<std::jthread, 2> workers;
+    std::vector<std::jthread> workers;  // one per meter
 
     ~LoudnessWork() {
         for (std::jthread& worker : workers) {
@@ -187,6 +219,24 @@ struct LoudnessWork {
         changed.notify_all();
     }
 
+    // Feeds one batch to meter `index`: the levels meter takes the batch; a
+    // true-peak meter takes the lead-in, then the batch, and keeps the peaks
+    // found in the batch.
+    bool take(std::size_t index, const Batch& batch) {
+        ebur128_state* meter = meters[index];
+        if (index == kLevelsMeter) return addFrames(meter, *kind, batch, batch.leadInFrames, batch.frames) == EBUR128_SUCCESS;
+        if (batch.leadInFrames > 0 && addFrames(meter, *kind, batch, 0, batch.leadInFrames) != EBUR128_SUCCESS)
+            return false;
+        if (addFrames(meter, *kind, batch, batch.leadInFrames, batch.frames) != EBUR128_SUCCESS) return false;
+        for (int channel = 0; channel < channels; ++channel) {
+            double peak = 0;
+            if (ebur128_prev_true_peak(meter, static_cast<unsigned>(channel), &peak) != EBUR128_SUCCESS) return false;
+            double& largest = truePeaks[index - 1][static_cast<std::size_t>(channel)];
+            if (peak > largest) largest = peak;
+        }
+        return true;
+    }
+
     // Feeds meter `index` every batch queued for it, until the batches end or
     // a stop is requested.
     void work(std::size_t index, std::stop_token stop) noexcept {
@@ -202,14 +252,11 @@ struct LoudnessWork {
                     queues[index].pop_front();
                     skip = failed;
                 }
-                const bool added = skip || addFrames(meters[index], *kind, *batch) == EBUR128_SUCCESS;
+                const bool taken = skip || take(index, *batch);
                 {
                     const std::lock_guard lock(mutex);
-                    if (!added) failed = true;
-                    if (--batch->readersLeft == 0) {
-                        batch->frames = 0;
-                        freeBatches.push_back(batch);
-                    }
+                    if (!taken) failed = true;
+                    if (--batch->readersLeft == 0) freeBatches.push_back(batch);
                 }
                 changed.notify_all();
             }
@@ -228,12 +275,15 @@ struct LoudnessWork {
         return batch;
     }
 
+    // Queues the batch for the levels meter and the next true-peak meter.
     void dispatch(Batch* batch) {
+        batch->peakMeter = nextPeakMeter;
+        nextPeakMeter = nextPeakMeter + 1 < meters.size() ? nextPeakMeter + 1 : 1;
         {
             const std::lock_guard lock(mutex);
             batch->readersLeft = 2;
             queues[kLevelsMeter].push_back(batch);
-            queues[kPeakMeter].push_back(batch);
+            queues[batch->peakMeter].push_back(batch);
         }
         changed.notify_all();
     }
@@ -242,26 +292,34 @@ struct LoudnessWork {
 bool loudnessAvailable() { return true; }
 
 std::variant<LoudnessMeter, LoudnessFailure> startLoudness(int channels, std::int32_t sampleRate,
-                                                           std::uint64_t channelMask) {
-    if (channels < 1 || channels > kMaxChannels || sampleRate < 16 || sampleRate > 2822400)
+                                                           std::uint64_t channelMask, int truePeakWorkers) {
+    if (channels < 1 || channels > kMaxChannels || sampleRate < 16 || sampleRate > 2822400 || truePeakWorkers < 0 ||
+        truePeakWorkers > kMaxTruePeakWorkers)
         return LoudnessFailure::BadFormat;
+    if (truePeakWorkers == 0)
+        truePeakWorkers = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxTruePeakWorkers);
     try {
         LoudnessMeter meter{{new LoudnessWork, [](LoudnessWork* work) { delete work; }}};
         LoudnessWork& work = *meter.work;
         work.channels = channels;
-        for (std::size_t index = 0; index < work.meters.size(); ++index) {
-            work.meters[index] = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate),
-                                              kMeterModes[index]);
+        const auto meters = static_cast<std::size_t>(1 + truePeakWorkers);
+        work.meters.assign(meters, nullptr);
+        work.truePeaks.assign(meters - 1, {});
+        work.queues.resize(meters);
+        for (std::size_t index = 0; index < meters; ++index) {
+            const int mode = index == kLevelsMeter ? EBUR128_MODE_I | EBUR128_MODE_LRA : EBUR128_MODE_TRUE_PEAK;
+            work.meters[index] =
+                ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate), mode);
             if (!work.meters[index]) return LoudnessFailure::OutOfMemory;
             if (!positionChannels(work.meters[index], channels, channelMask)) return LoudnessFailure::BadFormat;
         }
-        for (auto& batch : work.batches) {
-            batch = std::make_unique<Batch>();
-            work.freeBatches.push_back(batch.get());
+        // Enough batches for every true-peak meter to have one waiting.
+        for (std::size_t count = 0; count < 2 * meters + 1; ++count) {
+            work.batches.push_back(std::make_unique<Batch>());
+            work.freeBatches.push_back(work.batches.back().get());
         }
-        for (std::size_t index = 0; index < work.workers.size(); ++index) {
-            work.workers[index] = std::jthread([&work, index](std::stop_token stop) { work.work(index, stop); });
-        }
+        for (std::size_t index = 0; index < meters; ++index)
+            work.workers.emplace_back([&work, index](std::stop_token stop) { work.work(index, stop); });
         return meter;
     } catch (...) {
         // Threads already started are stopped and joined by the work's destructor.
@@ -273,20 +331,31 @@ template <SampleKind kind>
 void addLoudnessBlock(LoudnessMeter& meter, const wave::ChannelSamples<kind>& block) {
     LoudnessWork* work = meter.work.get();
     if (!work || work->finished || block.channels != work->channels) return;
-    if (!work->kind) work->kind = kind;
-    if (*work->kind != kind) return;
     const auto channels = static_cast<std::size_t>(work->channels);
+    if (!work->kind) {
+        work->kind = kind;
+        const std::size_t sampleBytes = sizeof(typename std::remove_reference_t<decltype(samplesOf<kind>(work->leadIn))>::value_type);
+        work->batchFrames = std::max<std::size_t>(1, kLoudnessBatchBytes / (channels * sampleBytes));
+    }
+    if (*work->kind != kind) return;
+    // With one true-peak meter every batch follows its last: no lead-in.
+    const bool leadIns = work->meters.size() > 2;
     const std::size_t frameBytes = channels * wave::fileSampleWidth<kind>();
     std::size_t frame = 0;
     try {
         while (frame < block.frames) {
-            if (!work->filling) work->filling = work->freeBatch();
-            if (!work->filling) return;  // the work has failed
-            const std::size_t take = std::min(kLoudnessBatchFrames - work->filling->frames, block.frames - frame);
-            appendFrames<kind>(*work->filling, block.bytes + frame * frameBytes, take, channels);
+            if (!work->filling) {
+                work->filling = work->freeBatch();
+                if (!work->filling) return;  // the work has failed
+                startBatch<kind>(*work->filling, work->leadIn);
+            }
+            Batch& batch = *work->filling;
+            const std::size_t take = std::min(work->batchFrames - batch.frames, block.frames - frame);
+            appendFrames<kind>(batch, block.bytes + frame * frameBytes, take, channels);
             frame += take;
-            if (work->filling->frames == kLoudnessBatchFrames) {
-                work->dispatch(work->filling);
+            if (batch.frames == work->batchFrames) {
+                if (leadIns) keepLeadIn<kind>(work->leadIn, batch, channels);
+                work->dispatch(&batch);
                 work->filling = nullptr;
             }
         }
@@ -331,12 +400,8 @@ std::variant<Loudness, LoudnessFailure> finishLoudness(LoudnessMeter& meter) {
             loudness.rangeLu = range;
     }
     double truePeak = 0;
-    for (int channel = 0; channel < work->channels; ++channel) {
-        double peak = 0;
-        if (ebur128_true_peak(work->meters[kPeakMeter], static_cast<unsigned>(channel), &peak) == EBUR128_SUCCESS &&
-            peak > truePeak)
-            truePeak = peak;
-    }
+    for (const auto& peaks : work->truePeaks)
+        for (const double peak : peaks) truePeak = std::max(truePeak, peak);
     if (truePeak > 0 && std::isfinite(truePeak)) loudness.truePeakDbtp = 20 * std::log10(truePeak);
     if (loudness.truePeakDbtp && loudness.integratedLufs) loudness.plrDb = *loudness.truePeakDbtp - *loudness.integratedLufs;
     return loudness;
@@ -348,7 +413,7 @@ struct LoudnessWork {};
 
 bool loudnessAvailable() { return false; }
 
-std::variant<LoudnessMeter, LoudnessFailure> startLoudness(int, std::int32_t, std::uint64_t) {
+std::variant<LoudnessMeter, LoudnessFailure> startLoudness(int, std::int32_t, std::uint64_t, int) {
     return LoudnessFailure::NotAvailable;
 }
 

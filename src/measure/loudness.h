@@ -5,12 +5,17 @@
 // ratio.
 //
 // How the work is shared: the blocks handed in are copied, in libebur128's
-// sample types (24-bit samples moved into the top of 32 bits), into a few
-// batches of up to kLoudnessBatchFrames frames. Two libebur128 meters take every
-// batch, each on a worker thread of its own: one for the integrated loudness
-// and the range, one for the true peak, the costly part. A batch is reused once
-// both have taken it; when none is free the caller waits, so memory stays
-// bounded (kLoudnessBatches batches) however long the recording.
+// sample types (24-bit samples moved into the top of 32 bits), into batches of
+// about kLoudnessBatchBytes. Each batch goes to two libebur128 meters, each on
+// a worker thread of its own: the one for the integrated loudness and the
+// range takes every batch; the true peak, the costly part (4x oversampling,
+// some 90 clock cycles a sample), is shared by several meters that take the
+// batches in turn. Such a meter first takes the last kTruePeakLeadInFrames
+// frames before its batch, so that its interpolator holds what it would have
+// held had it seen everything, and counts only the peaks of the batch itself:
+// the largest of their peaks is the true peak of the whole. A batch is reused
+// once both of its meters have taken it; when none is free the caller waits,
+// so memory stays bounded however long the recording.
 //
 // Channels: with a channel mask (WAVE_FORMAT_EXTENSIBLE bit order: bit 0 front
 // left, 1 front right, 2 front centre, 3 low-frequency effects, 4 back left,
@@ -33,9 +38,13 @@
 
 namespace vantorel::measure {
 
-// Frames per batch handed to the workers, and batches in flight at most.
-inline constexpr std::size_t kLoudnessBatchFrames = 32768;
-inline constexpr std::size_t kLoudnessBatches = 6;
+// Bytes of samples per batch handed to the workers (whole frames).
+inline constexpr std::size_t kLoudnessBatchBytes = 256 * 1024;
+// Frames a true-peak meter takes before a batch that does not follow its last
+// one: more than its interpolator remembers.
+inline constexpr std::size_t kTruePeakLeadInFrames = 64;
+// The most true-peak meters, each on its own thread.
+inline constexpr int kMaxTruePeakWorkers = 4;
 
 // Whether this build measures loudness (libebur128 was found when it was built).
 bool loudnessAvailable();
@@ -65,8 +74,11 @@ struct LoudnessMeter {
 
 // Starts the meters and their workers for blocks of `channels` channels at
 // `sampleRate` frames per second, positioned by `channelMask` (0 when unknown).
+// The true peak is shared by `truePeakWorkers` meters (1 .. kMaxTruePeakWorkers;
+// 0: one per processor the system reports, up to kMaxTruePeakWorkers). The
+// answers do not depend on it.
 std::variant<LoudnessMeter, LoudnessFailure> startLoudness(int channels, std::int32_t sampleRate,
-                                                           std::uint64_t channelMask);
+                                                           std::uint64_t channelMask, int truePeakWorkers = 0);
 
 // Hands one block of frames to the meters (a copy: the block may go once this
 // returns). Blocks must come in order, all of one kind and of the meter's

@@ -124,8 +124,9 @@ TEST(Loudness, EbuTestSignalsAndChannelLayouts) {
     }
 }
 
-// One recording (24-bit stereo noise shaped by a swell, with a full-scale
-// sample) measured whole and cut into blocks at random: the same answers.
+// One recording (24-bit stereo noise shaped by a swell, with full-scale
+// samples where the meters' batches begin) measured whole and cut into blocks
+// at random, its true peak shared by one, two or three meters: the same answers.
 TEST(Measurements, BlocksCutDifferentlyGiveTheSameAnswers) {
     constexpr int kRate = 48000;
     std::mt19937_64 random(5);
@@ -134,11 +135,12 @@ TEST(Measurements, BlocksCutDifferentlyGiveTheSameAnswers) {
         const double swell = 0.1 + 0.4 * std::sin(static_cast<double>(frame) / kRate);
         for (auto& channel : channels) channel.push_back(swell * std::uniform_real_distribution<double>(-1, 1)(random));
     }
-    channels[1][kRate * 5] = -1.0;
+    const std::size_t batchFrames = kLoudnessBatchBytes / (2 * sizeof(int));
+    for (std::size_t batch = 1; batch < 10; ++batch) channels[1][batch * batchFrames] = batch % 2 ? -1.0 : 1.0;
     const std::vector<std::byte> bytes = fileBytes<SampleKind::Int24>(channels);
-    const auto measure = [&](std::uint64_t seed) {
+    const auto measure = [&](std::uint64_t seed, int truePeakWorkers) {
         std::optional<DynamicsMeter> dynamics = startDynamics(2, kRate, 24);
-        auto loudness = startLoudness(2, kRate, 0);
+        auto loudness = startLoudness(2, kRate, 0, truePeakWorkers);
         feedBlocks<SampleKind::Int24>(bytes, 2, channels[0].size(), seed, [&](const auto& block) {
             addDynamicsBlock(*dynamics, block);
             if (auto* meter = std::get_if<LoudnessMeter>(&loudness)) addLoudnessBlock(*meter, block);
@@ -147,11 +149,11 @@ TEST(Measurements, BlocksCutDifferentlyGiveTheSameAnswers) {
         if (auto* meter = std::get_if<LoudnessMeter>(&loudness)) measured = std::get<Loudness>(finishLoudness(*meter));
         return std::pair{finishDynamics(*dynamics), measured};
     };
-    const auto whole = measure(0);
-    EXPECT_EQ(whole.first.channels.at(1).fullScaleSamples, 1u);
+    const auto whole = measure(0, 1);
+    EXPECT_EQ(whole.first.channels.at(1).fullScaleSamples, 9u);
     EXPECT_EQ(whole.second.has_value(), loudnessAvailable());
     for (const std::uint64_t seed : {1u, 2u}) {
-        const auto cut = measure(seed);
+        const auto cut = measure(seed, static_cast<int>(seed) + 1);
         EXPECT_EQ(cut.first, whole.first);
         if (whole.second) {
             EXPECT_EQ(cut.second->integratedLufs, whole.second->integratedLufs);
