@@ -147,6 +147,17 @@ constexpr std::array<int, 2> kMeterModes{EBUR128_MODE_I | EBUR128_MODE_LRA, EBUR
 
 }  // namespace
 
+// The integrated-loudness meter of a finished recording; destroys it.
+struct LoudnessBlocks {
+    ebur128_state* state = nullptr;
+    explicit LoudnessBlocks(ebur128_state* meter) : state(meter) {}
+    LoudnessBlocks(const LoudnessBlocks&) = delete;
+    LoudnessBlocks& operator=(const LoudnessBlocks&) = delete;
+    ~LoudnessBlocks() {
+        if (state) ebur128_destroy(&state);
+    }
+};
+
 struct LoudnessWork {
     int channels = 0;
     std::optional<SampleKind> kind;  // of the first block; others are ignored
@@ -165,6 +176,7 @@ struct LoudnessWork {
     bool finished = false;
 
     std::array<std::jthread, 2> workers;
+    std::shared_ptr<LoudnessBlocks> blocks;  // the levels meter, once finished
 
     ~LoudnessWork() {
         for (std::jthread& worker : workers) {
@@ -320,16 +332,24 @@ std::variant<Loudness, LoudnessFailure> finishLoudness(LoudnessMeter& meter) {
         }
     }
     if (work->failed) return LoudnessFailure::OutOfMemory;
+    if (!work->blocks) {
+        try {
+            work->blocks = std::make_shared<LoudnessBlocks>(work->meters[kLevelsMeter]);
+        } catch (...) {
+            return LoudnessFailure::OutOfMemory;
+        }
+        work->meters[kLevelsMeter] = nullptr;  // the blocks own it now
+    }
 
     Loudness loudness;
     double integrated = 0;
-    if (ebur128_loudness_global(work->meters[kLevelsMeter], &integrated) == EBUR128_SUCCESS &&
-        std::isfinite(integrated)) {
+    if (ebur128_loudness_global(work->blocks->state, &integrated) == EBUR128_SUCCESS && std::isfinite(integrated)) {
         loudness.integratedLufs = integrated;
         double range = 0;
-        if (ebur128_loudness_range(work->meters[kLevelsMeter], &range) == EBUR128_SUCCESS && std::isfinite(range))
+        if (ebur128_loudness_range(work->blocks->state, &range) == EBUR128_SUCCESS && std::isfinite(range))
             loudness.rangeLu = range;
     }
+    loudness.blocks = work->blocks;
     double truePeak = 0;
     for (int channel = 0; channel < work->channels; ++channel) {
         double peak = 0;
@@ -342,9 +362,30 @@ std::variant<Loudness, LoudnessFailure> finishLoudness(LoudnessMeter& meter) {
     return loudness;
 }
 
+AlbumLoudness albumLoudness(std::span<const std::shared_ptr<LoudnessBlocks>> recordings) {
+    std::vector<ebur128_state*> states;
+    for (const std::shared_ptr<LoudnessBlocks>& recording : recordings)
+        if (recording && recording->state) states.push_back(recording->state);
+    AlbumLoudness album;
+    if (states.empty()) return album;
+    double integrated = 0;
+    if (ebur128_loudness_global_multiple(states.data(), states.size(), &integrated) == EBUR128_SUCCESS &&
+        std::isfinite(integrated)) {
+        album.integratedLufs = integrated;
+        double range = 0;
+        if (ebur128_loudness_range_multiple(states.data(), states.size(), &range) == EBUR128_SUCCESS &&
+            std::isfinite(range))
+            album.rangeLu = range;
+    }
+    return album;
+}
+
 #else  // no libebur128
 
 struct LoudnessWork {};
+struct LoudnessBlocks {};
+
+AlbumLoudness albumLoudness(std::span<const std::shared_ptr<LoudnessBlocks>>) { return {}; }
 
 bool loudnessAvailable() { return false; }
 
