@@ -130,10 +130,10 @@ std::string overlayChart(std::span<const ReportTrack> tracks) {
             svg += "<line x1=\"" + at + "\" x2=\"" + at + "\" y1=\"" + fixed(kPlotTop, 0) + "\" y2=\"" +
                    fixed(kPlotBottom, 0) + "\" class=\"grid\"/>\n";
         svg += "<text x=\"" + at + "\" y=\"" + fixed(kPlotBottom + 22, 0) + "\" text-anchor=\"middle\">" +
-               std::to_string(level) + "</text>\n";
+               (level == 0 ? "0" : "&minus;" + std::to_string(level)) + "</text>\n";
     }
     svg += "<text x=\"" + fixed((kPlotLeft + kPlotRight) / 2, 0) + "\" y=\"" + fixed(kPlotBottom + 46, 0) +
-           "\" text-anchor=\"middle\">dB below full scale (slice peak)</text>\n"
+           "\" text-anchor=\"middle\">slice peak level (dBFS)</text>\n"
            "<text x=\"16\" y=\"" + fixed((kPlotTop + kPlotBottom) / 2, 0) + "\" text-anchor=\"middle\" transform=\"rotate(-90 16 " +
            fixed((kPlotTop + kPlotBottom) / 2, 0) + ")\">% of slices</text>\n";
     for (std::size_t track = 0; track < curves.size(); ++track) {
