@@ -340,6 +340,10 @@ int runBatch(const BatchInputs& inputs, const BatchOptions& options, std::FILE* 
             if (outputLost || watch.stopRequested()) return;
             FileOutcome outcome = refusals[index] ? FileOutcome{FailedFile{errorLine(*refusals[index])}}
                                                   : analyseFile(files[index], options, watch);
+            // Only an album's tracks are measured together later.
+            if (auto* analysed = std::get_if<AnalysedFile>(&outcome); analysed && !inputs.files[index].album &&
+                                                                      analysed->levels.loudness)
+                analysed->levels.loudness->blocks.reset();
             const std::lock_guard lock(mutex);
             outcomes[index] = std::move(outcome);
             ++filesDone;
@@ -352,6 +356,18 @@ int runBatch(const BatchInputs& inputs, const BatchOptions& options, std::FILE* 
     for (const std::string& problem : inputs.problems) {
         std::fprintf(errors, "%s: %s\n", program.c_str(), escapeControlCharacters(problem).c_str());
         status = 1;
+    }
+    // The report never replaces one of the recordings.
+    bool writeReport = !options.html.empty();
+    if (const auto report = writeReport ? platform::fileIdentity(options.html) : std::nullopt) {
+        for (const std::string& file : files) {
+            if (platform::fileIdentity(file) != report) continue;
+            std::fprintf(errors, "%s: %s: the HTML report would replace this input; it is not written\n",
+                         program.c_str(), escapeControlCharacters(options.html).c_str());
+            writeReport = false;
+            status = 1;
+            break;
+        }
     }
 
     const std::size_t wanted = std::min(files.size(), static_cast<std::size_t>(std::max(options.jobs, 1)));
@@ -444,7 +460,7 @@ int runBatch(const BatchInputs& inputs, const BatchOptions& options, std::FILE* 
         std::fprintf(errors, "%s: could not write to standard output\n", program.c_str());
         status = 1;
     }
-    if (!options.html.empty() && !watch.stopRequested()) {
+    if (writeReport && !watch.stopRequested()) {
         const std::string page = output::htmlReport(report, options.loudness);
         bool written = false;
         watch.writeUnlessStopped(

@@ -145,6 +145,9 @@ constexpr std::size_t kLevelsMeter = 0;
 constexpr std::size_t kPeakMeter = 1;
 constexpr std::array<int, 2> kMeterModes{EBUR128_MODE_I | EBUR128_MODE_LRA, EBUR128_MODE_TRUE_PEAK};
 
+// The rate a finished meter is set to while it is kept for an album.
+constexpr unsigned long kKeptMeterRate = 1000;
+
 }  // namespace
 
 // The integrated-loudness meter of a finished recording; destroys it.
@@ -349,7 +352,18 @@ std::variant<Loudness, LoudnessFailure> finishLoudness(LoudnessMeter& meter) {
         if (ebur128_loudness_range(work->blocks->state, &range) == EBUR128_SUCCESS && std::isfinite(range))
             loudness.rangeLu = range;
     }
-    loudness.blocks = work->blocks;
+    // Only the gating blocks are needed from here on: one channel at a low
+    // rate lets the meter drop its 3-second sample window (libebur128 keeps
+    // the finished blocks when its parameters change), so that an album's
+    // many kept meters cost a few numbers per 100 ms each.
+    if (work->blocks->state) {
+        const int changed = ebur128_change_parameters(work->blocks->state, 1, kKeptMeterRate);
+        if (changed != EBUR128_SUCCESS && changed != EBUR128_ERROR_NO_CHANGE) {
+            ebur128_destroy(&work->blocks->state);  // invalid after a failure
+            work->blocks->state = nullptr;
+        }
+    }
+    if (work->blocks->state) loudness.blocks = work->blocks;
     double truePeak = 0;
     for (int channel = 0; channel < work->channels; ++channel) {
         double peak = 0;
@@ -364,9 +378,11 @@ std::variant<Loudness, LoudnessFailure> finishLoudness(LoudnessMeter& meter) {
 
 AlbumLoudness albumLoudness(std::span<const std::shared_ptr<LoudnessBlocks>> recordings) {
     std::vector<ebur128_state*> states;
-    for (const std::shared_ptr<LoudnessBlocks>& recording : recordings)
-        if (recording && recording->state) states.push_back(recording->state);
     AlbumLoudness album;
+    for (const std::shared_ptr<LoudnessBlocks>& recording : recordings) {
+        if (!recording || !recording->state) return album;
+        states.push_back(recording->state);
+    }
     if (states.empty()) return album;
     double integrated = 0;
     if (ebur128_loudness_global_multiple(states.data(), states.size(), &integrated) == EBUR128_SUCCESS &&

@@ -48,9 +48,10 @@ struct Loudness {
     std::optional<double> rangeLu;         // LU; none where the integrated loudness is none
     std::optional<double> truePeakDbtp;    // dBTP, the largest of the channels' (1.0 = 0 dBTP); none for silence
     std::optional<double> plrDb;           // true peak less integrated loudness, dB; none where either is none
-    // The integrated-loudness meter as it ended, kept so that several
-    // recordings can be measured as one (see albumLoudness); none when no
-    // meter ran. Read only once finished, so it may be shared.
+    // The gating blocks of the integrated-loudness meter as it ended, kept so
+    // that several recordings can be measured as one (see albumLoudness):
+    // a few numbers per 100 ms of sound. None when they could not be kept.
+    // Read only once finished, so it may be shared.
     std::shared_ptr<LoudnessBlocks> blocks;
 };
 
@@ -61,7 +62,7 @@ struct AlbumLoudness {
     std::optional<double> rangeLu;         // LU; none where the integrated loudness is none
 };
 
-// Recordings without kept blocks are left out.
+// None for both when a recording has no kept blocks (its meter failed).
 AlbumLoudness albumLoudness(std::span<const std::shared_ptr<LoudnessBlocks>> recordings);
 
 enum class LoudnessFailure {
