@@ -4,6 +4,8 @@
 #include <array>
 #include <atomic>
 #include <charconv>
+#include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -15,7 +17,9 @@
 #include "app/json_output.h"
 #include "app/number_format.h"
 #include "app/version.h"
+#include "output/html_report.h"
 #include "platform/files.h"
+#include "platform/folders.h"
 #include "wave/channel_layout.h"
 #include "wave/sample_loader.h"
 
@@ -64,7 +68,155 @@ std::string shareText(double share) {
     return error == std::errc{} ? std::string(buffer.data(), end) : "0";
 }
 
+// The one-line progress display on a terminal's standard error: files done of
+// the total, the elapsed time and the file awaited. Drawn over itself with a
+// carriage return and erased with blanks, which every terminal and console
+// understands.
+struct ProgressLine {
+    std::FILE* stream = nullptr;  // none: nothing is ever written
+    std::size_t width = 0;        // columns the line may take
+    std::size_t shownLength = 0;  // of what is on the screen now, 0 when nothing
+    std::string shown;
+};
+
+ProgressLine startProgress(std::FILE* errors, bool quiet) {
+    if (quiet || !platform::isTerminal(errors)) return {};
+    const int columns = platform::terminalColumns(errors).value_or(80);
+    return {.stream = errors, .width = static_cast<std::size_t>(std::max(columns, 20) - 1), .shownLength = 0,
+            .shown = {}};
+}
+
+void eraseProgress(ProgressLine& progress) {
+    if (!progress.stream || progress.shownLength == 0) return;
+    std::fputs(("\r" + std::string(progress.shownLength, ' ') + "\r").c_str(), progress.stream);
+    std::fflush(progress.stream);
+    progress.shownLength = 0;
+    progress.shown.clear();
+}
+
+// Characters of UTF-8 text up to `limit` of them, cut at a character's start.
+std::string leadingCharacters(const std::string& text, std::size_t limit, std::size_t& characters) {
+    std::size_t at = 0;
+    characters = 0;
+    while (at < text.size() && characters < limit) {
+        ++at;
+        while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+        ++characters;
+    }
+    return text.substr(0, at);
+}
+
+void drawProgress(ProgressLine& progress, std::size_t done, std::size_t total, const std::string& current,
+                  std::chrono::steady_clock::duration elapsed) {
+    if (!progress.stream) return;
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
+    const std::string secondsText = std::to_string(seconds % 60);
+    std::string text = std::to_string(done) + "/" + std::to_string(total) + " files  " +
+                       std::to_string(seconds / 60) + ":" + (secondsText.size() < 2 ? "0" : "") + secondsText + "  ";
+    std::size_t characters = 0;
+    const std::size_t prefix = text.size();  // ASCII: one column per byte
+    text += leadingCharacters(escapeControlCharacters(current), progress.width > prefix ? progress.width - prefix : 0,
+                              characters);
+    if (text == progress.shown) return;
+    const std::size_t length = prefix + characters;
+    std::string line = "\r" + text;
+    if (length < progress.shownLength) line += std::string(progress.shownLength - length, ' ');
+    std::fputs(line.c_str(), progress.stream);
+    std::fflush(progress.stream);
+    progress.shownLength = std::max(length, progress.shownLength);
+    progress.shown = std::move(text);
+}
+
+// A track of the HTML page from an analysed file.
+output::ReportTrack reportTrack(const std::string& name, const AnalysedFile& file) {
+    const wave::WaveInfo& info = file.info;
+    const analysis::LevelAnalysis& levels = file.levels;
+    std::string format = info.formatName.empty() ? "WAV" : info.formatName;
+    if (!info.lossy) format += " " + std::to_string(info.bitsPerSample) + "-bit" + (info.formatTag == 3 ? " float" : "");
+    format += ", " + std::to_string(info.sampleRate) + " Hz";
+    output::ReportTrack track{.name = name,
+                              .format = format,
+                              .durationSeconds = info.durationSeconds,
+                              .peakDbfs = oneDecimal(measure::peakDbfs(levels.dynamics.peak)),
+                              .dr = levels.dynamics.dr,
+                              .loudnessLufs = {},
+                              .rangeLu = {},
+                              .truePeakDbtp = {},
+                              .histograms = levels.histograms,
+                              .sliceCount = levels.grid.sliceCount,
+                              .scale = levels.scale,
+                              .channelNames = wave::channelNames(static_cast<int>(levels.histograms.size()),
+                                                                 info.channelMask)};
+    if (levels.loudness) {
+        track.loudnessLufs = oneDecimal(levels.loudness->integratedLufs);
+        track.rangeLu = oneDecimal(levels.loudness->rangeLu);
+        track.truePeakDbtp = oneDecimal(levels.loudness->truePeakDbtp);
+    }
+    return track;
+}
+
+output::ReportSummary reportSummary(const AlbumSummary& album) {
+    output::ReportSummary summary{.tracks = album.tracks,
+                                  .durationSeconds = album.durationSeconds,
+                                  .dr = album.dr,
+                                  .peakDbfs = oneDecimal(measure::peakDbfs(album.peak)),
+                                  .loudnessLufs = {},
+                                  .rangeLu = {},
+                                  .truePeakDbtp = oneDecimal(album.truePeakDbtp)};
+    if (album.loudness) {
+        summary.loudnessLufs = oneDecimal(album.loudness->integratedLufs);
+        summary.rangeLu = oneDecimal(album.loudness->rangeLu);
+    }
+    return summary;
+}
+
 }  // namespace
+
+AlbumSummary summariseAlbum(const std::string& folder, std::span<const AnalysedFile* const> tracks, bool loudness) {
+    AlbumSummary album{.folder = folder, .tracks = tracks.size(), .durationSeconds = 0, .dr = {}, .peak = 0,
+                       .loudness = {}, .truePeakDbtp = {}, .histograms = {}};
+    long long drSum = 0;
+    int drCount = 0;
+    std::vector<std::shared_ptr<measure::LoudnessBlocks>> blocks;
+    for (const AnalysedFile* track : tracks) {
+        const analysis::LevelAnalysis& levels = track->levels;
+        album.durationSeconds += track->info.durationSeconds;
+        if (levels.dynamics.dr) drSum += *levels.dynamics.dr, ++drCount;
+        album.peak = std::max(album.peak, levels.dynamics.peak);
+        if (levels.loudness) {
+            blocks.push_back(levels.loudness->blocks);
+            if (const std::optional<double> peak = levels.loudness->truePeakDbtp)
+                album.truePeakDbtp = std::max(album.truePeakDbtp.value_or(*peak), *peak);
+        }
+        const std::vector<std::string> names =
+            wave::channelNames(static_cast<int>(levels.histograms.size()), track->info.channelMask);
+        for (std::size_t channel = 0; channel < levels.histograms.size() && channel < names.size(); ++channel) {
+            auto summed = std::find_if(album.histograms.begin(), album.histograms.end(),
+                                       [&](const auto& entry) { return entry.first == names[channel]; });
+            if (summed == album.histograms.end())
+                summed = album.histograms.insert(album.histograms.end(), {names[channel], analysis::LevelHistogram{}});
+            for (std::size_t level = 0; level < summed->second.bins.size(); ++level)
+                summed->second.bins[level] += levels.histograms[channel].bins[level];
+        }
+    }
+    if (drCount > 0) album.dr = static_cast<int>(std::nearbyint(static_cast<double>(drSum) / drCount));
+    if (loudness) album.loudness = measure::albumLoudness(blocks);
+    return album;
+}
+
+std::string albumText(const AlbumSummary& album) {
+    std::string text = "Album " + escapeControlCharacters(album.folder) + "\n";
+    text += summaryLine("Tracks", numberText(static_cast<long double>(album.tracks), 7));
+    text += summaryLine("Duration", numberText(roundDecimals(album.durationSeconds, 2), 15) + " seconds");
+    text += summaryLine("DR", album.dr ? " DR" + std::to_string(*album.dr) : " none");
+    text += summaryLine("Peak", decibelText(oneDecimal(measure::peakDbfs(album.peak)), "-inf") + " dBFS");
+    if (album.loudness) {
+        text += summaryLine("Loudness", decibelText(oneDecimal(album.loudness->integratedLufs), "-inf") + " LUFS");
+        text += summaryLine("Range", decibelText(oneDecimal(album.loudness->rangeLu), " none") + " LU");
+        text += summaryLine("True peak", decibelText(oneDecimal(album.truePeakDbtp), "-inf") + " dBTP");
+    }
+    return text;
+}
 
 FileOutcome analyseFile(const std::string& name, const BatchOptions& options, platform::StopSignalWatch& watch) {
     // The dialogue's steps in its order, each refusal or failure as its box's text.
@@ -167,12 +319,13 @@ std::string csvRows(const std::string& name, const AnalysedFile& file) {
     return rows;
 }
 
-int runBatch(const std::vector<std::string>& files, const BatchOptions& options, std::FILE* output,
-             std::FILE* errors) {
+int runBatch(const BatchInputs& inputs, const BatchOptions& options, std::FILE* output, std::FILE* errors) {
     // A closed output becomes a failed write, reported below, not the end of
     // the process; the stop signals are held from before the first worker.
     platform::ignoreClosedPipes();
     platform::StopSignalWatch watch;
+    std::vector<std::string> files;
+    for (const BatchInput& input : inputs.files) files.push_back(input.name);
     const std::vector<std::optional<std::string>> refusals = refuseBatchCollisions(files, options.svg);
 
     // Each job's outcome waits in its slot until the ones before it are printed.
@@ -180,17 +333,42 @@ int runBatch(const std::vector<std::string>& files, const BatchOptions& options,
     std::mutex mutex;
     std::condition_variable finished;
     std::atomic<std::size_t> nextFile{0};
+    std::atomic<std::size_t> filesDone{0};
     std::atomic<bool> outputLost{false};  // nobody would see further outcomes
     const auto work = [&] {
         for (std::size_t index = nextFile++; index < files.size(); index = nextFile++) {
             if (outputLost || watch.stopRequested()) return;
             FileOutcome outcome = refusals[index] ? FileOutcome{FailedFile{errorLine(*refusals[index])}}
                                                   : analyseFile(files[index], options, watch);
+            // Only an album's tracks are measured together later.
+            if (auto* analysed = std::get_if<AnalysedFile>(&outcome); analysed && !inputs.files[index].album &&
+                                                                      analysed->levels.loudness)
+                analysed->levels.loudness->blocks.reset();
             const std::lock_guard lock(mutex);
             outcomes[index] = std::move(outcome);
+            ++filesDone;
             finished.notify_all();
         }
     };
+
+    const std::string program(kProgramName);
+    int status = 0;
+    for (const std::string& problem : inputs.problems) {
+        std::fprintf(errors, "%s: %s\n", program.c_str(), escapeControlCharacters(problem).c_str());
+        status = 1;
+    }
+    // The report never replaces one of the recordings.
+    bool writeReport = !options.html.empty();
+    if (const auto report = writeReport ? platform::fileIdentity(options.html) : std::nullopt) {
+        for (const std::string& file : files) {
+            if (platform::fileIdentity(file) != report) continue;
+            std::fprintf(errors, "%s: %s: the HTML report would replace this input; it is not written\n",
+                         program.c_str(), escapeControlCharacters(options.html).c_str());
+            writeReport = false;
+            status = 1;
+            break;
+        }
+    }
 
     const std::size_t wanted = std::min(files.size(), static_cast<std::size_t>(std::max(options.jobs, 1)));
     std::vector<std::thread> workers;
@@ -203,49 +381,95 @@ int runBatch(const std::vector<std::string>& files, const BatchOptions& options,
     }
     if (workers.empty()) work();  // no thread at all: every job on this one
 
-    const std::string program(kProgramName);
+    ProgressLine progress = startProgress(errors, options.quiet);
+    const auto started = std::chrono::steady_clock::now();
     if (options.csv) std::fputs(kCsvHeader.data(), output);
     if (options.json) std::fputs(std::string(kJsonStart).c_str(), output);
     std::vector<std::pair<std::string, std::string>> jsonFailures;
-    int status = 0;
+    std::vector<std::string> jsonAlbums;
+    std::vector<output::ReportSection> report;
+    std::vector<AnalysedFile> albumTracks;  // of the album being printed
     bool summaryPrinted = false;
     for (std::size_t index = 0; index < files.size() && !outputLost; ++index) {
         std::unique_lock lock(mutex);
-        finished.wait(lock, [&] { return outcomes[index].has_value(); });
-        const FileOutcome outcome = std::move(*outcomes[index]);
+        while (!finished.wait_for(lock, std::chrono::milliseconds(250), [&] { return outcomes[index].has_value(); }))
+            drawProgress(progress, filesDone, files.size(), files[index], std::chrono::steady_clock::now() - started);
+        FileOutcome outcome = std::move(*outcomes[index]);
         outcomes[index].reset();
         lock.unlock();
         // After a stop signal the process ends as soon as the writes under way
         // are over; a job the signal stopped has nothing to report.
         if (watch.stopRequested()) break;
+        eraseProgress(progress);
+
+        const std::optional<std::size_t> album = inputs.files[index].album;
+        const bool albumEnds = album && (index + 1 == files.size() || inputs.files[index + 1].album != album);
+        const bool sectionStarts = index == 0 || inputs.files[index - 1].album != album;
+        if (!options.html.empty() && sectionStarts)
+            report.push_back({.title = album ? inputs.albums[*album].folder : "Files", .summary = {}, .tracks = {}});
 
         if (const auto* failed = std::get_if<FailedFile>(&outcome)) {
             std::fprintf(errors, "%s: %s: %s\n", program.c_str(), escapeControlCharacters(files[index]).c_str(),
                          escapeControlCharacters(failed->message).c_str());
             if (options.json) jsonFailures.emplace_back(files[index], failed->message);
             status = 1;
-            continue;
-        }
-        const AnalysedFile& analysed = std::get<AnalysedFile>(outcome);
-        if (options.json) {
-            if (summaryPrinted) std::fputs(std::string(kJsonSeparator).c_str(), output);
-            std::fputs(jsonFile(files[index], analysed, options.loudness).c_str(), output);
-            summaryPrinted = true;
-        } else if (options.csv) {
-            std::fputs(csvRows(files[index], analysed).c_str(), output);
         } else {
-            if (summaryPrinted) std::fputs("\n", output);
-            std::fputs(summaryText(files[index], analysed).c_str(), output);
-            summaryPrinted = true;
+            AnalysedFile& analysed = std::get<AnalysedFile>(outcome);
+            if (options.json) {
+                if (summaryPrinted) std::fputs(std::string(kJsonSeparator).c_str(), output);
+                std::fputs(jsonFile(files[index], analysed, options.loudness).c_str(), output);
+                summaryPrinted = true;
+            } else if (options.csv) {
+                std::fputs(csvRows(files[index], analysed).c_str(), output);
+            } else {
+                if (summaryPrinted) std::fputs("\n", output);
+                std::fputs(summaryText(files[index], analysed).c_str(), output);
+                summaryPrinted = true;
+            }
+            if (!options.html.empty()) {
+                const std::string& name = files[index];
+                report.back().tracks.push_back(
+                    reportTrack(album ? name.substr(platform::fileNameStart(name)) : name, analysed));
+            }
+            if (album) albumTracks.push_back(std::move(analysed));
+        }
+        if (albumEnds) {
+            std::vector<const AnalysedFile*> tracks;
+            for (const AnalysedFile& track : albumTracks) tracks.push_back(&track);
+            const AlbumSummary summary = summariseAlbum(inputs.albums[*album].folder, tracks, options.loudness);
+            albumTracks.clear();
+            if (options.json) {
+                jsonAlbums.push_back(jsonAlbum(summary));
+            } else if (!options.csv) {
+                if (summaryPrinted) std::fputs("\n", output);
+                std::fputs(albumText(summary).c_str(), output);
+                summaryPrinted = true;
+            }
+            if (!options.html.empty()) report.back().summary = reportSummary(summary);
         }
         if (std::fflush(output) != 0 || std::ferror(output)) outputLost = true;
+        drawProgress(progress, filesDone, files.size(), index + 1 < files.size() ? files[index + 1] : "",
+                     std::chrono::steady_clock::now() - started);
     }
+    eraseProgress(progress);
     for (std::thread& worker : workers) worker.join();
-    if (options.json && !outputLost && !watch.stopRequested()) std::fputs(jsonEnd(jsonFailures).c_str(), output);
+    if (options.json && !outputLost && !watch.stopRequested())
+        std::fputs(jsonEnd(jsonFailures, jsonAlbums).c_str(), output);
 
     if (std::fflush(output) != 0 || std::ferror(output)) {
         std::fprintf(errors, "%s: could not write to standard output\n", program.c_str());
         status = 1;
+    }
+    if (writeReport && !watch.stopRequested()) {
+        const std::string page = output::htmlReport(report, options.loudness);
+        bool written = false;
+        watch.writeUnlessStopped(
+            [&] { written = platform::replaceFileContents(options.html, std::as_bytes(std::span(page))); });
+        if (!written) {
+            std::fprintf(errors, "%s: %s: the HTML report could not be written\n", program.c_str(),
+                         escapeControlCharacters(options.html).c_str());
+            status = 1;
+        }
     }
     return status;
 }

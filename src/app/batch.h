@@ -5,12 +5,16 @@
 // parallel; what they print keeps the order of the arguments.
 
 #include <cstdio>
+#include <optional>
+#include <span>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
 #include "analysis/level_distribution.h"
+#include "app/batch_inputs.h"
 #include "platform/stop_signals.h"
 #include "wave/wave_info.h"
 
@@ -22,6 +26,9 @@ struct BatchOptions {
     bool json = false;      // one JSON document instead of the summaries
     bool loudness = false;  // also measure loudness, loudness range and true peak
     int jobs = 0;      // files analysed at a time; 0 leaves the choice to the caller
+    bool recursive = false;  // folders take the folders below them too
+    bool quiet = false;      // no progress line
+    std::string html;        // the HTML report's file name; none when empty
 };
 
 // A file analysed with its results written.
@@ -68,15 +75,38 @@ std::string summaryText(const std::string& name, const AnalysedFile& file);
 inline constexpr std::string_view kCsvHeader = "file,channel,level_db,slices,percent\n";
 std::string csvRows(const std::string& name, const AnalysedFile& file);
 
+// The summary of an album: the tracks analysed in one folder.
+struct AlbumSummary {
+    std::string folder;
+    std::size_t tracks = 0;
+    double durationSeconds = 0;
+    std::optional<int> dr;  // the mean of the tracks' DR values (those that have one), rounded; halves to even
+    double peak = 0;        // the highest sample peak, 1.0 = full scale
+    // With loudness: the tracks measured as one, and the highest true peak.
+    std::optional<measure::AlbumLoudness> loudness;
+    std::optional<double> truePeakDbtp;
+    // The tracks' level counts summed per channel name, names in the order met.
+    std::vector<std::pair<std::string, analysis::LevelHistogram>> histograms;
+};
+
+AlbumSummary summariseAlbum(const std::string& folder, std::span<const AnalysedFile* const> tracks, bool loudness);
+
+// The album block of the text output: "Album FOLDER" and its values in the
+// summaries' layout.
+std::string albumText(const AlbumSummary& album);
+
 // Analyses the files, up to options.jobs (at least 1) at a time, and prints
 // each outcome in the order of `files`: its summary or CSV rows on `output`,
-// "vantorel: NAME: message" on `errors` (control characters escaped). Inputs
+// "vantorel: NAME: message" on `errors` (control characters escaped), and
+// after an album's last file its album block. Problems met while expanding the
+// folders come first on `errors`. Inputs
 // whose results would overwrite another input or an earlier input's results
 // are refused before any job runs (see refuseBatchCollisions). Returns 0 when
-// every file was analysed and its results written, 1 otherwise.
+// every file was analysed and its results written (and the HTML report,
+// when asked for), 1 otherwise. While it runs, a progress line is shown on
+// `errors` when that is a terminal and options.quiet is not set.
 // A stop signal ends the process (see platform::StopSignalWatch); once
 // `output` cannot be written, no further job starts and the status is 1.
-int runBatch(const std::vector<std::string>& files, const BatchOptions& options, std::FILE* output,
-             std::FILE* errors);
+int runBatch(const BatchInputs& inputs, const BatchOptions& options, std::FILE* output, std::FILE* errors);
 
 }  // namespace vantorel::app

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <thread>
 
+#include "app/batch_inputs.h"
+#include "app/file_job.h"
 #include "app/version.h"
 #include "measure/loudness.h"
 
@@ -58,6 +60,16 @@ std::variant<CommandLine, CommandLineError> parseCommandLine(std::span<const std
             if (!measure::loudnessAvailable())
                 return CommandLineError{"--loudness needs the loudness meter of the Linux build"};
             line.options.loudness = true;
+        } else if (argument == "-r" || argument == "--recursive") {
+            line.options.recursive = true;
+        } else if (argument == "--quiet" || argument == "-q") {
+            line.options.quiet = true;
+        } else if (argument == "--html") {
+            if (i + 1 == arguments.size() || arguments[i + 1].empty()) return CommandLineError{"--html needs a file name"};
+            line.options.html = arguments[++i];
+        } else if (argument.starts_with("--html=")) {
+            line.options.html = argument.substr(7);
+            if (line.options.html.empty()) return CommandLineError{"--html needs a file name"};
         } else if (argument == kJobsOption) {
             if (i + 1 == arguments.size()) return CommandLineError{"--jobs needs a number"};
             const std::optional<int> jobs = jobCount(arguments[++i]);
@@ -74,13 +86,14 @@ std::variant<CommandLine, CommandLineError> parseCommandLine(std::span<const std
     }
     if (line.options.csv && line.options.json) return CommandLineError{"--csv and --json cannot be combined"};
     if (line.files.empty()) return CommandLineError{"no wave file named"};
+    if (line.options.csv && !line.options.html.empty()) return CommandLineError{"--csv and --html cannot be combined"};
     line.action = CommandAction::Batch;
     return line;
 }
 
 std::string usageText() {
     return "Usage: vantorel\n"
-           "       vantorel [OPTION]... FILE...\n"
+           "       vantorel [OPTION]... FILE|FOLDER...\n"
            "\n"
            "Without arguments, asks in the terminal for one audio file after another.\n"
            "With files, analyses each of them without a screen: cuts the recording into\n"
@@ -92,6 +105,11 @@ std::string usageText() {
            "AAC, Ogg, Opus, AIFF and other audio files are decoded, found by content.\n"
            "A summary of each file goes to standard output, a line for each file that\n"
            "was not analysed to standard error.\n"
+           "A folder stands for the audio files directly inside it, in name order\n"
+           "(numbers as numbers: \"2 x.flac\" before \"10 x.flac\"); other files in it\n"
+           "are passed over. Its files are an album: after them comes the album's\n"
+           "summary (tracks, duration, album DR, peak, and with --loudness the album's\n"
+           "loudness, range and true peak).\n"
            "\n"
            "Options:\n"
            "  --csv       print the level counts as CSV instead of the summaries:\n"
@@ -102,6 +120,11 @@ std::string usageText() {
            "  --json      print one JSON document instead of the summaries: every file's\n"
            "              data, peaks, DR, loudness and counts per channel, and failures\n"
            "  --jobs N    analyse up to N files at a time (default: one per processor core)\n"
+           "  -r, --recursive\n"
+           "              also take every folder below a folder, each an album of its own\n"
+           "  --html FILE write one self-contained HTML page with every album's summary,\n"
+           "              an overlay of its tracks' curves, a table and each track's chart\n"
+           "  -q, --quiet show no progress line on the terminal\n"
            "  -h, --help  show this help and exit\n"
            "  --version   show the version and exit\n"
            "  --          end of options: every later argument is a file\n"
@@ -129,7 +152,8 @@ int runCommandLine(std::span<const std::string> arguments, std::FILE* output, st
     }
     BatchOptions options = line.options;
     if (options.jobs == 0) options.jobs = static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
-    return runBatch(line.files, options, output, errors);
+    const BatchInputs inputs = expandBatchInputs(line.files, options.recursive, holdsAnalysableAudio, options.jobs);
+    return runBatch(inputs, options, output, errors);
 }
 
 }  // namespace vantorel::app

@@ -205,6 +205,21 @@ std::variant<JobInput, std::string> openJobInput(const std::string& name, bool s
     return input;
 }
 
+bool holdsAnalysableAudio(const std::string& name) {
+    const std::optional<platform::ReadOnlyFile> file = platform::openRegularFileForReading(name);
+    if (!file) return false;
+    const auto parsed = wave::parseWaveFile(*file);
+    const auto* rejection = std::get_if<wave::HeaderRejection>(&parsed);
+    if (!rejection) return true;
+    if (*rejection != wave::HeaderRejection::NotWave) return false;
+    // An empty file holds nothing; it need not load the decoder to say so.
+    if (platform::fileSize(*file) == 0) return false;
+    decode::InputBytes bytes{
+        .read = [&file](std::uint64_t offset, std::span<std::byte> into) { return platform::readUpTo(*file, offset, into); },
+        .size = platform::fileSize(*file)};
+    return std::holds_alternative<decode::OpenedAudio>(decode::openDecodedAudio(bytes));
+}
+
 std::variant<analysis::LevelAnalysis, std::string> measureJobInput(JobInput& input,
                                                                    const std::function<void()>& afterEachBlock,
                                                                    const analysis::MeasureOptions& options) {

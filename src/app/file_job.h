@@ -42,6 +42,11 @@ struct JobInput {
 // chart's too with `svg`) leads to the input itself, which is never written.
 std::variant<JobInput, std::string> openJobInput(const std::string& name, bool svg);
 
+// Whether a file found in a folder is audio the tool analyses, found by
+// content as openJobInput finds it: a wave file whose header the reader
+// accepts, or a file the decoder opens. Other files are passed over.
+bool holdsAnalysableAudio(const std::string& name);
+
 // Reads and measures the samples; the box text when reading or decoding fails.
 // For a lossy file the decoder tells its exact length only here: input.info's
 // sample count and duration are then updated. `afterEachBlock` as for

@@ -130,11 +130,37 @@ std::string jsonFile(const std::string& path, const AnalysedFile& file, bool lou
     return json + "}";
 }
 
-std::string jsonEnd(const std::vector<std::pair<std::string, std::string>>& failures) {
+std::string jsonAlbum(const AlbumSummary& album) {
+    std::string json = "{" + field("folder", jsonString(album.folder)) + ", ";
+    json += field("tracks", std::to_string(album.tracks)) + ", ";
+    json += field("duration_s", jsonNumber(album.durationSeconds)) + ", ";
+    json += field("dr", album.dr ? std::to_string(*album.dr) : "null") + ", ";
+    json += field("peak_dbfs", optionalNumber(oneDecimal(measure::peakDbfs(album.peak)))) + ", ";
+    if (album.loudness) {
+        json += field("loudness_lufs", optionalNumber(oneDecimal(album.loudness->integratedLufs))) + ", ";
+        json += field("loudness_range_lu", optionalNumber(oneDecimal(album.loudness->rangeLu))) + ", ";
+        json += field("true_peak_dbtp", optionalNumber(oneDecimal(album.truePeakDbtp))) + ", ";
+    }
+    std::string channels = "[";
+    for (std::size_t channel = 0; channel < album.histograms.size(); ++channel) {
+        std::string histogram = "[";
+        for (std::size_t level = 0; level < album.histograms[channel].second.bins.size(); ++level)
+            histogram += (level == 0 ? "" : ", ") + std::to_string(album.histograms[channel].second.bins[level]);
+        channels += std::string(channel == 0 ? "" : ", ") + "{" +
+                    field("name", jsonString(album.histograms[channel].first)) + ", " +
+                    field("histogram", histogram + "]") + "}";
+    }
+    return json + field("channels", channels + "]") + "}";
+}
+
+std::string jsonEnd(const std::vector<std::pair<std::string, std::string>>& failures,
+                    const std::vector<std::string>& albums) {
     std::string json = "],\n\"failed\": [";
     for (std::size_t i = 0; i < failures.size(); ++i)
         json += std::string(i == 0 ? "" : ",\n") + "{" + field("path", jsonString(failures[i].first)) + ", " +
                 field("error", jsonString(failures[i].second)) + "}";
+    json += "],\n\"albums\": [";
+    for (std::size_t i = 0; i < albums.size(); ++i) json += (i == 0 ? "" : ",\n") + albums[i];
     return json + "]}\n";
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The command line's JSON document: one object for the whole batch,
-//   {"files": [FILE, ...], "failed": [{"path": ..., "error": ...}, ...]}
+//   {"files": [FILE, ...], "failed": [{"path": ..., "error": ...}, ...],
+//    "albums": [ALBUM, ...]}
 // written piece by piece as the files are done, in the order given. Numbers
 // are JSON numbers written in the C locale; a value that is not a finite
 // number (the peak of silence, a DR that does not exist) is null. Bytes of a
@@ -35,8 +36,15 @@ inline constexpr std::string_view kJsonSeparator = ",\n";
 // 0 to 40 dB below full scale) and percent (the chart's 41 shares).
 std::string jsonFile(const std::string& path, const AnalysedFile& file, bool loudness);
 
-// The end of the document: the failures, each {"path": ..., "error": ...}.
-std::string jsonEnd(const std::vector<std::pair<std::string, std::string>>& failures);
+// An album: folder, tracks (the number analysed), duration_s, dr, peak_dbfs,
+// with loudness loudness_lufs, loudness_range_lu and true_peak_dbtp, and
+// channels: per channel name the summed histogram.
+std::string jsonAlbum(const AlbumSummary& album);
+
+// The end of the document: the failures, each {"path": ..., "error": ...},
+// and the albums, each as jsonAlbum gives it.
+std::string jsonEnd(const std::vector<std::pair<std::string, std::string>>& failures,
+                    const std::vector<std::string>& albums = {});
 
 // A level in dB rounded to one decimal, as the text output and JSON give it;
 // none when not finite.

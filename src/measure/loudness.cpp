@@ -171,7 +171,21 @@ void startBatch(Batch& batch, const Batch& leadIn) {
 
 constexpr std::size_t kLevelsMeter = 0;  // meter 0: integrated loudness and range; the others true peak
 
+// The rate a finished meter is set to while it is kept for an album.
+constexpr unsigned long kKeptMeterRate = 1000;
+
 }  // namespace
+
+// The integrated-loudness meter of a finished recording; destroys it.
+struct LoudnessBlocks {
+    ebur128_state* state = nullptr;
+    explicit LoudnessBlocks(ebur128_state* meter) : state(meter) {}
+    LoudnessBlocks(const LoudnessBlocks&) = delete;
+    LoudnessBlocks& operator=(const LoudnessBlocks&) = delete;
+    ~LoudnessBlocks() {
+        if (state) ebur128_destroy(&state);
+    }
+};
 
 struct LoudnessWork {
     int channels = 0;
@@ -197,6 +211,7 @@ struct LoudnessWork {
     bool finished = false;
 
     std::vector<std::jthread> workers;  // one per meter
+    std::shared_ptr<LoudnessBlocks> blocks;  // the levels meter, once finished
 
     ~LoudnessWork() {
         for (std::jthread& worker : workers) {
@@ -389,16 +404,35 @@ std::variant<Loudness, LoudnessFailure> finishLoudness(LoudnessMeter& meter) {
         }
     }
     if (work->failed) return LoudnessFailure::OutOfMemory;
+    if (!work->blocks) {
+        try {
+            work->blocks = std::make_shared<LoudnessBlocks>(work->meters[kLevelsMeter]);
+        } catch (...) {
+            return LoudnessFailure::OutOfMemory;
+        }
+        work->meters[kLevelsMeter] = nullptr;  // the blocks own it now
+    }
 
     Loudness loudness;
     double integrated = 0;
-    if (ebur128_loudness_global(work->meters[kLevelsMeter], &integrated) == EBUR128_SUCCESS &&
-        std::isfinite(integrated)) {
+    if (ebur128_loudness_global(work->blocks->state, &integrated) == EBUR128_SUCCESS && std::isfinite(integrated)) {
         loudness.integratedLufs = integrated;
         double range = 0;
-        if (ebur128_loudness_range(work->meters[kLevelsMeter], &range) == EBUR128_SUCCESS && std::isfinite(range))
+        if (ebur128_loudness_range(work->blocks->state, &range) == EBUR128_SUCCESS && std::isfinite(range))
             loudness.rangeLu = range;
     }
+    // Only the gating blocks are needed from here on: one channel at a low
+    // rate lets the meter drop its 3-second sample window (libebur128 keeps
+    // the finished blocks when its parameters change), so that an album's
+    // many kept meters cost a few numbers per 100 ms each.
+    if (work->blocks->state) {
+        const int changed = ebur128_change_parameters(work->blocks->state, 1, kKeptMeterRate);
+        if (changed != EBUR128_SUCCESS && changed != EBUR128_ERROR_NO_CHANGE) {
+            ebur128_destroy(&work->blocks->state);  // invalid after a failure
+            work->blocks->state = nullptr;
+        }
+    }
+    if (work->blocks->state) loudness.blocks = work->blocks;
     double truePeak = 0;
     for (const auto& peaks : work->truePeaks)
         for (const double peak : peaks) truePeak = std::max(truePeak, peak);
@@ -407,9 +441,32 @@ std::variant<Loudness, LoudnessFailure> finishLoudness(LoudnessMeter& meter) {
     return loudness;
 }
 
+AlbumLoudness albumLoudness(std::span<const std::shared_ptr<LoudnessBlocks>> recordings) {
+    std::vector<ebur128_state*> states;
+    AlbumLoudness album;
+    for (const std::shared_ptr<LoudnessBlocks>& recording : recordings) {
+        if (!recording || !recording->state) return album;
+        states.push_back(recording->state);
+    }
+    if (states.empty()) return album;
+    double integrated = 0;
+    if (ebur128_loudness_global_multiple(states.data(), states.size(), &integrated) == EBUR128_SUCCESS &&
+        std::isfinite(integrated)) {
+        album.integratedLufs = integrated;
+        double range = 0;
+        if (ebur128_loudness_range_multiple(states.data(), states.size(), &range) == EBUR128_SUCCESS &&
+            std::isfinite(range))
+            album.rangeLu = range;
+    }
+    return album;
+}
+
 #else  // no libebur128
 
 struct LoudnessWork {};
+struct LoudnessBlocks {};
+
+AlbumLoudness albumLoudness(std::span<const std::shared_ptr<LoudnessBlocks>>) { return {}; }
 
 bool loudnessAvailable() { return false; }
 

@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <variant>
 
@@ -49,12 +50,29 @@ inline constexpr int kMaxTruePeakWorkers = 4;
 // Whether this build measures loudness (libebur128 was found when it was built).
 bool loudnessAvailable();
 
+struct LoudnessBlocks;
+
 struct Loudness {
     std::optional<double> integratedLufs;  // LUFS; none when no 400 ms block is above the -70 LUFS gate
     std::optional<double> rangeLu;         // LU; none where the integrated loudness is none
     std::optional<double> truePeakDbtp;    // dBTP, the largest of the channels' (1.0 = 0 dBTP); none for silence
     std::optional<double> plrDb;           // true peak less integrated loudness, dB; none where either is none
+    // The gating blocks of the integrated-loudness meter as it ended, kept so
+    // that several recordings can be measured as one (see albumLoudness):
+    // a few numbers per 100 ms of sound. None when they could not be kept.
+    // Read only once finished, so it may be shared.
+    std::shared_ptr<LoudnessBlocks> blocks;
 };
+
+// Several recordings measured as one programme, as libebur128 does for an
+// album: the integrated loudness and range over the gating blocks of them all.
+struct AlbumLoudness {
+    std::optional<double> integratedLufs;  // LUFS; none when no block is above the gate or none was kept
+    std::optional<double> rangeLu;         // LU; none where the integrated loudness is none
+};
+
+// None for both when a recording has no kept blocks (its meter failed).
+AlbumLoudness albumLoudness(std::span<const std::shared_ptr<LoudnessBlocks>> recordings);
 
 enum class LoudnessFailure {
     NotAvailable,  // this build has no loudness meter

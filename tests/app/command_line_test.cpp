@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/batch_inputs.h"
 #include "app/file_job.h"
 #include "app/main_loop.h"
 #include "wave/wave_info.h"
@@ -58,12 +59,36 @@ TEST(CommandLine, WrongCommandLinesSayWhatWasWrong) {
         {{"--jobs=2x", "a.wav"}, "--jobs needs a whole number from 1 to 256, not '2x'"},
         {{"--jobs", "-1", "a.wav"}, "--jobs needs a whole number from 1 to 256, not '-1'"},
         {{"--csv", "--svg"}, "no wave file named"},
+        {{"a.wav", "--html"}, "--html needs a file name"},
+        {{"--html=", "a.wav"}, "--html needs a file name"},
+        {{"--csv", "--html", "r.html", "a"}, "--csv and --html cannot be combined"},
     };
     for (const auto& [arguments, message] : cases) {
         const auto parsed = parseCommandLine(arguments);
         ASSERT_TRUE(std::holds_alternative<CommandLineError>(parsed)) << ::testing::PrintToString(arguments);
         EXPECT_EQ(std::get<CommandLineError>(parsed).message, message);
     }
+}
+
+TEST(CommandLine, FolderOptions) {
+    const auto parsed = parseCommandLine(std::vector<std::string>{"-r", "--html", "-q.html", "--quiet", "Music"});
+    ASSERT_TRUE(std::holds_alternative<CommandLine>(parsed));
+    const BatchOptions& options = std::get<CommandLine>(parsed).options;
+    EXPECT_TRUE(options.recursive && options.quiet);
+    EXPECT_EQ(options.html, "-q.html");
+    EXPECT_EQ(std::get<CommandLine>(parsed).files, std::vector<std::string>{"Music"});
+}
+
+TEST(Batch, NamesSortWithTheirNumbersAsNumbers) {
+    // Each name comes before the next.
+    const std::vector<std::string> ordered = {"",        "1",      "1 a",     "01 b",    "02 x.flac", "2 x.flac",
+                                              "10 x.flac", "099",  "100",     "a9",      "a10",      "a10b",
+                                              "b",       "b2c1",   "b2c10",   "b18446744073709551616z"};
+    for (std::size_t i = 0; i + 1 < ordered.size(); ++i) {
+        EXPECT_TRUE(comesBeforeByName(ordered[i], ordered[i + 1])) << ordered[i] << " | " << ordered[i + 1];
+        EXPECT_FALSE(comesBeforeByName(ordered[i + 1], ordered[i])) << ordered[i + 1] << " | " << ordered[i];
+    }
+    EXPECT_FALSE(comesBeforeByName("a", "a"));
 }
 
 TEST(Batch, ErrorBoxesBecomeOneLineAndCsvNamesAreQuoted) {

@@ -15,6 +15,10 @@ standard input /dev/null).
    from the samples, the percents are the chart's points, and the SVG draws
    exactly what the metafile records (read back here, record by record).
 5. cmake --install puts the program and a manual page that renders in place.
+6. Folders: a tree of two albums (a sub-folder, names with blanks, digits, "<b>"
+   and "&", a text file and a picture among the tracks): track order, album
+   values, -r, JSON albums equal to the text; a link loop and an empty folder;
+   the --html page in headless Chromium; the progress line under tmux.
 
 Usage: command_line_matrix.py <vantorel> <make_test_wav>
 """
@@ -32,7 +36,10 @@ import shutil
 import struct
 import subprocess
 import sys
+import shlex
 import tempfile
+import time
+import urllib.parse
 import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -119,9 +126,10 @@ def summaries(stdout: str) -> dict[str, list[str]]:
 
 
 def check_batch(ctx: matrix.Context) -> None:
-    # Cases that need strace, another user or a held system call run only in the dialogue's matrix.
+    # Cases that need strace, another user or a held system call run only in the dialogue's matrix; on the
+    # command line a folder is an album (see check_albums).
     cases = [c for c in matrix.CASES if c.delay_open is None and not c.inject and c.user is None
-             and not (c.unsupported and c.unsupported(ctx))]
+             and not (c.unsupported and c.unsupported(ctx)) and c.name != "folder"]
     arguments, folders = [], []
     for number, case in enumerate(cases, start=1):
         dialogue, batch = (os.path.join(ctx.work, f"{side}{number:02d}") for side in ("d", "b"))
@@ -414,6 +422,184 @@ def check_json_and_loudness(tool: str, make_wav: str, work: str) -> None:
               f"{name}: loudness {integrated} LUFS, range {loudness_range} LU as ffmpeg's {reference}")
 
 
+def write_bursts(path: str, spike: float, rate: int = 8000, level: float = 0.25) -> None:
+    """Nine seconds of stereo 16-bit: three 3-second blocks of a 1 kHz sine at `level` of full scale, the second and
+    third with a one-sample spike to `spike`: DR = 20 log10(spike / level), the loudest block's RMS being `level`."""
+    samples = array.array("h")
+    for block in range(3):
+        for i in range(3 * rate):
+            value = level * math.sin(2 * math.pi * 1000 * i / rate)
+            if block > 0 and i == rate:
+                value = spike
+            code = max(-32768, min(32767, round(value * 32767)))
+            samples.extend((code, code))
+    with open(path, "wb") as out:
+        data = samples.tobytes()
+        out.write(b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVEfmt " +
+                  struct.pack("<IHHIIHH", 16, 1, 2, rate, rate * 4, 4, 16) + b"data" + struct.pack("<I", len(data)))
+        out.write(data)
+
+
+def album_blocks(stdout: str) -> list[dict[str, str]]:
+    """The text output's album blocks: the folder and each labelled value."""
+    blocks = []
+    for block in stdout.split("\n\n"):
+        lines = block.strip("\n").split("\n")
+        if lines and lines[0].startswith("Album "):
+            values = {"folder": lines[0][len("Album "):]}
+            values.update((line[2:14].strip(), line[14:].strip()) for line in lines[1:])
+            blocks.append(values)
+    return blocks
+
+
+def check_albums(tool: str, work: str) -> str:
+    """Folders as albums; gives the tree's folder for the page check."""
+    tree = os.path.join(work, "albums")
+    first = os.path.join(tree, "Live <b> & Friends")
+    second = os.path.join(tree, "second")
+    os.makedirs(os.path.join(first, "disc 2"))
+    os.makedirs(second)
+    spikes = {os.path.join(first, "10 outro.wav"): 0.5, os.path.join(first, "2 intro.wav"): 1.0,
+              os.path.join(first, "disc 2", "1 <script>.wav"): 0.71, os.path.join(second, "01 b.wav"): 1.0,
+              os.path.join(second, "3 c.wav"): 0.71}
+    levels = {os.path.join(second, "3 c.wav"): 0.125}  # quieter, for the album loudness
+    for path, spike in spikes.items():
+        write_bursts(path, spike, level=levels.get(path, 0.25))
+    expected_dr = {path: round(20 * math.log10(spike / levels.get(path, 0.25))) for path, spike in spikes.items()}
+    with open(os.path.join(first, "notes.txt"), "w") as notes:
+        notes.write("not audio\n")
+    with open(os.path.join(first, "cover.png"), "wb") as cover:  # a 1x1 PNG
+        cover.write(bytes.fromhex("89504e470d0a1a0a0000000d4948445200000001000000010806000000"
+                                  "1f15c4890000000d49444154789c6360000002000154a24f5d0000000049454e44ae426082"))
+    empty = os.path.join(tree, "empty")
+    os.makedirs(empty)
+
+    plain = run(tool, "--json", first, second)
+    recursive = run(tool, "--json", "-r", tree)
+    text = run(tool, "-r", "--loudness", first, second)
+    try:
+        flat, deep = json.loads(plain.stdout), json.loads(recursive.stdout)
+    except json.JSONDecodeError as error:
+        check(False, "folders: valid JSON documents", str(error))
+        return tree
+    order = [os.path.join(first, "2 intro.wav"), os.path.join(first, "10 outro.wav"),
+             os.path.join(second, "01 b.wav"), os.path.join(second, "3 c.wav")]
+    check(plain.returncode == 0 and plain.stderr == "" and [f["path"] for f in flat["files"]] == order
+          and flat["failed"] == [] and [a["folder"] for a in flat["albums"]] == [first, second],
+          "folders: the audio files in name order (2 before 10), the text file and the picture passed over silently",
+          plain.stdout[:300] + plain.stderr)
+    deep_order = order[:2] + [os.path.join(first, "disc 2", "1 <script>.wav")] + order[2:]
+    check(recursive.returncode == 0 and recursive.stderr == "" and [f["path"] for f in deep["files"]] == deep_order
+          and [a["folder"] for a in deep["albums"]] == [first, os.path.join(first, "disc 2"), second],
+          "-r: the sub-folder is an album of its own, after its parent's tracks", recursive.stderr)
+    tracks = {f["path"]: f for f in deep["files"]}
+    check(all(tracks[path]["dr"] == dr for path, dr in expected_dr.items()),
+          "the tracks' DR as built: 12, 6, 9 and 15", str({p: tracks[p]["dr"] for p in tracks}))
+    for album in deep["albums"]:
+        own = [f for path, f in tracks.items() if os.path.dirname(path) == album["folder"]]
+        mean = sum(f["dr"] for f in own) / len(own)
+        summed = [sum(c["histogram"][level] for f in own for c in f["channels_detail"] if c["name"] == "left")
+                  for level in range(41)]
+        check(album["tracks"] == len(own) and album["dr"] == round(mean)
+              and album["peak_dbfs"] == max(f["peak_dbfs"] for f in own)
+              and abs(album["duration_s"] - 9 * len(own)) < 1e-9
+              and [c["name"] for c in album["channels"]] == ["left", "right"]
+              and album["channels"][0]["histogram"] == summed,
+              f"{album['folder']}: album DR {album['dr']} = mean {mean:.2f} rounded (halves to even), peak, duration, "
+              "summed counts")
+    blocks = album_blocks(text.stdout)
+    loud = json.loads(run(tool, "-r", "--loudness", "--json", first, second).stdout)["albums"]
+    check(len(blocks) == 3 and all(
+        b["folder"] == a["folder"] and b["Tracks"] == str(a["tracks"]) and b["DR"] == f"DR{a['dr']}"
+        and b["Peak"] == f"{a['peak_dbfs']:.1f} dBFS" and b["Loudness"] == f"{a['loudness_lufs']:.1f} LUFS"
+        and b["Range"] == f"{a['loudness_range_lu']:.1f} LU" and b["True peak"] == f"{a['true_peak_dbtp']:.1f} dBTP"
+        for b, a in zip(blocks, loud)), "text album blocks equal the JSON albums", text.stdout[-600:])
+    if shutil.which("ffmpeg"):
+        album = [os.path.join(second, "01 b.wav"), os.path.join(second, "3 c.wav")]
+        inputs = [part for path in album for part in ("-i", path)]
+        done = subprocess.run(["ffmpeg", "-nostdin", *inputs, "-filter_complex",
+                               "concat=n=2:v=0:a=1,ebur128", "-f", "null", "-"], capture_output=True, text=True)
+        found = re.search(r"I:\s+(-?[0-9.]+)", done.stderr[done.stderr.rfind("Summary:"):])
+        check(found is not None and abs(float(found.group(1)) - loud[2]["loudness_lufs"]) <= 0.2,
+              f"album loudness {loud[2]['loudness_lufs']} LUFS as ffmpeg's over the tracks joined "
+              f"({found.group(1) if found else None})")
+
+    os.symlink(".", os.path.join(second, "again"))
+    looped = run(tool, "-r", "--json", second, empty)
+    check(looped.returncode == 1 and f"vantorel: {os.path.join(second, 'again')}: symbolic-link loop" in looped.stderr
+          and f"vantorel: {empty}: no audio file in this folder" in looped.stderr
+          and [f["path"] for f in json.loads(looped.stdout)["files"]][:2] == order[2:],
+          "a link loop and a folder without audio are named, the run goes on, status 1", looped.stderr)
+    os.remove(os.path.join(second, "again"))
+    return tree
+
+
+def check_html_page(tool: str, tree: str, build: str) -> None:
+    """The --html page in headless Chromium: no console error, one row per track, the album values as in the
+    JSON, names with markup shown as text; its screenshot kept in the build folder."""
+    page = os.path.join(tree, "report.html")
+    done = run(tool, "-r", "--loudness", "--html", page, tree)
+    check(os.path.isfile(page) and "<script" not in open(page, encoding="utf-8").read().replace(
+        "&lt;script&gt;", ""), "--html: the page is written, with no script in it", done.stderr)
+    browser = shutil.which("chromium") or shutil.which("chromium-browser")
+    if not browser:
+        print("skip: --html in a browser: chromium is not installed (apt-get install chromium)")
+        return
+    base = [browser, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+            "--disable-background-networking", "--disable-component-update", "--disable-sync"]
+    url = "file://" + urllib.parse.quote(page)
+    with tempfile.TemporaryDirectory() as profile:
+        dom = subprocess.run(base + [f"--user-data-dir={profile}", "--enable-logging=stderr", "--v=0",
+                                     "--dump-dom", url], capture_output=True, text=True, timeout=120)
+    with tempfile.TemporaryDirectory() as profile:
+        shot = os.path.join(build, "html-report.png")
+        subprocess.run(base + [f"--user-data-dir={profile}", f"--screenshot={shot}", "--window-size=1200,3000", url],
+                       capture_output=True, text=True, timeout=120)
+    console = [line for line in dom.stderr.splitlines() if "CONSOLE" in line or "Uncaught" in line]
+    check(dom.returncode == 0 and not console, "--html: the page loads in Chromium with no console error",
+          "\n".join(console[:5]))
+    rows = re.findall(r"<tbody>(.*?)</tbody>", dom.stdout, re.S)
+    albums = json.loads(run(tool, "-r", "--loudness", "--json", tree).stdout)["albums"]
+    check([row.count("<tr>") for row in rows] == [a["tracks"] for a in albums],
+          "--html: one table row per track in each album", str([row.count("<tr>") for row in rows]))
+    values = re.findall(r"<dt>Album DR</dt><dd>DR(\d+)</dd>.*?<dt>Peak</dt><dd>(.*?)&nbsp;dBFS</dd>.*?"
+                        r"<dt>Loudness</dt><dd>(.*?)&nbsp;LUFS", dom.stdout, re.S)
+    shown = [(int(dr), float(peak.replace("\u2212", "-")), float(lufs.replace("\u2212", "-")))
+             for dr, peak, lufs in values]
+    check(shown == [(a["dr"], a["peak_dbfs"], a["loudness_lufs"]) for a in albums],
+          "--html: the album values as in the JSON", f"{shown} vs JSON")
+    check("Live &lt;b&gt; &amp; Friends" in dom.stdout and "1 &lt;script&gt;.wav" in dom.stdout
+          and "<b>" not in dom.stdout.replace("<body>", ""),
+          "--html: names with markup are shown as text, not run or drawn")
+    check(os.path.isfile(shot) and os.path.getsize(shot) > 10000, f"--html: screenshot kept as {shot}")
+
+
+def check_progress(ctx: matrix.Context, tree: str) -> None:
+    """The progress line: shown and erased on a terminal's standard error, never written to a file."""
+    folder = os.path.join(tree, "many")
+    os.makedirs(folder)
+    for i in range(24):
+        write_bursts(os.path.join(folder, f"{i} take.wav"), 1.0, rate=96000)
+    quiet = run(ctx.tool, "--jobs", "1", "--loudness", folder)
+    check(quiet.returncode == 0 and quiet.stderr == "", "progress: not a byte of it when standard error is a file",
+          repr(quiet.stderr[:100]))
+    ctx.tmux("new-session", "-d", "-s", "progress", "-x", "100", "-y", "10",
+             f"{shlex.quote(ctx.tool)} --jobs 1 --loudness {shlex.quote(folder)} > /dev/null; echo finished; sleep 30")
+    seen = ""
+    for _ in range(400):
+        rows = "\n".join(ctx.screen("progress"))
+        if re.search(r"\d+/24 files  0:\d\d  .*take\.wav", rows):
+            seen = rows
+        if "finished" in rows:
+            break
+        time.sleep(0.05)
+    final = ctx.screen("progress")
+    ctx.tmux("kill-session", "-t", "progress", check=False)
+    check(bool(seen), "progress: the line appears on the terminal (files done of total, elapsed, the file)", seen)
+    check(final[0] == "finished" and "files" not in "".join(final), "progress: the line is erased at the end",
+          str(final[:3]))
+
+
 def check_install(tool: str, work: str) -> None:
     build = os.path.dirname(tool)
     if not os.path.exists(os.path.join(build, "cmake_install.cmake")):
@@ -443,6 +629,9 @@ def main() -> int:
         check_csv_and_svg(tool, make_wav, work)
         check_json_and_loudness(tool, make_wav, work)
         check_install(tool, work)
+        tree = check_albums(tool, work)
+        check_html_page(tool, tree, os.path.dirname(tool))
+        check_progress(ctx, tree)
     finally:
         ctx.tmux("kill-server", check=False)
         shutil.rmtree(work, ignore_errors=True)
