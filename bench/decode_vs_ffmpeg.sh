@@ -93,7 +93,7 @@ for file in hour16.flac hour24.flac hour320.mp3 hour256.m4a; do
     done
     job=$(printf '%s\n' "${jobs[@]}" | median)
     reference=$(printf '%s\n' "${references[@]}" | median)
-    size=$(du -m "$file" | cut -f1)
+    size=$(du -mL "$file" | cut -f1)
     ratio=$(awk -v a="$job" -v b="$reference" 'BEGIN { printf "%.2f", a / b }')
     echo "| $file | $size MB | $job s | $reference s | $ratio | $(memory_of "$file") |"
 done
