@@ -29,6 +29,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -206,6 +207,8 @@ void benchLoudness(int repeats, const char* wavePath, int truePeakWorkers) {
             bestFfmpeg = std::min(bestFfmpeg, secondsSince(ffmpegStart));
         }
     }
+    if (truePeakWorkers == 0)  // as startLoudness chooses
+        truePeakWorkers = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, measure::kMaxTruePeakWorkers);
     std::printf("loudness, 16-bit stereo hour, %d true-peak worker(s): %.2f s, processor time %.2f s "
                 "(I %.1f LUFS, LRA %.1f LU, true peak %.1f dBTP)\n", truePeakWorkers, best, bestProcessor,
                 loudness.integratedLufs.value_or(NAN), loudness.rangeLu.value_or(NAN),
