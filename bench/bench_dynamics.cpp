@@ -18,7 +18,8 @@
 // `ffmpeg -nostdin -v error -i FILE -af ebur128=peak=true -f null -` is timed on
 // it, alternating with the meter, best of R each.
 //
-// Usage: bench_dynamics [--repeats R] [--wav FILE] [--no-loudness]
+// Usage: bench_dynamics [--repeats R] [--wav FILE] [--no-loudness] [--no-dynamics] [--true-peak-workers N]
+//   N: the loudness meter's true-peak workers (default: one per processor)
 
 #include <algorithm>
 #include <chrono>
@@ -28,6 +29,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -156,7 +158,7 @@ void benchKind(const char* name, int repeats) {
 
 // The loudness of the 16-bit hour, start to finish; alternating with ffmpeg on
 // the same samples when a wave file is given.
-void benchLoudness(int repeats, const char* wavePath) {
+void benchLoudness(int repeats, const char* wavePath, int truePeakWorkers) {
     const std::vector<std::byte> bytes = hourOf<SampleKind::Int16>();
     if (wavePath) {
         const auto* samples = reinterpret_cast<const std::int16_t*>(bytes.data());
@@ -179,7 +181,7 @@ void benchLoudness(int repeats, const char* wavePath) {
     for (int repeat = 0; repeat < repeats; ++repeat) {
         const auto start = Clock::now();
         const std::clock_t processorStart = std::clock();
-        auto started = measure::startLoudness(kChannels, kRate, 0);
+        auto started = measure::startLoudness(kChannels, kRate, 0, truePeakWorkers);
         if (auto* meter = std::get_if<measure::LoudnessMeter>(&started)) {
             eachPiece<SampleKind::Int16>(bytes, Source::Memory, [&](const auto& block) { addLoudnessBlock(*meter, block); });
             const auto finished = measure::finishLoudness(*meter);
@@ -205,7 +207,10 @@ void benchLoudness(int repeats, const char* wavePath) {
             bestFfmpeg = std::min(bestFfmpeg, secondsSince(ffmpegStart));
         }
     }
-    std::printf("loudness, 16-bit stereo hour: %.2f s, processor time %.2f s (I %.1f LUFS, LRA %.1f LU, true peak %.1f dBTP)\n", best, bestProcessor,
+    if (truePeakWorkers == 0)  // as startLoudness chooses
+        truePeakWorkers = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, measure::kMaxTruePeakWorkers);
+    std::printf("loudness, 16-bit stereo hour, %d true-peak worker(s): %.2f s, processor time %.2f s "
+                "(I %.1f LUFS, LRA %.1f LU, true peak %.1f dBTP)\n", truePeakWorkers, best, bestProcessor,
                 loudness.integratedLufs.value_or(NAN), loudness.rangeLu.value_or(NAN),
                 loudness.truePeakDbtp.value_or(NAN));
     if (wavePath)
@@ -218,20 +223,27 @@ int main(int argc, char** argv) {
     int repeats = 3;
     const char* wavePath = nullptr;
     bool loudness = true;
+    bool dynamics = true;
+    int truePeakWorkers = 0;
     for (int index = 1; index < argc; ++index) {
         const std::string argument = argv[index];
         if (argument == "--repeats" && index + 1 < argc) repeats = std::max(1, std::atoi(argv[++index]));
         else if (argument == "--wav" && index + 1 < argc) wavePath = argv[++index];
         else if (argument == "--no-loudness") loudness = false;
+        else if (argument == "--no-dynamics") dynamics = false;
+        else if (argument == "--true-peak-workers" && index + 1 < argc) truePeakWorkers = std::atoi(argv[++index]);
         else {
-            std::fprintf(stderr, "usage: bench_dynamics [--repeats R] [--wav FILE] [--no-loudness]\n");
+            std::fprintf(stderr, "usage: bench_dynamics [--repeats R] [--wav FILE] [--no-loudness] [--no-dynamics] "
+                                 "[--true-peak-workers N]\n");
             return 2;
         }
     }
-    benchKind<SampleKind::Int16>("16-bit", repeats);
-    benchKind<SampleKind::Int24>("24-bit", repeats);
-    benchKind<SampleKind::Int32>("32-bit", repeats);
-    benchKind<SampleKind::Float32>("float", repeats);
-    if (loudness) benchLoudness(repeats, wavePath);
+    if (dynamics) {
+        benchKind<SampleKind::Int16>("16-bit", repeats);
+        benchKind<SampleKind::Int24>("24-bit", repeats);
+        benchKind<SampleKind::Int32>("32-bit", repeats);
+        benchKind<SampleKind::Float32>("float", repeats);
+    }
+    if (loudness) benchLoudness(repeats, wavePath, truePeakWorkers);
     return 0;
 }

@@ -665,15 +665,17 @@ DynamicsKernel<kind> chooseKernel() {
     return best;
 }
 
-// Adds one lane's sums to a channel of the current block.
+// Adds one lane's sums to a channel of the current block, and its peak to `peaks`.
 template <SampleKind kind>
-void addToChannel(DynamicsMeter& meter, std::size_t channel, const LaneSums<kind>& lane) {
+void addToChannel(DynamicsMeter& meter, std::size_t channel, const LaneSums<kind>& lane,
+                  std::array<double, kMaxChannels>& peaks) {
     if constexpr (kIntegerKind<kind>) meter.integerSquares[channel].add(lane.squares);
     else meter.floatSquares[channel] += lane.squares;
     // Exact: a magnitude over a power of two.
     const double peak = static_cast<double>(lane.peak) / KindTraits<kind>::fullScale;
     if (peak > meter.blockPeaks[channel]) meter.blockPeaks[channel] = peak;
     if (peak > meter.peaks[channel]) meter.peaks[channel] = peak;
+    if (peak > peaks[channel]) peaks[channel] = peak;
     meter.fullScaleSamples[channel] += lane.fullScaleSamples;
 }
 
@@ -738,8 +740,9 @@ std::optional<DynamicsMeter> startDynamics(int channels, std::int32_t sampleRate
 }
 
 template <SampleKind kind>
-void addDynamicsBlock(DynamicsMeter& meter, const wave::ChannelSamples<kind>& block) {
-    if (meter.channels < 1 || block.channels != meter.channels || meter.blockFrames <= 0) return;
+std::array<double, kMaxChannels> addDynamicsBlock(DynamicsMeter& meter, const wave::ChannelSamples<kind>& block) {
+    std::array<double, kMaxChannels> peaks{};
+    if (meter.channels < 1 || block.channels != meter.channels || meter.blockFrames <= 0) return peaks;
     const auto channels = static_cast<std::size_t>(meter.channels);
     const std::size_t frameBytes = channels * wave::fileSampleWidth<kind>();
     const FullScaleCodes codes = fullScaleCodes<kind>(meter.sourceBits);
@@ -753,25 +756,28 @@ void addDynamicsBlock(DynamicsMeter& meter, const wave::ChannelSamples<kind>& bl
         const std::byte* first = block.bytes + frame * frameBytes;
         if (channels <= 2) {
             const ParitySums<kind> sums = kernel(first, take * channels, codes);
-            for (std::size_t parity = 0; parity < 2; ++parity) addToChannel<kind>(meter, parity % channels, sums[parity]);
+            for (std::size_t parity = 0; parity < 2; ++parity)
+                addToChannel<kind>(meter, parity % channels, sums[parity], peaks);
         } else {
             std::array<LaneSums<kind>, kMaxChannels> sums{};
             takePlain<kind>(sums.data(), channels, first, 0, take * channels, codes);
-            for (std::size_t channel = 0; channel < channels; ++channel) addToChannel<kind>(meter, channel, sums[channel]);
+            for (std::size_t channel = 0; channel < channels; ++channel)
+                addToChannel<kind>(meter, channel, sums[channel], peaks);
         }
         frame += take;
         meter.frames += static_cast<std::int64_t>(take);
         meter.framesInBlock += static_cast<std::int64_t>(take);
         if (meter.framesInBlock == meter.blockFrames) endBlock(meter);
     }
+    return peaks;
 }
 
-template void addDynamicsBlock<SampleKind::Int16>(DynamicsMeter&, const wave::ChannelSamples<SampleKind::Int16>&);
-template void addDynamicsBlock<SampleKind::Int24>(DynamicsMeter&, const wave::ChannelSamples<SampleKind::Int24>&);
-template void addDynamicsBlock<SampleKind::Int32>(DynamicsMeter&, const wave::ChannelSamples<SampleKind::Int32>&);
-template void addDynamicsBlock<SampleKind::Float32>(DynamicsMeter&,
+template std::array<double, kMaxChannels> addDynamicsBlock<SampleKind::Int16>(DynamicsMeter&, const wave::ChannelSamples<SampleKind::Int16>&);
+template std::array<double, kMaxChannels> addDynamicsBlock<SampleKind::Int24>(DynamicsMeter&, const wave::ChannelSamples<SampleKind::Int24>&);
+template std::array<double, kMaxChannels> addDynamicsBlock<SampleKind::Int32>(DynamicsMeter&, const wave::ChannelSamples<SampleKind::Int32>&);
+template std::array<double, kMaxChannels> addDynamicsBlock<SampleKind::Float32>(DynamicsMeter&,
                                                     const wave::ChannelSamples<SampleKind::Float32>&);
-template void addDynamicsBlock<SampleKind::Float64>(DynamicsMeter&,
+template std::array<double, kMaxChannels> addDynamicsBlock<SampleKind::Float64>(DynamicsMeter&,
                                                     const wave::ChannelSamples<SampleKind::Float64>&);
 
 Dynamics finishDynamics(const DynamicsMeter& meter) {

@@ -95,9 +95,11 @@ std::optional<DynamicsMeter> startDynamics(int channels, std::int32_t sampleRate
 // samples at or above the source's largest code or at the smallest code; float
 // and double samples of magnitude 1.0 or more. A NaN sample counts nowhere.
 // The low 8 bits of a 32-bit integer sample do not enter its square (at most
-// 2^-23 of full scale).
+// 2^-23 of full scale). Gives the block's peak per channel (1.0 = full scale;
+// 0 past the channels), so that a caller cutting the blocks at boundaries of
+// its own (the slice scan's) needs no pass of its own for them.
 template <wave::SampleKind kind>
-void addDynamicsBlock(DynamicsMeter& meter, const wave::ChannelSamples<kind>& block);
+std::array<double, kMaxChannels> addDynamicsBlock(DynamicsMeter& meter, const wave::ChannelSamples<kind>& block);
 
 struct ChannelDynamics {
     double peak = 0;                    // largest magnitude, 1.0 = full scale; 0 for silence
