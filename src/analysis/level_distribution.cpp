@@ -90,8 +90,11 @@ public:
 
     template <wave::SampleKind kind>
     void add(const wave::ChannelSamples<kind>& block) {
-        scanSliceLevels<kind>(scan_, block, count_);
-        if (dynamics_) measure::addDynamicsBlock<kind>(*dynamics_, block);
+        if (dynamics_) {
+            addToDynamicsAndSlices(block);
+        } else {
+            scanSliceLevels<kind>(scan_, block, count_);
+        }
         if (loudness_) measure::addLoudnessBlock<kind>(*loudness_, block);
         if (afterEachBlock_) afterEachBlock_();
     }
@@ -109,6 +112,27 @@ public:
     }
 
 private:
+    // One pass over the samples for both: the block is cut where slices end,
+    // and the dynamics meter's peaks of each run are the slice's peaks. Frames
+    // past the grid's last whole slice go to the dynamics alone.
+    template <wave::SampleKind kind>
+    void addToDynamicsAndSlices(const wave::ChannelSamples<kind>& block) {
+        const std::size_t frameBytes = static_cast<std::size_t>(block.channels) * wave::fileSampleWidth<kind>();
+        std::size_t frame = 0;
+        while (frame < block.frames) {
+            const std::int64_t sliceLeft = framesLeftInSlice(scan_);
+            std::size_t take = block.frames - frame;
+            if (sliceLeft > 0) take = std::min<std::size_t>(take, static_cast<std::size_t>(sliceLeft));
+            const wave::ChannelSamples<kind> run{.channels = block.channels,
+                                                 .firstFrame = block.firstFrame + static_cast<std::int64_t>(frame),
+                                                 .frames = take,
+                                                 .bytes = block.bytes + frame * frameBytes};
+            const std::array<double, measure::kMaxChannels> peaks = measure::addDynamicsBlock<kind>(*dynamics_, run);
+            if (sliceLeft > 0) addSlicePeaks(scan_, block.channels, static_cast<std::int64_t>(take), peaks, count_);
+            frame += take;
+        }
+    }
+
     LevelAnalysis& analysis_;
     SliceScan scan_;
     SliceLevelReceiver count_;

@@ -416,6 +416,22 @@ template std::vector<std::array<double, 2>> parityPeaksByEveryKernel<SampleKind:
 template std::vector<std::array<double, 2>> parityPeaksByEveryKernel<SampleKind::Float32>(const std::byte*,
                                                                                           std::size_t);
 
+std::int64_t framesLeftInSlice(const SliceScan& scan) {
+    if (scan.grid.sliceLength <= 0 || scan.slicesDone >= scan.grid.sliceCount) return 0;
+    return scan.grid.sliceLength - scan.samplesInSlice;
+}
+
+void addSlicePeaks(SliceScan& scan, int channels, std::int64_t frames, std::span<const double> peaks,
+                   const SliceLevelReceiver& receiver) {
+    if (frames <= 0 || frames > framesLeftInSlice(scan) || channels < 1 || channels > kMaxChannels) return;
+    scan.channels = channels;
+    scan.fullScale = 1.0;
+    for (std::size_t channel = 0; channel < static_cast<std::size_t>(channels) && channel < peaks.size(); ++channel)
+        scan.peaks[channel] = larger(peaks[channel], scan.peaks[channel]);
+    scan.samplesInSlice += frames;
+    if (scan.samplesInSlice == scan.grid.sliceLength) endSlice(scan, receiver);
+}
+
 void finishSliceScan(SliceScan& scan, const SliceLevelReceiver& receiver) {
     if (scan.samplesInSlice > 0) endSlice(scan, receiver);
 }

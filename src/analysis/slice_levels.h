@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <vector>
 
 #include "platform/console.h"
@@ -86,6 +87,19 @@ void scanSliceLevels(SliceScan& scan, const wave::ChannelSamples<kind>& block, c
 // every peak kernel this CPU runs, the plain loop first. All must agree.
 template <wave::SampleKind kind>
 std::vector<std::array<double, 2>> parityPeaksByEveryKernel(const std::byte* bytes, std::size_t samples);
+
+// Frames of the current slice still to come; 0 once every slice of the grid
+// is done (or the grid has none).
+std::int64_t framesLeftInSlice(const SliceScan& scan);
+
+// Folds the peaks of the next `frames` frames (at most framesLeftInSlice) of
+// `channels` channels, found by another pass over the same samples, into the
+// current slice: `peaks` per channel in frame order, 1.0 = full scale. Hands on
+// the slice's levels when it is complete, as scanSliceLevels does. The scan's
+// full scale becomes 1.0; levels are the same as from the samples' own unit,
+// since every full scale is a power of two.
+void addSlicePeaks(SliceScan& scan, int channels, std::int64_t frames, std::span<const double> peaks,
+                   const SliceLevelReceiver& receiver);
 
 // Ends the scan where the data end: a slice the file ended inside (its missing
 // samples would be zeros) is handed on as it stands. Slices after it are silent

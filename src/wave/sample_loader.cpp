@@ -192,7 +192,7 @@ std::variant<std::uint64_t, LoadFailure> loadKind(const platform::ReadOnlyFile& 
     // 24-bit files are read ahead of the scan by a second thread. The other
     // kinds scan far faster than they read: for them the hand-over between two
     // threads costs more than it saves, and they are read in turn.
-    const bool readAhead = kind == SampleKind::Int24 && plan.pieces > kPiecesInFlight;
+    const bool readAhead = plan.pieces > kPiecesInFlight;
     const std::size_t bufferCount = readAhead ? kPiecesInFlight : 1;
     std::array<std::vector<std::byte>, kPiecesInFlight> buffers;
     try {
