@@ -6,33 +6,12 @@
 #include <cstdio>
 #include <optional>
 
+#include "platform/screen_buffer.h"
 #include "wave/channel_layout.h"
 
 namespace vantorel::app {
 
 namespace {
-
-// Bytes of the UTF-8 sequence that starts at `at`, or 0 when none starts there.
-std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = 0;
-    unsigned minimum = 0;
-    if (lead < 0x80) return 1;
-    if ((lead & 0xE0) == 0xC0) length = 2, minimum = 0x80;
-    else if ((lead & 0xF0) == 0xE0) length = 3, minimum = 0x800;
-    else if ((lead & 0xF8) == 0xF0) length = 4, minimum = 0x10000;
-    else return 0;
-    if (at + length > text.size()) return 0;
-    unsigned code = lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[at + i]);
-        if ((next & 0xC0) != 0x80) return 0;
-        code = code << 6 | (next & 0x3F);
-    }
-    // Overlong forms, surrogates and code points beyond Unicode are not text.
-    if (code < minimum || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return 0;
-    return length;
-}
 
 std::string optionalNumber(std::optional<double> value) { return value ? jsonNumber(*value) : "null"; }
 
@@ -44,7 +23,7 @@ std::string jsonString(std::string_view text) {
     std::string quoted = "\"";
     for (std::size_t at = 0; at < text.size();) {
         const char character = text[at];
-        const std::size_t length = utf8SequenceLength(text, at);
+        const std::size_t length = platform::utf8SequenceLength(text, at);
         if (length == 0) {
             quoted += "\\ufffd";
             ++at;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "output/chart_metafile.h"
+#include "platform/screen_buffer.h"
 
 namespace vantorel::output {
 
@@ -49,27 +50,6 @@ std::string durationText(double seconds) {
     const auto twoDigits = [](long long value) { return (value < 10 ? "0" : "") + std::to_string(value); };
     if (hours > 0) return std::to_string(hours) + ":" + twoDigits(minutes) + ":" + twoDigits(rest);
     return std::to_string(minutes) + ":" + twoDigits(rest);
-}
-
-// Bytes of the UTF-8 sequence that starts at `at`, or 0 when none starts there.
-std::size_t utf8Length(std::string_view text, std::size_t at) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    if (lead < 0x80) return 1;
-    std::size_t length = 0;
-    unsigned minimum = 0;
-    if ((lead & 0xE0) == 0xC0) length = 2, minimum = 0x80;
-    else if ((lead & 0xF0) == 0xE0) length = 3, minimum = 0x800;
-    else if ((lead & 0xF8) == 0xF0) length = 4, minimum = 0x10000;
-    else return 0;
-    if (at + length > text.size()) return 0;
-    unsigned code = lead & (0x7Fu >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[at + i]);
-        if ((next & 0xC0) != 0x80) return 0;
-        code = code << 6 | (next & 0x3F);
-    }
-    if (code < minimum || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return 0;
-    return length;
 }
 
 std::string summaryList(const ReportSummary& summary, bool loudness) {
@@ -231,7 +211,7 @@ figcaption { font-size: 13px; margin-top: 4px; overflow-wrap: anywhere; }
 std::string htmlText(std::string_view text) {
     std::string html;
     for (std::size_t at = 0; at < text.size();) {
-        const std::size_t length = utf8Length(text, at);
+        const std::size_t length = platform::utf8SequenceLength(text, at);
         const auto byte = static_cast<unsigned char>(text[at]);
         if (length == 0 || (length == 1 && (byte < 0x20 || byte == 0x7F))) {
             html += "&#xFFFD;";
