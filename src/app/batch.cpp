@@ -47,7 +47,7 @@ std::string decibelText(std::optional<double> value, std::string_view none) {
     const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), *value,
                                             std::chars_format::fixed, 1);
     const std::string digits = error == std::errc{} ? std::string(buffer.data(), end) : "0.0";
-    return *value < 0 ? digits : " " + digits;
+    return *value < 0 ? digits : std::string(" ") + digits;
 }
 
 std::string csvField(const std::string& text) {
@@ -88,7 +88,7 @@ ProgressLine startProgress(std::FILE* errors, bool quiet) {
 
 void eraseProgress(ProgressLine& progress) {
     if (!progress.stream || progress.shownLength == 0) return;
-    std::fputs(("\r" + std::string(progress.shownLength, ' ') + "\r").c_str(), progress.stream);
+    std::fputs((std::string("\r") + std::string(progress.shownLength, ' ') + "\r").c_str(), progress.stream);
     std::fflush(progress.stream);
     progress.shownLength = 0;
     progress.shown.clear();
@@ -119,7 +119,7 @@ void drawProgress(ProgressLine& progress, std::size_t done, std::size_t total, c
                               characters);
     if (text == progress.shown) return;
     const std::size_t length = prefix + characters;
-    std::string line = "\r" + text;
+    std::string line = std::string("\r") + text;
     if (length < progress.shownLength) line += std::string(progress.shownLength - length, ' ');
     std::fputs(line.c_str(), progress.stream);
     std::fflush(progress.stream);
@@ -132,8 +132,8 @@ output::ReportTrack reportTrack(const std::string& name, const AnalysedFile& fil
     const wave::WaveInfo& info = file.info;
     const analysis::LevelAnalysis& levels = file.levels;
     std::string format = info.formatName.empty() ? "WAV" : info.formatName;
-    if (!info.lossy) format += " " + std::to_string(info.bitsPerSample) + "-bit" + (info.formatTag == 3 ? " float" : "");
-    format += ", " + std::to_string(info.sampleRate) + " Hz";
+    if (!info.lossy) format += std::string(" ") + std::to_string(info.bitsPerSample) + "-bit" + (info.formatTag == 3 ? " float" : "");
+    format += std::string(", ") + std::to_string(info.sampleRate) + " Hz";
     output::ReportTrack track{.name = name,
                               .format = format,
                               .durationSeconds = info.durationSeconds,
@@ -205,10 +205,10 @@ AlbumSummary summariseAlbum(const std::string& folder, std::span<const AnalysedF
 }
 
 std::string albumText(const AlbumSummary& album) {
-    std::string text = "Album " + escapeControlCharacters(album.folder) + "\n";
+    std::string text = std::string("Album ") + escapeControlCharacters(album.folder) + "\n";
     text += summaryLine("Tracks", numberText(static_cast<long double>(album.tracks), 7));
     text += summaryLine("Duration", numberText(roundDecimals(album.durationSeconds, 2), 15) + " seconds");
-    text += summaryLine("DR", album.dr ? " DR" + std::to_string(*album.dr) : " none");
+    text += summaryLine("DR", album.dr ? std::string(" DR") + std::to_string(*album.dr) : " none");
     text += summaryLine("Peak", decibelText(oneDecimal(measure::peakDbfs(album.peak)), "-inf") + " dBFS");
     if (album.loudness) {
         text += summaryLine("Loudness", decibelText(oneDecimal(album.loudness->integratedLufs), "-inf") + " LUFS");
@@ -286,11 +286,11 @@ std::string summaryText(const std::string& name, const AnalysedFile& file) {
     text += summaryLine("Resolution", numberText(info.bitsPerSample, 7) + info.resolutionText);
     text += summaryLine("Length", numberText(static_cast<long double>(info.sampleCount), 15) + " samples");
     text += summaryLine("Duration", numberText(roundDecimals(info.durationSeconds, 2), 15) + " seconds");
-    if (!info.formatName.empty()) text += summaryLine("Format", " " + info.formatName);
+    if (!info.formatName.empty()) text += summaryLine("Format", std::string(" ") + info.formatName);
     text += summaryLine("Time slices", numberText(static_cast<long double>(file.levels.grid.sliceCount), 7));
     const measure::Dynamics& dynamics = file.levels.dynamics;
     text += summaryLine("Peak", decibelText(oneDecimal(measure::peakDbfs(dynamics.peak)), "-inf") + " dBFS");
-    text += summaryLine("DR", dynamics.dr ? " DR" + std::to_string(*dynamics.dr) : " none");
+    text += summaryLine("DR", dynamics.dr ? std::string(" DR") + std::to_string(*dynamics.dr) : " none");
     if (const std::optional<measure::Loudness>& loudness = file.levels.loudness) {
         text += summaryLine("Loudness", decibelText(oneDecimal(loudness->integratedLufs), "-inf") + " LUFS");
         text += summaryLine("Range", decibelText(oneDecimal(loudness->rangeLu), " none") + " LU");
@@ -298,7 +298,7 @@ std::string summaryText(const std::string& name, const AnalysedFile& file) {
         text += summaryLine("PLR", decibelText(oneDecimal(loudness->plrDb), " none") + " dB");
     }
     for (const std::string& written : file.written)
-        text += summaryLine("Written", " " + escapeControlCharacters(written));
+        text += summaryLine("Written", std::string(" ") + escapeControlCharacters(written));
     return text;
 }
 

@@ -28,7 +28,7 @@ std::optional<int> jobCount(std::string_view text) {
 }
 
 CommandLineError badJobCount(std::string_view text) {
-    return {"--jobs needs a whole number from 1 to " + std::to_string(kMostJobs) + ", not '" + std::string(text) +
+    return {std::string("--jobs needs a whole number from 1 to ") + std::to_string(kMostJobs) + ", not '" + std::string(text) +
             "'"};
 }
 
@@ -81,7 +81,7 @@ std::variant<CommandLine, CommandLineError> parseCommandLine(std::span<const std
             if (!jobs) return badJobCount(value);
             line.options.jobs = *jobs;
         } else {
-            return CommandLineError{"unknown option '" + argument + "'"};
+            return CommandLineError{std::string("unknown option '") + argument + "'"};
         }
     }
     if (line.options.csv && line.options.json) return CommandLineError{"--csv and --json cannot be combined"};

@@ -29,45 +29,45 @@ std::string quotedFileName(const std::string& name) {
 }
 
 std::string cannotReadMessage(const platform::OpenFailure& failure) {
-    return "This file cannot be read:\\n" + failure.reason;
+    return std::string("This file cannot be read:\\n") + failure.reason;
 }
 
 std::string resultIsInputMessage(const std::string& resultName) {
-    return "The result " + quotedFileName(resultName) + "\\nis the file being analysed.\\nNothing was written.";
+    return std::string("The result ") + quotedFileName(resultName) + "\\nis the file being analysed.\\nNothing was written.";
 }
 
 std::string resultIsOtherInputMessage(const std::string& resultName, const std::string& inputName) {
-    return "The result " + quotedFileName(resultName) + "\\nis " + quotedFileName(inputName) +
+    return std::string("The result ") + quotedFileName(resultName) + "\\nis " + quotedFileName(inputName) +
            ", another file being analysed.\\nNothing was written.";
 }
 
 std::string sharedResultsMessage(const std::string& earlierName) {
-    return "Its results would replace those of " + quotedFileName(earlierName) +
+    return std::string("Its results would replace those of ") + quotedFileName(earlierName) +
            " in this batch.\\nNothing was written.";
 }
 
 std::string writeFailureMessage(const platform::WriteFailure& failure) {
-    std::string message = "Could not write " + quotedFileName(failure.name) + ":\\n" + failure.reason + "\\n";
+    std::string message = std::string("Could not write ") + quotedFileName(failure.name) + ":\\n" + failure.reason + "\\n";
     if (failure.replaced.empty()) return message + std::string(kNothingChangedLine);
     message += "Only";
     for (std::size_t i = 0; i < failure.replaced.size(); ++i)
-        message += (i == 0 ? " " : " and ") + quotedFileName(failure.replaced[i]);
+        message += std::string(i == 0 ? " " : " and ") + quotedFileName(failure.replaced[i]);
     return message + " was written.";
 }
 
 // The box text of a file that takes the decoder and fails there.
 std::string decodeFailureMessage(const decode::DecodeFailure& failure) {
-    const std::string detail = failure.detail.empty() ? std::string() : ":\\n" + failure.detail;
+    const std::string detail = failure.detail.empty() ? std::string() : std::string(":\\n") + failure.detail;
     switch (failure.kind) {
         case decode::DecodeFailureKind::NotAudio: break;  // the wave reader's rejection instead
         case decode::DecodeFailureKind::NoDecoders:
             return "This audio file needs the decoders of the Linux build.\\nThis build reads Wave files only.";
         case decode::DecodeFailureKind::TooManyChannels:
-            return "This file has " + failure.detail + ".\\nThe tool analyses up to 8 channels.";
-        case decode::DecodeFailureKind::Unsupported: return "This audio file cannot be decoded" + detail;
+            return std::string("This file has ") + failure.detail + ".\\nThe tool analyses up to 8 channels.";
+        case decode::DecodeFailureKind::Unsupported: return std::string("This audio file cannot be decoded") + detail;
         case decode::DecodeFailureKind::ReadFailed: return std::string(wave::kReadFailedMessage);
         case decode::DecodeFailureKind::Damaged:
-            return "This audio file is damaged" + detail + "\\n" + std::string(kNothingChangedLine);
+            return std::string("This audio file is damaged") + detail + "\\n" + std::string(kNothingChangedLine);
         case decode::DecodeFailureKind::OutOfMemory: return std::string(wave::kOutOfMemoryMessage);
     }
     return "This audio file cannot be decoded";
@@ -108,11 +108,11 @@ std::string resultPlace(const std::string& result, const std::optional<platform:
     const auto identityText = [](const platform::FileIdentity& identity) {
         return std::to_string(identity.volume) + ":" + std::to_string(identity.index);
     };
-    if (existing) return "file " + identityText(*existing);
+    if (existing) return std::string("file ") + identityText(*existing);
     const std::size_t nameStart = platform::fileNameStart(result);
     const std::string folder = result.substr(0, nameStart);
     const std::optional<platform::FileIdentity> folderIdentity = platform::fileIdentity(folder.empty() ? "." : folder);
-    return "name " + (folderIdentity ? identityText(*folderIdentity) : "?" + folder) + "/" +
+    return std::string("name ") + (folderIdentity ? identityText(*folderIdentity) : std::string("?") + folder) + "/" +
            platform::comparableFileName(std::string_view(result).substr(nameStart));
 }
 
@@ -247,7 +247,7 @@ std::variant<std::vector<std::string>, std::string> writeJobResults(const std::s
     };
     const std::vector<std::uint8_t> chart = draw(output::ChartFormat::Metafile);
     const std::vector<std::uint8_t> svgChart = svg ? draw(output::ChartFormat::Svg) : std::vector<std::uint8_t>{};
-    if (chart.empty() || (svg && svgChart.empty())) return "Could not draw the chart.\\n" + std::string(kNothingChangedLine);
+    if (chart.empty() || (svg && svgChart.empty())) return std::string("Could not draw the chart.\\n") + std::string(kNothingChangedLine);
 
     std::vector<platform::ResultFile> results;
     if (!report.empty()) results.push_back({names[0], std::as_bytes(std::span(report))});

@@ -74,7 +74,7 @@ std::string jsonFile(const std::string& path, const AnalysedFile& file, bool lou
     json += field("duration_s", jsonNumber(info.durationSeconds)) + ", ";
     json += field("slices", std::to_string(levels.grid.sliceCount)) + ", ";
     std::string written = "[";
-    for (const std::string& name : file.written) written += (written.size() > 1 ? ", " : "") + jsonString(name);
+    for (const std::string& name : file.written) written += std::string(written.size() > 1 ? ", " : "") + jsonString(name);
     json += field("written", written + "]") + ", ";
     json += field("peak_dbfs", optionalNumber(oneDecimal(measure::peakDbfs(dynamics.peak)))) + ", ";
     json += field("dr", dynamics.dr ? std::to_string(*dynamics.dr) : "null") + ", ";
@@ -110,7 +110,7 @@ std::string jsonFile(const std::string& path, const AnalysedFile& file, bool lou
 }
 
 std::string jsonAlbum(const AlbumSummary& album) {
-    std::string json = "{" + field("folder", jsonString(album.folder)) + ", ";
+    std::string json = std::string("{") + field("folder", jsonString(album.folder)) + ", ";
     json += field("tracks", std::to_string(album.tracks)) + ", ";
     json += field("duration_s", jsonNumber(album.durationSeconds)) + ", ";
     json += field("dr", album.dr ? std::to_string(*album.dr) : "null") + ", ";
@@ -124,7 +124,7 @@ std::string jsonAlbum(const AlbumSummary& album) {
     for (std::size_t channel = 0; channel < album.histograms.size(); ++channel) {
         std::string histogram = "[";
         for (std::size_t level = 0; level < album.histograms[channel].second.bins.size(); ++level)
-            histogram += (level == 0 ? "" : ", ") + std::to_string(album.histograms[channel].second.bins[level]);
+            histogram += std::string(level == 0 ? "" : ", ") + std::to_string(album.histograms[channel].second.bins[level]);
         channels += std::string(channel == 0 ? "" : ", ") + "{" +
                     field("name", jsonString(album.histograms[channel].first)) + ", " +
                     field("histogram", histogram + "]") + "}";
@@ -139,7 +139,7 @@ std::string jsonEnd(const std::vector<std::pair<std::string, std::string>>& fail
         json += std::string(i == 0 ? "" : ",\n") + "{" + field("path", jsonString(failures[i].first)) + ", " +
                 field("error", jsonString(failures[i].second)) + "}";
     json += "],\n\"albums\": [";
-    for (std::size_t i = 0; i < albums.size(); ++i) json += (i == 0 ? "" : ",\n") + albums[i];
+    for (std::size_t i = 0; i < albums.size(); ++i) json += std::string(i == 0 ? "" : ",\n") + albums[i];
     return json + "]}\n";
 }
 

@@ -169,7 +169,7 @@ std::string layoutBody(RoundedDigits rounded, int precision) {
     const bool exponentLayout = point > precision || (point <= 0 && significant - point > precision);
     if (exponentLayout) {
         std::string body(1, digits[0]);
-        // Appended piece by piece: "." + string inserts at the front, which g++ 12
+        // Appended piece by piece: std::string(".") + string inserts at the front, which g++ 12
         // at -O3 takes for an overlapping copy (a false -Wrestrict).
         if (significant > 1) {
             body += '.';

@@ -36,10 +36,10 @@ std::string fixed(double value, int decimals) {
 
 std::string decibels(std::optional<double> value, std::string_view unit) {
     if (!value) return "&ndash;";
-    return (*value < 0 ? "&minus;" + fixed(-*value, 1) : fixed(*value, 1)) + "&nbsp;" + std::string(unit);
+    return (*value < 0 ? std::string("&minus;") + fixed(-*value, 1) : fixed(*value, 1)) + "&nbsp;" + std::string(unit);
 }
 
-std::string drText(std::optional<int> dr) { return dr ? "DR" + std::to_string(*dr) : "&ndash;"; }
+std::string drText(std::optional<int> dr) { return dr ? std::string("DR") + std::to_string(*dr) : "&ndash;"; }
 
 // m:ss, or h:mm:ss from an hour on; seconds rounded down.
 std::string durationText(double seconds) {
@@ -47,7 +47,7 @@ std::string durationText(double seconds) {
     const long long hours = whole / 3600;
     const long long minutes = whole / 60 % 60;
     const long long rest = whole % 60;
-    const auto twoDigits = [](long long value) { return (value < 10 ? "0" : "") + std::to_string(value); };
+    const auto twoDigits = [](long long value) { return std::string(value < 10 ? "0" : "") + std::to_string(value); };
     if (hours > 0) return std::to_string(hours) + ":" + twoDigits(minutes) + ":" + twoDigits(rest);
     return std::to_string(minutes) + ":" + twoDigits(rest);
 }
@@ -55,7 +55,7 @@ std::string durationText(double seconds) {
 std::string summaryList(const ReportSummary& summary, bool loudness) {
     std::string html = "<dl class=\"summary\">";
     const auto item = [&](std::string_view label, const std::string& value) {
-        html += "<div><dt>" + std::string(label) + "</dt><dd>" + value + "</dd></div>";
+        html += std::string("<div><dt>") + std::string(label) + "</dt><dd>" + value + "</dd></div>";
     };
     item("Tracks", std::to_string(summary.tracks));
     item("Duration", durationText(summary.durationSeconds));
@@ -75,7 +75,7 @@ std::string trackColour(std::size_t track) { return std::string(kTrackColours[tr
 std::string trackDashes(std::size_t track) {
     const std::size_t round = track / kTrackColours.size();
     if (round == 0) return "";
-    return " stroke-dasharray=\"" + std::to_string(4 + 4 * (round % 3)) + " 4\"";
+    return std::string(" stroke-dasharray=\"") + std::to_string(4 + 4 * (round % 3)) + " 4\"";
 }
 
 std::string overlayChart(std::span<const ReportTrack> tracks) {
@@ -99,29 +99,29 @@ std::string overlayChart(std::span<const ReportTrack> tracks) {
         const double share = double(scale.top) * division / scale.divisions;
         const std::string at = fixed(y(share), 1);
         if (division > 0 && division < scale.divisions)
-            svg += "<line x1=\"" + fixed(kPlotLeft, 0) + "\" x2=\"" + fixed(kPlotRight, 0) + "\" y1=\"" + at +
+            svg += std::string("<line x1=\"") + fixed(kPlotLeft, 0) + "\" x2=\"" + fixed(kPlotRight, 0) + "\" y1=\"" + at +
                    "\" y2=\"" + at + "\" class=\"grid\"/>\n";
-        svg += "<text x=\"" + fixed(kPlotLeft - 8, 0) + "\" y=\"" + fixed(y(share) + 6, 1) +
+        svg += std::string("<text x=\"") + fixed(kPlotLeft - 8, 0) + "\" y=\"" + fixed(y(share) + 6, 1) +
                "\" text-anchor=\"end\">" + fixed(share, share == std::floor(share) ? 0 : 1) + "</text>\n";
     }
     for (int level = 0; level < analysis::kLevelBins; level += 5) {
         const std::string at = fixed(x(level), 1);
         if (level > 0 && level < analysis::kLevelBins - 1)
-            svg += "<line x1=\"" + at + "\" x2=\"" + at + "\" y1=\"" + fixed(kPlotTop, 0) + "\" y2=\"" +
+            svg += std::string("<line x1=\"") + at + "\" x2=\"" + at + "\" y1=\"" + fixed(kPlotTop, 0) + "\" y2=\"" +
                    fixed(kPlotBottom, 0) + "\" class=\"grid\"/>\n";
-        svg += "<text x=\"" + at + "\" y=\"" + fixed(kPlotBottom + 22, 0) + "\" text-anchor=\"middle\">" +
-               (level == 0 ? "0" : "&minus;" + std::to_string(level)) + "</text>\n";
+        svg += std::string("<text x=\"") + at + "\" y=\"" + fixed(kPlotBottom + 22, 0) + "\" text-anchor=\"middle\">" +
+               (level == 0 ? "0" : std::string("&minus;") + std::to_string(level)) + "</text>\n";
     }
-    svg += "<text x=\"" + fixed((kPlotLeft + kPlotRight) / 2, 0) + "\" y=\"" + fixed(kPlotBottom + 46, 0) +
+    svg += std::string("<text x=\"") + fixed((kPlotLeft + kPlotRight) / 2, 0) + "\" y=\"" + fixed(kPlotBottom + 46, 0) +
            "\" text-anchor=\"middle\">slice peak level (dBFS)</text>\n"
            "<text x=\"16\" y=\"" + fixed((kPlotTop + kPlotBottom) / 2, 0) + "\" text-anchor=\"middle\" transform=\"rotate(-90 16 " +
            fixed((kPlotTop + kPlotBottom) / 2, 0) + ")\">% of slices</text>\n";
     for (std::size_t track = 0; track < curves.size(); ++track) {
         std::string points;
         for (int level = 0; level < analysis::kLevelBins; ++level)
-            points += (level == 0 ? "" : " ") + fixed(x(level), 1) + "," +
+            points += std::string(level == 0 ? "" : " ") + fixed(x(level), 1) + "," +
                       fixed(y(curves[track][static_cast<std::size_t>(level)]), 1);
-        svg += "<polyline fill=\"none\" stroke=\"" + trackColour(track) + "\" stroke-width=\"2.5\"" +
+        svg += std::string("<polyline fill=\"none\" stroke=\"") + trackColour(track) + "\" stroke-width=\"2.5\"" +
                trackDashes(track) + " stroke-linejoin=\"round\" points=\"" + points + "\"><title>" +
                htmlText(tracks[track].name) + "</title></polyline>\n";
     }
@@ -131,7 +131,7 @@ std::string overlayChart(std::span<const ReportTrack> tracks) {
 std::string legend(std::span<const ReportTrack> tracks) {
     std::string html = "<ol class=\"legend\">";
     for (std::size_t track = 0; track < tracks.size(); ++track)
-        html += "<li><svg viewBox=\"0 0 30 10\" class=\"swatch\"><line x1=\"0\" y1=\"5\" x2=\"30\" y2=\"5\" stroke=\"" +
+        html += std::string("<li><svg viewBox=\"0 0 30 10\" class=\"swatch\"><line x1=\"0\" y1=\"5\" x2=\"30\" y2=\"5\" stroke=\"") +
                 trackColour(track) + "\" stroke-width=\"4\"" + trackDashes(track) + "/></svg>" +
                 htmlText(tracks[track].name) + "</li>";
     return html + "</ol>\n";
@@ -144,12 +144,12 @@ std::string trackTable(std::span<const ReportTrack> tracks, bool loudness) {
     html += "</tr></thead><tbody>\n";
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         const ReportTrack& track = tracks[i];
-        html += "<tr><td class=\"number\">" + std::to_string(i + 1) + "</td><td class=\"name\">" + htmlText(track.name) +
+        html += std::string("<tr><td class=\"number\">") + std::to_string(i + 1) + "</td><td class=\"name\">" + htmlText(track.name) +
                 "</td><td>" + htmlText(track.format) + "</td><td class=\"number\">" +
                 durationText(track.durationSeconds) + "</td><td class=\"number\">" + decibels(track.peakDbfs, "dBFS") +
                 "</td><td class=\"number\">" + drText(track.dr) + "</td>";
         if (loudness)
-            html += "<td class=\"number\">" + decibels(track.loudnessLufs, "LUFS") + "</td><td class=\"number\">" +
+            html += std::string("<td class=\"number\">") + decibels(track.loudnessLufs, "LUFS") + "</td><td class=\"number\">" +
                     decibels(track.rangeLu, "LU") + "</td><td class=\"number\">" +
                     decibels(track.truePeakDbtp, "dBTP") + "</td>";
         html += "</tr>\n";
@@ -252,13 +252,13 @@ std::string htmlReport(std::span<const ReportSection> sections, bool loudness) {
                        "below full scale. A curve bunched at the right means a loud, limited master; a wide curve, "
                        "a dynamic one. The overlay draws each track's channels averaged.</p>\n";
     for (const ReportSection& section : sections) {
-        html += "<section class=\"album\">\n<h2>" + htmlText(section.title) + "</h2>\n";
+        html += std::string("<section class=\"album\">\n<h2>") + htmlText(section.title) + "</h2>\n";
         if (section.summary) html += summaryList(*section.summary, loudness);
         if (!section.tracks.empty()) html += overlayChart(section.tracks) + legend(section.tracks);
         html += trackTable(section.tracks, loudness);
         html += "<div class=\"charts\">\n";
         for (std::size_t i = 0; i < section.tracks.size(); ++i)
-            html += "<figure>" + trackChart(section.tracks[i]) + "<figcaption>" + std::to_string(i + 1) + ". " +
+            html += std::string("<figure>") + trackChart(section.tracks[i]) + "<figcaption>" + std::to_string(i + 1) + ". " +
                     htmlText(section.tracks[i].name) + "</figcaption></figure>\n";
         html += "</div>\n</section>\n";
     }
