@@ -109,10 +109,10 @@ private:
     std::uint64_t state_;
 };
 
-// The kind the samples are loaded as: mono or stereo of 16, 24 or 32 bits, 32
+// The kind the samples are loaded as: 1 to 8 channels of 16, 24 or 32 bits, 32
 // bits integer for tag 1 and float for tag 3; no other layout passes the header.
 std::optional<SampleKind> expectedKind(const wave::WaveInfo& info) {
-    if (info.channels != 1 && info.channels != 2) return std::nullopt;
+    if (info.channels < 1 || info.channels > analysis::kMaxChannels) return std::nullopt;
     if (info.bitsPerSample == 16) return SampleKind::Int16;
     if (info.bitsPerSample == 24) return SampleKind::Int24;
     if (info.bitsPerSample == 32 && info.formatTag == 1) return SampleKind::Int32;
@@ -273,7 +273,6 @@ struct ExpectedLevel {
 template <SampleKind kind>
 std::vector<ExpectedLevel> expectedLevels(const ReferenceSamples<kind>& reference, const analysis::SliceGrid& grid) {
     std::vector<ExpectedLevel> levels;
-    const bool stereo = reference.channels.size() == 2;
     const auto frames = static_cast<std::int64_t>(reference.frames);
     for (std::int64_t slice = 0; slice < grid.sliceCount && slice * grid.sliceLength < frames; ++slice) {
         const std::int64_t end = std::min((slice + 1) * grid.sliceLength, frames);
@@ -286,7 +285,7 @@ std::vector<ExpectedLevel> expectedLevels(const ReferenceSamples<kind>& referenc
             }
             if (peak == 0) continue;
             const double decibels = 20.0 * std::log10(KindFacts<kind>::fullScale / peak);
-            const Channel name = !stereo ? Channel::Mono : channel == 0 ? Channel::Left : Channel::Right;
+            const Channel name = analysis::channelAt(static_cast<int>(channel));
             if (std::isinf(decibels)) {  // an infinite peak
                 levels.push_back({name, analysis::kAboveFullScaleLevel, false});
                 continue;
@@ -358,12 +357,12 @@ bool isScaleRow(analysis::ShareScale scale) {
     });
 }
 
-// Bins of a mono or stereo file, levels counted: negative ones in bin 0, none above 40.
+// Bins of a file's channels, levels counted: negative ones in bin 0, none above 40.
 std::vector<analysis::LevelHistogram> histogramsOf(const std::vector<std::pair<Channel, int>>& levels, int channels) {
     std::vector<analysis::LevelHistogram> histograms(static_cast<std::size_t>(channels));
     for (const auto& [channel, level] : levels) {
         if (level > 40) continue;
-        ++histograms[channel == Channel::Right ? 1 : 0].bins[static_cast<std::size_t>(std::max(level, 0))];
+        ++histograms[analysis::channelIndex(channel)].bins[static_cast<std::size_t>(std::max(level, 0))];
     }
     return histograms;
 }
@@ -430,7 +429,8 @@ void checkKind(std::span<const std::uint8_t> bytes, const wave::WaveInfo& info, 
 }
 
 void checkHistogramsAndScale(const wave::WaveInfo& info, const analysis::LevelAnalysis& result) {
-    const std::size_t channels = info.channels == 1 || info.channels == 2 ? static_cast<std::size_t>(info.channels) : 0;
+    const std::size_t channels =
+        info.channels >= 1 && info.channels <= analysis::kMaxChannels ? static_cast<std::size_t>(info.channels) : 0;
     FUZZ_CHECK(result.histograms.size() == channels);
     std::int64_t largest = 0;
     for (const analysis::LevelHistogram& histogram : result.histograms) {
@@ -488,6 +488,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case SampleKind::Int24: checkKind<SampleKind::Int24>(bytes, *info, *file, result, choices); break;
         case SampleKind::Int32: checkKind<SampleKind::Int32>(bytes, *info, *file, result, choices); break;
         case SampleKind::Float32: checkKind<SampleKind::Float32>(bytes, *info, *file, result, choices); break;
+        case SampleKind::Float64: FUZZ_CHECK(false); break;  // no wave file holds doubles
     }
     return 0;
 }

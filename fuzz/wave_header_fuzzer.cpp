@@ -196,7 +196,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         dataBytes = after;
     }
     const bool readableBits = bits == 16 || bits == 24 || bits == 32;
-    const bool readableChannels = channels == 1 || channels == 2;
+    // Mono and stereo by the low byte alone; 3 to 8 channels only when the full
+    // count and the block alignment agree with it.
+    const bool readableChannels =
+        channels == 1 || channels == 2 ||
+        (channels >= 3 && channels <= 8 && file.u16(layout.format + 2) == channels &&
+         file.u16(layout.format + 12) == channels * bits / 8);
 
     if (const auto* rejection = std::get_if<wave::HeaderRejection>(&parsed)) {
         // The first failing test decides, in the order WAVE, chunks, 8 bits,
