@@ -98,11 +98,8 @@ JobEnd runJob(Console& console) {
         return JobEnd::NextJob;
     }
     JobInput& input = std::get<JobInput>(opened);
-    platform::newLine(console, 2);
-    platform::setCursorVisible(console, false);
-    const int panelRow = console.screen.cursorRow;
     const wave::WaveInfo panelInfo = input.info;
-    wave::printFileDataPanel(console, panelInfo);
+    const int panelRow = wave::showFileData(console, panelInfo);
 
     // The samples are measured while they are read, under "Reading input file...";
     // the analysis line then reports the grid they were measured on.

@@ -76,9 +76,6 @@ struct OpenedAudio {
     std::unique_ptr<DecoderState, void (*)(DecoderState*)> state{nullptr, nullptr};
 };
 
-// Whether this build decodes anything but WAV.
-bool decodersAvailable();
-
 // Probes the input by its content (never by a name) and opens its best audio
 // stream. Strict: the container must be recognised with confidence, so random
 // bytes are never taken for an MP3. Counts the frames from the packets where

@@ -72,8 +72,6 @@ auto moduleDecoder(const DecoderModule& module) {
 
 }  // namespace
 
-bool decodersAvailable() { return decoderModule() != nullptr; }
-
 std::variant<OpenedAudio, DecodeFailure> openDecodedAudio(const InputBytes& input) {
     if (const DecoderModule* module = decoderModule()) return module->open(input);
     std::array<std::byte, 16> head{};

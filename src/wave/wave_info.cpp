@@ -346,10 +346,16 @@ std::optional<WaveInfo> readWaveHeader(platform::Console& console, const platfor
         return std::nullopt;
     }
     const WaveInfo& info = std::get<WaveInfo>(parsed);
+    showFileData(console, info);
+    return info;
+}
+
+int showFileData(platform::Console& console, const WaveInfo& info) {
     newLine(console, 2);
     platform::setCursorVisible(console, false);
+    const int headingRow = console.screen.cursorRow;
     printFileDataPanel(console, info);
-    return info;
+    return headingRow;
 }
 
 void printFileDataPanel(platform::Console& console, const WaveInfo& info) {

@@ -95,6 +95,10 @@ std::variant<WaveInfo, HeaderRejection> parseWaveFile(const platform::ReadOnlyFi
 // on a rejection shows the error box and gives no WaveInfo.
 std::optional<WaveInfo> readWaveHeader(platform::Console& console, const platform::ReadOnlyFile& file);
 
+// What follows an accepted header on the screen: two newlines, the cursor
+// hidden for good, the FILE DATA panel. Gives the row of the panel's heading.
+int showFileData(platform::Console& console, const WaveInfo& info);
+
 // Prints the FILE DATA panel (dim) at the cursor, ending with three empty lines;
 // for a file in another format the first of them shows "Format" and its codec.
 void printFileDataPanel(platform::Console& console, const WaveInfo& info);
