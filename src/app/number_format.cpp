@@ -221,7 +221,10 @@ long double roundDecimals(long double value, int decimals) {
     const long double fraction = scaled - whole;  // exact
     if (fraction > 0.5L || (fraction == 0.5L && std::fmod(whole, 2.0L) != 0)) whole += 1.0L;
     whole = std::copysign(whole, scaled);  // -0.4 rounds to a negative zero
-    return decimals >= 0 ? whole / scale : whole * scale;
+    const long double rounded = decimals >= 0 ? whole / scale : whole * scale;
+    // Rounding to tens or more near the top of the range can step past it; no value
+    // there is closer to the exact multiple than the value itself.
+    return std::isfinite(rounded) ? rounded : value;
 }
 
 }  // namespace vantorel::app

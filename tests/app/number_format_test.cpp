@@ -177,6 +177,8 @@ TEST(RoundDecimals, EdgeValues) {
     EXPECT_TRUE(std::isnan(roundDecimals(kNaN, 2)));
     // Too large to scale by 100 without overflowing: kept as it is.
     EXPECT_EQ(roundDecimals(LDBL_MAX, 2), LDBL_MAX);
+    EXPECT_EQ(roundDecimals(LDBL_MAX, -2), LDBL_MAX);
+    EXPECT_EQ(roundDecimals(-LDBL_MAX, -4), -LDBL_MAX);
     EXPECT_EQ(roundDecimals(2.5L, 0), 2.0L);
     EXPECT_EQ(roundDecimals(3.5L, 0), 4.0L);
 }
