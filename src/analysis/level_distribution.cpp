@@ -5,6 +5,8 @@
 #include <limits>
 #include <cstddef>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 namespace vantorel::analysis {
 
@@ -103,6 +105,18 @@ public:
     // complete as it stands; the slices after it are silent.
     void finishSlices() { finishSliceScan(scan_, count_); }
 
+    // Takes in what `later` measured of the frames that follow, from a slice
+    // and DR block boundary on. False where this one stands inside either.
+    bool absorb(const BlockMeasures& later) {
+        if (scan_.samplesInSlice != 0 || !dynamics_ || !later.dynamics_ ||
+            !measure::appendDynamics(*dynamics_, *later.dynamics_))
+            return false;
+        for (std::size_t channel = 0; channel < analysis_.histograms.size(); ++channel)
+            for (std::size_t bin = 0; bin < static_cast<std::size_t>(kLevelBins); ++bin)
+                analysis_.histograms[channel].bins[bin] += later.analysis_.histograms[channel].bins[bin];
+        return true;
+    }
+
     void finish() {
         if (dynamics_) analysis_.dynamics = measure::finishDynamics(*dynamics_);
         if (loudness_) {
@@ -187,10 +201,84 @@ std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInf
     return analysis;
 }
 
+namespace {
+
+// A part is at least this many DR blocks long: shorter files gain too little
+// from a second decoder to pay for opening it.
+constexpr std::int64_t kLeastBlocksPerPart = 10;
+
+// Where the parts of a decoded file start, and its end: on boundaries of the
+// DR blocks, which are whole slices too. Empty when the file is not split.
+std::vector<std::int64_t> partBoundaries(const decode::DecodedFormat& format, const MeasureOptions& options) {
+    const bool integer = format.kind == wave::SampleKind::Int16 || format.kind == wave::SampleKind::Int32;
+    if (options.decodeParts < 2 || options.loudness || !format.splittable || !integer || format.sampleRate % 10 != 0)
+        return {};
+    const std::int64_t blockFrames = std::int64_t{measure::kDrBlockSeconds} * format.sampleRate;
+    const std::int64_t blocks = format.frames / blockFrames;
+    const std::int64_t parts = std::min<std::int64_t>(options.decodeParts, blocks / kLeastBlocksPerPart);
+    if (parts < 2) return {};
+    std::vector<std::int64_t> boundaries;
+    for (std::int64_t part = 0; part < parts; ++part) boundaries.push_back(blocks * part / parts * blockFrames);
+    boundaries.push_back(format.frames);
+    return boundaries;
+}
+
+// Measures the file in parts, each decoded and measured on a thread of its
+// own (the first on this one), then joined in order. Nothing where a part
+// failed or no thread could be started.
+template <wave::SampleKind kind>
+std::optional<LevelAnalysis> analyseInParts(const decode::OpenedAudio& opened, const std::vector<std::int64_t>& boundaries,
+                                            const std::function<void()>& afterEachBlock) {
+    const decode::DecodedFormat& format = opened.format;
+    const std::size_t parts = boundaries.size() - 1;
+    const SliceGrid open = computeSliceGrid(format.sampleRate, std::numeric_limits<std::int64_t>::max());
+    const std::function<void()> nothing;
+    std::vector<LevelAnalysis> analyses(parts);
+    std::vector<std::optional<BlockMeasures>> measures(parts);
+    std::vector<char> decoded(parts, 0);
+    for (std::size_t part = 0; part < parts; ++part) {
+        analyses[part].histograms.resize(static_cast<std::size_t>(format.channels));
+        measures[part].emplace(analyses[part], open, format.channels, format.sampleRate, format.bitsPerSample,
+                               format.channelMask, MeasureOptions{}, part == 0 ? afterEachBlock : nothing);
+    }
+    const auto decodePart = [&](std::size_t part) {
+        const auto result = decode::decodeAudioPart<kind>(
+            opened, boundaries[part], boundaries[part + 1],
+            [&measure = *measures[part]](const wave::ChannelSamples<kind>& block) { measure.add(block); });
+        decoded[part] = std::holds_alternative<std::uint64_t>(result) ? 1 : 0;
+    };
+    {
+        std::vector<std::jthread> threads;
+        try {
+            for (std::size_t part = 1; part < parts; ++part) threads.emplace_back(decodePart, part);
+        } catch (const std::system_error&) {
+            return std::nullopt;  // the threads started are joined on the way out
+        }
+        decodePart(0);
+    }
+    for (std::size_t part = 0; part < parts; ++part)
+        if (decoded[part] == 0 || (part > 0 && !measures[0]->absorb(*measures[part]))) return std::nullopt;
+    measures[0]->finish();
+    return std::move(analyses[0]);
+}
+
+}  // namespace
+
 std::variant<LevelAnalysis, decode::DecodeFailure> analyseDecodedLevels(decode::OpenedAudio& opened,
                                                                         const std::function<void()>& afterEachBlock,
                                                                         const MeasureOptions& options) {
     const decode::DecodedFormat& format = opened.format;
+    if (const std::vector<std::int64_t> boundaries = partBoundaries(format, options); !boundaries.empty()) {
+        std::optional<LevelAnalysis> inParts =
+            format.kind == wave::SampleKind::Int16
+                ? analyseInParts<wave::SampleKind::Int16>(opened, boundaries, afterEachBlock)
+                : analyseInParts<wave::SampleKind::Int32>(opened, boundaries, afterEachBlock);
+        if (inParts) {
+            inParts->grid = computeSliceGrid(format.sampleRate, format.frames);
+            inParts->scale = chooseShareScale(highestShare(inParts->histograms, inParts->grid.sliceCount));
+            return std::move(*inParts);
+        }
+    }
     LevelAnalysis analysis;
     analysis.histograms.resize(static_cast<std::size_t>(std::clamp(format.channels, 0, kMaxChannels)));
     // The slices are those of the frames the decoder delivers, which only the

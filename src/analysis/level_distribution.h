@@ -41,6 +41,7 @@ struct LevelAnalysis {
 // What is measured besides the slice levels and the dynamics.
 struct MeasureOptions {
     bool loudness = false;  // EBU R128 loudness, range and true peak: costs time, so only when asked
+    int decodeParts = 1;    // threads a long lossless file in another format may be decoded on, in parts
 };
 
 // The whole measurement of one file: the grid, the histograms, the samples read
@@ -58,6 +59,10 @@ std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInf
 // The same measurement of a file in another format, decoded as it is
 // measured. The grid is that of the frames the decoder delivered (for lossy
 // codecs known only at the end; opened.format.frames then holds them).
+// A long file whose format seeks exactly is decoded in up to
+// options.decodeParts parts side by side (not with the loudness, which
+// follows the recording in order), with the same results; where a part fails,
+// the file is decoded again in one piece, which tells the failure.
 std::variant<LevelAnalysis, decode::DecodeFailure> analyseDecodedLevels(decode::OpenedAudio& opened,
                                                                         const std::function<void()>& afterEachBlock = {},
                                                                         const MeasureOptions& options = {});

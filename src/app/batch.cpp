@@ -218,12 +218,13 @@ std::string albumText(const AlbumSummary& album) {
     return text;
 }
 
-FileOutcome analyseFile(const std::string& name, const BatchOptions& options, platform::StopSignalWatch& watch) {
+FileOutcome analyseFile(const std::string& name, const BatchOptions& options, int decodeParts,
+                        platform::StopSignalWatch& watch) {
     // The dialogue's steps in its order, each refusal or failure as its box's text.
     auto opened = openJobInput(name, options.svg);
     if (const auto* refusal = std::get_if<std::string>(&opened)) return FailedFile{errorLine(*refusal)};
     JobInput& input = std::get<JobInput>(opened);
-    auto measured = measureJobInput(input, {}, {.loudness = options.loudness});
+    auto measured = measureJobInput(input, {}, {.loudness = options.loudness, .decodeParts = decodeParts});
     if (const auto* failure = std::get_if<std::string>(&measured)) return FailedFile{errorLine(*failure)};
     AnalysedFile analysed{.info = input.info, .levels = std::move(std::get<analysis::LevelAnalysis>(measured)), .written = {}};
 
@@ -335,11 +336,15 @@ int runBatch(const BatchInputs& inputs, const BatchOptions& options, std::FILE* 
     std::atomic<std::size_t> nextFile{0};
     std::atomic<std::size_t> filesDone{0};
     std::atomic<bool> outputLost{false};  // nobody would see further outcomes
+    // Threads no worker takes decode parts of long lossless files: a batch of
+    // one file on two threads decodes its two halves side by side.
+    const int jobs = std::max(options.jobs, 1);
+    const int decodeParts = files.empty() ? 1 : jobs / static_cast<int>(std::min(files.size(), static_cast<std::size_t>(jobs)));
     const auto work = [&] {
         for (std::size_t index = nextFile++; index < files.size(); index = nextFile++) {
             if (outputLost || watch.stopRequested()) return;
             FileOutcome outcome = refusals[index] ? FileOutcome{FailedFile{errorLine(*refusals[index])}}
-                                                  : analyseFile(files[index], options, watch);
+                                                  : analyseFile(files[index], options, decodeParts, watch);
             // Only an album's tracks are measured together later.
             if (auto* analysed = std::get_if<AnalysedFile>(&outcome); analysed && !inputs.files[index].album &&
                                                                       analysed->levels.loudness)

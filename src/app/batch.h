@@ -51,8 +51,9 @@ using FileOutcome = std::variant<AnalysedFile, FailedFile>;
 // a screen. Independent of every other job: jobs may run at the same time.
 // The results are written under `watch`: not at all once a stop signal has
 // come, and a stop signal that comes meanwhile waits until they are complete
-// or undone.
-FileOutcome analyseFile(const std::string& name, const BatchOptions& options, platform::StopSignalWatch& watch);
+// or undone. A long lossless file may be decoded on `decodeParts` threads.
+FileOutcome analyseFile(const std::string& name, const BatchOptions& options, int decodeParts,
+                        platform::StopSignalWatch& watch);
 
 // Text as it is shown on standard output and error: control characters, which
 // would break the line or steer the terminal, become escapes, "\n", "\t" and

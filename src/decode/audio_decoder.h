@@ -51,6 +51,8 @@ struct DecodedFormat {
                                     // before decoding where exactFrames, else set by decodeAudio
     bool exactFrames = false;       // lossless: the packets told the frames exactly
     std::uint64_t channelMask = 0;  // channel positions in WAVE_FORMAT_EXTENSIBLE bit order; 0 when unknown
+    bool splittable = false;        // parts can be decoded side by side (decodeAudioPart): a lossless
+                                    // integer codec whose container seeks to any frame exactly
 };
 
 enum class DecodeFailureKind {
@@ -93,5 +95,16 @@ using DecodedBlockReceiver = std::function<void(const wave::ChannelSamples<kind>
 // opened.format.kind. Runs once per OpenedAudio.
 template <wave::SampleKind kind>
 std::variant<std::uint64_t, DecodeFailure> decodeAudio(OpenedAudio& opened, const DecodedBlockReceiver<kind>& receive);
+
+// Decodes frames firstFrame .. endFrame - 1 of a splittable stream through an
+// opening of its own, so that parts of one file can be decoded on several
+// threads at once; hands them on as decodeAudio does, firstFrame counted from
+// the start of the stream. The last part (endFrame = the stream's frames) also
+// checks that the stream ends there. Gives the frames handed on, or the failure
+// (also where a frame's stamp is not where it should be: the caller then
+// decodes the stream in one piece). `kind` must be Int16 or Int32, the stream's.
+template <wave::SampleKind kind>
+std::variant<std::uint64_t, DecodeFailure> decodeAudioPart(const OpenedAudio& opened, std::int64_t firstFrame,
+                                                           std::int64_t endFrame, const DecodedBlockReceiver<kind>& receive);
 
 }  // namespace vantorel::decode

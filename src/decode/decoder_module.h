@@ -18,6 +18,10 @@ struct DecoderModule {
                                                                 const DecodedBlockReceiver<wave::SampleKind::Float32>&);
     std::variant<std::uint64_t, DecodeFailure> (*decodeFloat64)(OpenedAudio&,
                                                                 const DecodedBlockReceiver<wave::SampleKind::Float64>&);
+    std::variant<std::uint64_t, DecodeFailure> (*decodePartInt16)(const OpenedAudio&, std::int64_t, std::int64_t,
+                                                                  const DecodedBlockReceiver<wave::SampleKind::Int16>&);
+    std::variant<std::uint64_t, DecodeFailure> (*decodePartInt32)(const OpenedAudio&, std::int64_t, std::int64_t,
+                                                                  const DecodedBlockReceiver<wave::SampleKind::Int32>&);
 };
 
 // The module's file and its one exported function, which gives the table.

@@ -86,6 +86,19 @@ std::variant<std::uint64_t, DecodeFailure> decodeAudio(OpenedAudio& opened, cons
     return DecodeFailure{DecodeFailureKind::NoDecoders, {}};
 }
 
+template <wave::SampleKind kind>
+std::variant<std::uint64_t, DecodeFailure> decodeAudioPart(const OpenedAudio& opened, std::int64_t firstFrame,
+                                                           std::int64_t endFrame, const DecodedBlockReceiver<kind>& receive) {
+    const DecoderModule* module = decoderModule();
+    if (module == nullptr) return DecodeFailure{DecodeFailureKind::NoDecoders, {}};
+    if constexpr (kind == wave::SampleKind::Int16) return module->decodePartInt16(opened, firstFrame, endFrame, receive);
+    else return module->decodePartInt32(opened, firstFrame, endFrame, receive);
+}
+
+template std::variant<std::uint64_t, DecodeFailure> decodeAudioPart<wave::SampleKind::Int16>(
+    const OpenedAudio&, std::int64_t, std::int64_t, const DecodedBlockReceiver<wave::SampleKind::Int16>&);
+template std::variant<std::uint64_t, DecodeFailure> decodeAudioPart<wave::SampleKind::Int32>(
+    const OpenedAudio&, std::int64_t, std::int64_t, const DecodedBlockReceiver<wave::SampleKind::Int32>&);
 template std::variant<std::uint64_t, DecodeFailure> decodeAudio<wave::SampleKind::Int16>(
     OpenedAudio&, const DecodedBlockReceiver<wave::SampleKind::Int16>&);
 template std::variant<std::uint64_t, DecodeFailure> decodeAudio<wave::SampleKind::Int32>(

@@ -310,11 +310,30 @@ void interleave(const AVFrame& frame, int channels, std::vector<std::byte>& bloc
 struct DecoderState {
     std::unique_ptr<Demuxer> demuxer;  // opened for decoding, at the first frame
     std::int64_t leastFrames = 0;      // fewer decoded frames mean that frames were lost
+    const InputBytes* input = nullptr;            // for the further openings that decode parts
+    const AVInputFormat* container = nullptr;     // the container the first opening found
 };
 
 namespace {
 
 void freeDecoderState(DecoderState* state) { delete state; }
+
+// Whether a part of the stream can be decoded on its own from any frame on:
+// lossless integer codecs whose demuxers seek to a frame at or before any
+// point and stamp every packet with its first frame, in a time base of one
+// frame. A part still checks every stamp and fails rather than guess.
+bool seeksExactly(const Demuxer& demuxer, const DecodedFormat& format) {
+    constexpr std::array<AVCodecID, 11> kExactCodecs = {
+        AV_CODEC_ID_FLAC,      AV_CODEC_ID_WAVPACK,   AV_CODEC_ID_ALAC,      AV_CODEC_ID_TTA,
+        AV_CODEC_ID_PCM_S16LE, AV_CODEC_ID_PCM_S16BE, AV_CODEC_ID_PCM_S24LE, AV_CODEC_ID_PCM_S24BE,
+        AV_CODEC_ID_PCM_S32LE, AV_CODEC_ID_PCM_S32BE, AV_CODEC_ID_PCM_U8};
+    const AVStream& audio = *demuxer.container->streams[demuxer.streamIndex];
+    const bool integer = format.kind == SampleKind::Int16 || format.kind == SampleKind::Int32;
+    return format.exactFrames && integer && (demuxer.container->iformat->flags & AVFMT_NOTIMESTAMPS) == 0 &&
+           std::find(kExactCodecs.begin(), kExactCodecs.end(), demuxer.codec->codec_id) != kExactCodecs.end() &&
+           audio.time_base.num == 1 && audio.time_base.den == format.sampleRate &&
+           (audio.start_time == AV_NOPTS_VALUE || audio.start_time == 0);
+}
 
 std::variant<OpenedAudio, DecodeFailure> openDecodedAudio(const InputBytes& input) {
     av_log_set_level(AV_LOG_QUIET);
@@ -371,73 +390,88 @@ std::variant<OpenedAudio, DecodeFailure> openDecodedAudio(const InputBytes& inpu
         decoding = std::move(std::get<std::unique_ptr<Demuxer>>(reopened));
     }
     const std::int64_t leastFrames = format.frames - 2 * longestPacket - format.sampleRate / 20;
+    format.splittable = seeksExactly(*decoding, format);
 
     OpenedAudio opened{.format = std::move(format), .state = {new DecoderState, freeDecoderState}};
-    opened.state->demuxer = std::move(decoding);
     opened.state->leastFrames = leastFrames;
+    opened.state->input = &input;
+    opened.state->container = decoding->container->iformat;
+    opened.state->demuxer = std::move(decoding);
     return opened;
+}
+
+// What a frame's receiver tells the decoding loop.
+enum class FrameStep { Continue, Stop };
+
+// Reads the packets of the chosen stream and decodes them to the end of the
+// stream, or until `onFrame` says stop, handing on every frame that holds
+// samples. Stops at the first frame that is damaged or not in the format the
+// stream announced.
+template <class OnFrame>
+std::optional<DecodeFailure> decodeFrames(Demuxer& demuxer, const DecodedFormat& format, OnFrame&& onFrame) {
+    const auto expectedFormat = demuxer.codec->sample_fmt;
+    bool stopped = false;
+    const auto receiveFrames = [&]() -> std::optional<DecodeFailure> {
+        while (!stopped) {
+            const int status = avcodec_receive_frame(demuxer.codec, demuxer.frame);
+            if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) return std::nullopt;
+            if (status < 0) return failure(DecodeFailureKind::Damaged, errorText(status));
+            const AVFrame& frame = *demuxer.frame;
+            std::optional<DecodeFailure> failed;
+            if (frame.decode_error_flags != 0 || (frame.flags & AV_FRAME_FLAG_CORRUPT) != 0) {
+                failed = failure(DecodeFailureKind::Damaged, "damaged frame");
+            } else if (frame.format != expectedFormat || frame.ch_layout.nb_channels != format.channels ||
+                       frame.sample_rate != format.sampleRate) {
+                failed = failure(DecodeFailureKind::Unsupported, "the stream changes its format");
+            } else if (frame.nb_samples > 0) {
+                try {
+                    stopped = onFrame(frame) == FrameStep::Stop;
+                } catch (const std::bad_alloc&) {
+                    failed = failure(DecodeFailureKind::OutOfMemory);
+                }
+            }
+            av_frame_unref(demuxer.frame);
+            if (failed) return failed;
+        }
+        return std::nullopt;
+    };
+
+    int status = 0;
+    while (!stopped && (status = av_read_frame(demuxer.container, demuxer.packet)) >= 0) {
+        if (demuxer.packet->stream_index == demuxer.streamIndex) {
+            const int sent = avcodec_send_packet(demuxer.codec, demuxer.packet);
+            av_packet_unref(demuxer.packet);
+            if (sent < 0) return failure(DecodeFailureKind::Damaged, errorText(sent));
+            if (auto failed = receiveFrames()) return failed;
+        } else {
+            av_packet_unref(demuxer.packet);
+        }
+    }
+    if (stopped) return std::nullopt;
+    if (demuxer.cursor.readFailed) return failure(DecodeFailureKind::ReadFailed);
+    if (status != AVERROR_EOF) return failure(DecodeFailureKind::Damaged, errorText(status));
+    if (const int sent = avcodec_send_packet(demuxer.codec, nullptr); sent < 0 && sent != AVERROR_EOF)
+        return failure(DecodeFailureKind::Damaged, errorText(sent));
+    return receiveFrames();
 }
 
 template <SampleKind kind>
 std::variant<std::uint64_t, DecodeFailure> decodeAudio(OpenedAudio& opened, const DecodedBlockReceiver<kind>& receive) {
     if (!opened.state || !opened.state->demuxer || opened.format.kind != kind)
         return failure(DecodeFailureKind::Unsupported);
-    Demuxer& demuxer = *opened.state->demuxer;
     const int channels = opened.format.channels;
-    const auto expectedFormat = demuxer.codec->sample_fmt;
     std::vector<std::byte> block;
     std::uint64_t framesDone = 0;
-
-    // Hands on every frame the decoder has ready; stops at the first that is
-    // damaged or not in the format it announced.
-    const auto receiveFrames = [&]() -> std::optional<DecodeFailure> {
-        for (;;) {
-            const int status = avcodec_receive_frame(demuxer.codec, demuxer.frame);
-            if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) return std::nullopt;
-            if (status < 0) return failure(DecodeFailureKind::Damaged, errorText(status));
-            const AVFrame& frame = *demuxer.frame;
-            if (frame.decode_error_flags != 0 || (frame.flags & AV_FRAME_FLAG_CORRUPT) != 0) {
-                av_frame_unref(demuxer.frame);
-                return failure(DecodeFailureKind::Damaged, "damaged frame");
-            }
-            if (frame.format != expectedFormat || frame.ch_layout.nb_channels != channels ||
-                frame.sample_rate != opened.format.sampleRate) {
-                av_frame_unref(demuxer.frame);
-                return failure(DecodeFailureKind::Unsupported, "the stream changes its format");
-            }
-            if (frame.nb_samples > 0) {
-                try {
-                    interleave<kind>(frame, channels, block);
-                } catch (const std::bad_alloc&) {
-                    av_frame_unref(demuxer.frame);
-                    return failure(DecodeFailureKind::OutOfMemory);
-                }
-                receive({.channels = channels,
-                         .firstFrame = static_cast<std::int64_t>(framesDone),
-                         .frames = static_cast<std::size_t>(frame.nb_samples),
-                         .bytes = block.data()});
-                framesDone += static_cast<std::uint64_t>(frame.nb_samples);
-            }
-            av_frame_unref(demuxer.frame);
-        }
-    };
-
-    int status = 0;
-    while ((status = av_read_frame(demuxer.container, demuxer.packet)) >= 0) {
-        if (demuxer.packet->stream_index == demuxer.streamIndex) {
-            const int sent = avcodec_send_packet(demuxer.codec, demuxer.packet);
-            av_packet_unref(demuxer.packet);
-            if (sent < 0) return failure(DecodeFailureKind::Damaged, errorText(sent));
-            if (auto failed = receiveFrames()) return std::move(*failed);
-        } else {
-            av_packet_unref(demuxer.packet);
-        }
-    }
-    if (demuxer.cursor.readFailed) return failure(DecodeFailureKind::ReadFailed);
-    if (status != AVERROR_EOF) return failure(DecodeFailureKind::Damaged, errorText(status));
-    if (const int sent = avcodec_send_packet(demuxer.codec, nullptr); sent < 0 && sent != AVERROR_EOF)
-        return failure(DecodeFailureKind::Damaged, errorText(sent));
-    if (auto failed = receiveFrames()) return std::move(*failed);
+    const auto failed = decodeFrames(*opened.state->demuxer, opened.format, [&](const AVFrame& frame) {
+        interleave<kind>(frame, channels, block);
+        receive({.channels = channels,
+                 .firstFrame = static_cast<std::int64_t>(framesDone),
+                 .frames = static_cast<std::size_t>(frame.nb_samples),
+                 .bytes = block.data()});
+        framesDone += static_cast<std::uint64_t>(frame.nb_samples);
+        return FrameStep::Continue;
+    });
+    if (failed) return *failed;
     opened.state->demuxer.reset();
 
     // Frames that the packets promised but the decoder did not deliver were
@@ -450,12 +484,74 @@ std::variant<std::uint64_t, DecodeFailure> decodeAudio(OpenedAudio& opened, cons
     return framesDone;
 }
 
+template <SampleKind kind>
+std::variant<std::uint64_t, DecodeFailure> decodeAudioPart(const OpenedAudio& opened, std::int64_t firstFrame,
+                                                           std::int64_t endFrame, const DecodedBlockReceiver<kind>& receive) {
+    if (!opened.state || opened.state->input == nullptr || !opened.format.splittable || opened.format.kind != kind ||
+        firstFrame < 0 || endFrame <= firstFrame || endFrame > opened.format.frames)
+        return failure(DecodeFailureKind::Unsupported);
+    // An opening of its own, so that parts run side by side.
+    auto opening = openDemuxer(*opened.state->input, opened.state->container);
+    if (auto* failed = std::get_if<DecodeFailure>(&opening)) return std::move(*failed);
+    Demuxer& demuxer = *std::get<std::unique_ptr<Demuxer>>(opening);
+    if (firstFrame > 0) {
+        // To the frame at or before the part's first frame.
+        if (const int status = avformat_seek_file(demuxer.container, demuxer.streamIndex, 0, firstFrame, firstFrame, 0);
+            status < 0) {
+            if (demuxer.cursor.readFailed) return failure(DecodeFailureKind::ReadFailed);
+            return failure(DecodeFailureKind::Damaged, errorText(status));
+        }
+        avcodec_flush_buffers(demuxer.codec);
+    }
+
+    const int channels = opened.format.channels;
+    const std::size_t frameBytes = static_cast<std::size_t>(channels) * sizeof(typename wave::SampleElement<kind>::type);
+    std::vector<std::byte> block;
+    std::int64_t next = firstFrame;  // the next frame to hand on
+    const bool lastPart = endFrame == opened.format.frames;
+    std::optional<DecodeFailure> lost;
+    const auto failed = decodeFrames(demuxer, opened.format, [&](const AVFrame& frame) {
+        // The stamp says where the frame starts (the time base is one frame):
+        // frames before the part are passed over, a gap is a failure.
+        const std::int64_t start = frame.pts;
+        const std::int64_t end = start + frame.nb_samples;
+        if (frame.pts == AV_NOPTS_VALUE || start > next) {
+            lost = failure(DecodeFailureKind::Damaged, "a part did not start where it was sought");
+            return FrameStep::Stop;
+        }
+        if (end <= next) return FrameStep::Continue;
+        if (next == endFrame) {
+            // The last part runs to the end of the stream, which must end where the
+            // stream said it would, as when the whole stream is decoded at once.
+            lost = failure(DecodeFailureKind::Damaged, "more frames than the stream stated");
+            return FrameStep::Stop;
+        }
+        interleave<kind>(frame, channels, block);
+        const std::int64_t from = next - start;
+        const std::int64_t to = std::min(end, endFrame) - start;
+        receive({.channels = channels,
+                 .firstFrame = next,
+                 .frames = static_cast<std::size_t>(to - from),
+                 .bytes = block.data() + static_cast<std::size_t>(from) * frameBytes});
+        next += to - from;
+        return next == endFrame && !lastPart ? FrameStep::Stop : FrameStep::Continue;
+    });
+    if (failed) return *failed;
+    if (lost) return *lost;
+    if (next != endFrame)
+        return failure(DecodeFailureKind::Damaged, std::to_string(next - firstFrame) + " of " +
+                                                       std::to_string(endFrame - firstFrame) + " frames of a part decoded");
+    return static_cast<std::uint64_t>(endFrame - firstFrame);
+}
+
 constexpr DecoderModule kModule = {
     .open = openDecodedAudio,
     .decodeInt16 = decodeAudio<SampleKind::Int16>,
     .decodeInt32 = decodeAudio<SampleKind::Int32>,
     .decodeFloat32 = decodeAudio<SampleKind::Float32>,
     .decodeFloat64 = decodeAudio<SampleKind::Float64>,
+    .decodePartInt16 = decodeAudioPart<SampleKind::Int16>,
+    .decodePartInt32 = decodeAudioPart<SampleKind::Int32>,
 };
 
 }  // namespace

@@ -780,6 +780,24 @@ template std::array<double, kMaxChannels> addDynamicsBlock<SampleKind::Float32>(
 template std::array<double, kMaxChannels> addDynamicsBlock<SampleKind::Float64>(DynamicsMeter&,
                                                     const wave::ChannelSamples<SampleKind::Float64>&);
 
+bool appendDynamics(DynamicsMeter& earlier, const DynamicsMeter& later) {
+    if (earlier.channels != later.channels || earlier.blockFrames != later.blockFrames ||
+        earlier.sourceBits != later.sourceBits || earlier.framesInBlock != 0)
+        return false;
+    earlier.frames += later.frames;
+    earlier.framesInBlock = later.framesInBlock;
+    earlier.integerSquares = later.integerSquares;
+    earlier.floatSquares = later.floatSquares;
+    earlier.blockPeaks = later.blockPeaks;
+    if (later.squareUnit > 0) earlier.squareUnit = later.squareUnit;
+    for (std::size_t channel = 0; channel < static_cast<std::size_t>(kMaxChannels); ++channel) {
+        earlier.peaks[channel] = std::max(earlier.peaks[channel], later.peaks[channel]);
+        earlier.fullScaleSamples[channel] += later.fullScaleSamples[channel];
+    }
+    earlier.blocks.insert(earlier.blocks.end(), later.blocks.begin(), later.blocks.end());
+    return true;
+}
+
 Dynamics finishDynamics(const DynamicsMeter& meter) {
     Dynamics result;
     result.frames = meter.frames;

@@ -117,6 +117,12 @@ struct Dynamics {
     friend bool operator==(const Dynamics&, const Dynamics&) = default;
 };
 
+// Appends to `earlier` what a meter of its own measured of the frames that
+// follow, from a DR block boundary on (a file measured in parts side by side):
+// the meter then stands as one meter fed all the frames in order. False, with
+// nothing changed, where `earlier` stands inside a DR block or the meters differ.
+bool appendDynamics(DynamicsMeter& earlier, const DynamicsMeter& later);
+
 // The results so far, the current (shorter) block included as the last.
 Dynamics finishDynamics(const DynamicsMeter& meter);
 

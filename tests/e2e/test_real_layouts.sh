@@ -202,6 +202,44 @@ for file in six.flac six.wav; do
     [[ $curves -eq 6 ]] && pass "$file: six curves in the SVG" || fail "$file: $curves curves in the SVG"
 done
 
+# Long lossless files are decoded in parts side by side when threads are free
+# (--jobs above 1 for one file): the same CSV as the wave twin's, and the same
+# JSON (peaks, full-scale samples, DR) as when decoded in one piece; a damaged
+# one is refused as in one piece. 97.37 s: parts end on 3 s boundaries, the
+# last one does not.
+if [[ -s $demo ]]; then
+    sox -V1 "$demo" "$demo" "$demo" "$demo" long.wav trim 0 97.37
+else
+    "$MAKE_WAV" long.wav --seconds 97.37 --rate 44100 --level-db 3 --channel-step-db 9 > /dev/null
+fi
+sox -V1 long.wav -b 24 long24.wav
+encode long.wav long16.flac
+encode long24.wav long24.flac -c:a flac
+encode long.wav long16.m4a -c:a alac
+encode long24.wav long24.wv -c:a wavpack
+encode long.wav long16.tta -c:a tta
+encode long24.wav long24.aiff -c:a pcm_s24be
+encode long.wav long16.caf
+head -c "$(($(stat -c %s long16.flac) * 3 / 4))" long16.flac > long-cut.flac
+"$TOOL" --csv long.wav | cut -d, -f2- > "$WORK/long16.csv"
+"$TOOL" --csv long24.wav | cut -d, -f2- > "$WORK/long24.csv"
+for file in long16.flac long24.flac long16.m4a long24.wv long16.tta long24.aiff long16.caf long-cut.flac; do
+    for jobs in 1 3; do
+        "$TOOL" --jobs $jobs --json "$file" > "$WORK/jobs$jobs.json" 2> "$WORK/jobs$jobs.err"
+        echo "status $?" >> "$WORK/jobs$jobs.err"
+    done
+    twin=$WORK/${file%%.*}.csv
+    if [[ $file == long-cut.flac ]]; then
+        grep -q "damaged" "$WORK/jobs3.err" && cmp -s "$WORK/jobs1.err" "$WORK/jobs3.err" \
+            && pass "$file: refused in parts as in one piece" || fail "$file: $(cat "$WORK/jobs3.err")"
+    elif cmp -s "$WORK/jobs1.json" "$WORK/jobs3.json" && grep -q '"dr": [0-9]' "$WORK/jobs3.json" &&
+        "$TOOL" --jobs 2 --csv "$file" | cut -d, -f2- | cmp -s - "$twin"; then
+        pass "$file: in parts, the wave twin's CSV and the JSON of one piece"
+    else
+        fail "$file: in parts, a CSV or JSON differs ($(cat "$WORK/jobs3.err"))"
+    fi
+done
+
 # Refusals: no audio, or damaged. Earlier results must stay as they were.
 printf 'Just some notes about the session.\n' > notes.txt
 ffmpeg -nostdin -v error -y -f lavfi -i color=c=red:s=16x16 -frames:v 1 picture.png

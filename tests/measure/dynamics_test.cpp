@@ -92,6 +92,32 @@ TEST(Dynamics, DrOfRecordingsWhoseValueIsKnown) {
             }
             EXPECT_EQ(found.dr, example.fileDr);
             EXPECT_EQ(found.frames, static_cast<std::int64_t>(channels[0].size()));
+
+            // Measured in two parts side by side, split at a block boundary,
+            // then joined: the same answer (to the bit for integer samples,
+            // whose squares are summed exactly).
+            const std::int64_t boundary = 2 * std::int64_t{kDrBlockSeconds} * kRate;
+            if (static_cast<std::int64_t>(channels[0].size()) <= boundary) return;
+            std::optional<DynamicsMeter> first = startDynamics(channelCount, kRate, 0);
+            std::optional<DynamicsMeter> second = startDynamics(channelCount, kRate, 0);
+            feedBlocks<kind>(bytes, channelCount, channels[0].size(), 11, [&](const auto& block) {
+                const auto before = static_cast<std::size_t>(std::clamp<std::int64_t>(boundary - block.firstFrame, 0,
+                                                              static_cast<std::int64_t>(block.frames)));
+                auto part = block;
+                part.frames = before;
+                if (before > 0) addDynamicsBlock(*first, part);
+                part.frames = block.frames - before;
+                part.bytes = block.bytes + before * static_cast<std::size_t>(channelCount) * wave::fileSampleWidth<kind>();
+                if (part.frames > 0) addDynamicsBlock(*second, part);
+            });
+            ASSERT_TRUE(appendDynamics(*first, *second));
+            const Dynamics joined = finishDynamics(*first);
+            if (kind == SampleKind::Float32 || kind == SampleKind::Float64) {
+                EXPECT_EQ(joined.dr, found.dr);
+                EXPECT_EQ(joined.peak, found.peak);
+            } else {
+                EXPECT_EQ(joined, found);
+            }
         });
     }
 }
