@@ -1,8 +1,10 @@
 #include "app/main_loop.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -107,7 +109,10 @@ JobEnd runJob(Console& console) {
     platform::writeText(console, "   Reading input file...");
     platform::newLine(console);
     // A long job draws nothing until it is done: meanwhile the screen follows resizes.
-    const auto measured = measureJobInput(input, [&console] { platform::keepShown(console); });
+    // A long lossless file in another format is decoded in parts on every core.
+    const analysis::MeasureOptions options{
+        .decodeParts = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1U, 8U))};
+    const auto measured = measureJobInput(input, [&console] { platform::keepShown(console); }, options);
     if (const auto* failure = std::get_if<std::string>(&measured)) {
         showErrorBox(console, *failure);
         return JobEnd::NextJob;

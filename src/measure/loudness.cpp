@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <vector>
 
 #include "measure/dynamics.h"
@@ -11,6 +12,7 @@
 #if VANTOREL_HAS_LOUDNESS
 #include <ebur128.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -47,6 +49,7 @@ struct Batch {
     std::vector<double> doubles;
     std::size_t leadInFrames = 0;
     std::size_t frames = 0;      // after the lead-in
+    std::int64_t firstFrame = 0; // of the recording: the frame after the lead-in
     std::size_t peakMeter = 0;   // the true-peak meter that takes it
     int readersLeft = 0;         // meters yet to take it; guarded by LoudnessWork::mutex
 };
@@ -125,6 +128,89 @@ int addFrames(ebur128_state* state, SampleKind kind, const Batch& batch, std::si
     return EBUR128_SUCCESS;
 }
 
+// The largest magnitude of `frames` frames of a batch from frame `first`
+// (lead-in included), 1.0 = full scale as libebur128 scales each type. NaN
+// samples are passed over (they raise no peak in the meter either).
+double largestMagnitude(SampleKind kind, const Batch& batch, std::size_t channels, std::size_t first,
+                        std::size_t frames) {
+    const std::size_t begin = first * channels;
+    const std::size_t end = begin + frames * channels;
+    const auto largest = [&](const auto& samples, double fullScale) {
+        double peak = 0;
+        for (std::size_t at = begin; at < end; ++at) {
+            const double magnitude = std::fabs(static_cast<double>(samples[at]));
+            if (magnitude > peak) peak = magnitude;
+        }
+        return peak / fullScale;
+    };
+    switch (kind) {
+        case SampleKind::Int16: return largest(batch.shorts, 32768.0);
+        case SampleKind::Int24:
+        case SampleKind::Int32: return largest(batch.ints, 2147483648.0);
+        case SampleKind::Float32: return largest(batch.floats, 1.0);
+        case SampleKind::Float64: return largest(batch.doubles, 1.0);
+    }
+    return 0;
+}
+
+// The interpolator's taps per phase as libebur128 1.2 builds them (49 taps
+// of a Hann-windowed sinc; 4 phases below 96 kHz, 2 below 192 kHz, none
+// above): tap j belongs to phase j % factor and delay j / factor.
+std::vector<double> interpolatorTaps(int factor) {
+    constexpr int kTaps = 49;
+    std::vector<double> taps;
+    for (int j = 0; j < kTaps; ++j) {
+        const double m = j - (kTaps - 1) / 2.0;
+        const double x = m * std::numbers::pi / factor;
+        const double sinc = m == 0 ? 1.0 : std::sin(x) / x;
+        taps.push_back(sinc * 0.5 * (1 - std::cos(2 * std::numbers::pi * j / (kTaps - 1))));
+    }
+    return taps;
+}
+
+// The most by which a true-peak meter's peak can exceed the largest magnitude
+// of the frames it depends on, with a margin for the meter's float rounding.
+// Read off the meter's own answer to an impulse, one frame at a time: each
+// call's peak is the largest tap of that delay over the phases (the first
+// call's is the impulse itself). Where those agree with the taps above, the
+// gain is the largest sum of magnitudes of one phase's taps (1.86 at 4x);
+// otherwise the sum of the largest taps per delay, which bounds it too
+// (3.5 at 4x). 0 when the meter fails: then nothing is passed over.
+double truePeakGain(std::int32_t sampleRate) {
+    ebur128_state* meter = ebur128_init(1, static_cast<unsigned long>(sampleRate), EBUR128_MODE_TRUE_PEAK);
+    if (!meter) return 0;
+    std::vector<double> largestPerDelay;
+    for (std::size_t frame = 0; frame < kTruePeakLeadInFrames; ++frame) {
+        const float sample = frame == 0 ? 1.0F : 0.0F;
+        double peak = 0;
+        if (ebur128_add_frames_float(meter, &sample, 1) != EBUR128_SUCCESS ||
+            ebur128_prev_true_peak(meter, 0, &peak) != EBUR128_SUCCESS || !std::isfinite(peak)) {
+            largestPerDelay.clear();
+            break;
+        }
+        largestPerDelay.push_back(peak);
+    }
+    ebur128_destroy(&meter);
+    if (largestPerDelay.empty()) return 0;
+    constexpr double kMargin = 1 + 1e-5;
+    double bound = 0;
+    for (const double peak : largestPerDelay) bound += peak;
+
+    const int factor = sampleRate < 96000 ? 4 : sampleRate < 192000 ? 2 : 1;
+    if (factor == 1) return bound * kMargin;  // no interpolation: the sample peak
+    const std::vector<double> taps = interpolatorTaps(factor);
+    std::vector<double> expected(largestPerDelay.size(), 0.0);
+    std::vector<double> phaseSums(static_cast<std::size_t>(factor), 0.0);
+    for (std::size_t j = 0; j < taps.size(); ++j) {
+        const std::size_t delay = j / static_cast<std::size_t>(factor);
+        if (delay < expected.size()) expected[delay] = std::max(expected[delay], std::fabs(taps[j]));
+        phaseSums[j % static_cast<std::size_t>(factor)] += std::fabs(taps[j]);
+    }
+    for (std::size_t delay = 1; delay < expected.size(); ++delay)
+        if (std::fabs(expected[delay] - largestPerDelay[delay]) > 1e-6) return bound * kMargin;
+    return std::max(1.0, *std::max_element(phaseSums.begin(), phaseSums.end())) * kMargin;
+}
+
 // Copies `frames` frames of a block into the end of a batch.
 template <SampleKind kind>
 void appendFrames(Batch& batch, const std::byte* bytes, std::size_t frames, std::size_t channels) {
@@ -195,6 +281,14 @@ struct LoudnessWork {
     // Per true-peak meter, the largest peak per channel of the batches it took;
     // each written by its worker alone, read after the workers are joined.
     std::vector<std::array<double, kMaxChannels>> truePeaks;
+    // Per true-peak meter, the frame of the recording after the last it took.
+    std::vector<std::int64_t> truePeakNext;
+    // Steps of a batch whose frames are too quiet to raise the true peak found
+    // so far by any meter are passed over: each frame's true peak is at most
+    // truePeakGain times the largest magnitude of the frames it depends on.
+    double truePeakGain = 0;
+    std::atomic<double> truePeakSoFar{0};
+    std::int64_t framesBatched = 0;  // the caller's: frames put into batches so far
 
     std::mutex mutex;
     std::condition_variable_any changed;
@@ -235,19 +329,37 @@ struct LoudnessWork {
     }
 
     // Feeds one batch to meter `index`: the levels meter takes the batch; a
-    // true-peak meter takes the lead-in, then the batch, and keeps the peaks
-    // found in the batch.
+    // true-peak meter takes it step by step, each step that could raise the
+    // true peak found so far after the frames before it where it did not take
+    // them, and keeps the peaks found in those steps.
     bool take(std::size_t index, const Batch& batch) {
         ebur128_state* meter = meters[index];
         if (index == kLevelsMeter) return addFrames(meter, *kind, batch, batch.leadInFrames, batch.frames) == EBUR128_SUCCESS;
-        if (batch.leadInFrames > 0 && addFrames(meter, *kind, batch, 0, batch.leadInFrames) != EBUR128_SUCCESS)
-            return false;
-        if (addFrames(meter, *kind, batch, batch.leadInFrames, batch.frames) != EBUR128_SUCCESS) return false;
-        for (int channel = 0; channel < channels; ++channel) {
-            double peak = 0;
-            if (ebur128_prev_true_peak(meter, static_cast<unsigned>(channel), &peak) != EBUR128_SUCCESS) return false;
-            double& largest = truePeaks[index - 1][static_cast<std::size_t>(channel)];
-            if (peak > largest) largest = peak;
+        const auto channelCount = static_cast<std::size_t>(channels);
+        std::int64_t& next = truePeakNext[index - 1];
+        for (std::size_t step = 0; step < batch.frames; step += kTruePeakStepFrames) {
+            const std::size_t first = batch.leadInFrames + step;
+            const std::size_t frames = std::min(kTruePeakStepFrames, batch.frames - step);
+            const std::size_t leadIn = std::min(first, kTruePeakLeadInFrames);
+            const std::int64_t recordingFrame = batch.firstFrame + static_cast<std::int64_t>(step);
+            if (truePeakGain > 0 &&
+                truePeakGain * largestMagnitude(*kind, batch, channelCount, first - leadIn, leadIn + frames) <=
+                    truePeakSoFar.load(std::memory_order_relaxed))
+                continue;
+            if (next != recordingFrame && leadIn > 0 &&
+                addFrames(meter, *kind, batch, first - leadIn, leadIn) != EBUR128_SUCCESS)
+                return false;
+            if (addFrames(meter, *kind, batch, first, frames) != EBUR128_SUCCESS) return false;
+            next = recordingFrame + static_cast<std::int64_t>(frames);
+            for (int channel = 0; channel < channels; ++channel) {
+                double peak = 0;
+                if (ebur128_prev_true_peak(meter, static_cast<unsigned>(channel), &peak) != EBUR128_SUCCESS) return false;
+                double& largest = truePeaks[index - 1][static_cast<std::size_t>(channel)];
+                if (peak > largest) largest = peak;
+                double soFar = truePeakSoFar.load(std::memory_order_relaxed);
+                while (peak > soFar && !truePeakSoFar.compare_exchange_weak(soFar, peak, std::memory_order_relaxed)) {
+                }
+            }
         }
         return true;
     }
@@ -320,6 +432,8 @@ std::variant<LoudnessMeter, LoudnessFailure> startLoudness(int channels, std::in
         const auto meters = static_cast<std::size_t>(1 + truePeakWorkers);
         work.meters.assign(meters, nullptr);
         work.truePeaks.assign(meters - 1, {});
+        work.truePeakNext.assign(meters - 1, -1);
+        work.truePeakGain = truePeakGain(sampleRate);
         work.queues.resize(meters);
         for (std::size_t index = 0; index < meters; ++index) {
             const int mode = index == kLevelsMeter ? EBUR128_MODE_I | EBUR128_MODE_LRA : EBUR128_MODE_TRUE_PEAK;
@@ -353,8 +467,6 @@ void addLoudnessBlock(LoudnessMeter& meter, const wave::ChannelSamples<kind>& bl
         work->batchFrames = std::max<std::size_t>(1, kLoudnessBatchBytes / (channels * sampleBytes));
     }
     if (*work->kind != kind) return;
-    // With one true-peak meter every batch follows its last: no lead-in.
-    const bool leadIns = work->meters.size() > 2;
     const std::size_t frameBytes = channels * wave::fileSampleWidth<kind>();
     std::size_t frame = 0;
     try {
@@ -363,13 +475,15 @@ void addLoudnessBlock(LoudnessMeter& meter, const wave::ChannelSamples<kind>& bl
                 work->filling = work->freeBatch();
                 if (!work->filling) return;  // the work has failed
                 startBatch<kind>(*work->filling, work->leadIn);
+                work->filling->firstFrame = work->framesBatched;
             }
             Batch& batch = *work->filling;
             const std::size_t take = std::min(work->batchFrames - batch.frames, block.frames - frame);
             appendFrames<kind>(batch, block.bytes + frame * frameBytes, take, channels);
             frame += take;
+            work->framesBatched += static_cast<std::int64_t>(take);
             if (batch.frames == work->batchFrames) {
-                if (leadIns) keepLeadIn<kind>(work->leadIn, batch, channels);
+                keepLeadIn<kind>(work->leadIn, batch, channels);
                 work->dispatch(&batch);
                 work->filling = nullptr;
             }

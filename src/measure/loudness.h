@@ -13,7 +13,12 @@
 // batches in turn. Such a meter first takes the last kTruePeakLeadInFrames
 // frames before its batch, so that its interpolator holds what it would have
 // held had it seen everything, and counts only the peaks of the batch itself:
-// the largest of their peaks is the true peak of the whole. A batch is reused
+// the largest of their peaks is the true peak of the whole. The meters take
+// their batches in steps, and pass over a step whose frames cannot raise the
+// true peak any meter has found so far: a frame's true peak is at most the
+// interpolator's gain (read off its answer to an impulse) times the largest
+// magnitude of the frames it depends on, so the answer does not change, but
+// the quieter parts of a recording cost little. A batch is reused
 // once both of its meters have taken it; when none is free the caller waits,
 // so memory stays bounded however long the recording.
 //
@@ -44,6 +49,9 @@ inline constexpr std::size_t kLoudnessBatchBytes = 256 * 1024;
 // Frames a true-peak meter takes before a batch that does not follow its last
 // one: more than its interpolator remembers.
 inline constexpr std::size_t kTruePeakLeadInFrames = 64;
+// Frames a true-peak meter takes at a time; a step whose frames are too quiet
+// to raise the true peak found so far is passed over.
+inline constexpr std::size_t kTruePeakStepFrames = 4096;
 // The most true-peak meters, each on its own thread.
 inline constexpr int kMaxTruePeakWorkers = 4;
 

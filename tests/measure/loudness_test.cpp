@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <optional>
 #include <random>
 #include <string>
@@ -12,6 +13,10 @@
 
 #include "measure/dynamics.h"
 #include "measure_samples.h"
+
+#if VANTOREL_HAS_LOUDNESS
+#include <ebur128.h>
+#endif
 
 namespace vantorel::measure {
 namespace {
@@ -137,6 +142,10 @@ TEST(Measurements, BlocksCutDifferentlyGiveTheSameAnswers) {
     }
     const std::size_t batchFrames = kLoudnessBatchBytes / (2 * sizeof(int));
     for (std::size_t batch = 1; batch < 10; ++batch) channels[1][batch * batchFrames] = batch % 2 ? -1.0 : 1.0;
+    // Late on, a burst whose true peak (1.3) lies well above its samples
+    // (0.92) and above every click: no meter may pass over it.
+    for (std::size_t frame = 0; frame < 480; ++frame)
+        channels[0][6 * kRate + frame] = 1.3 * std::sin(std::numbers::pi / 4 + std::numbers::pi / 2 * static_cast<double>(frame));
     const std::vector<std::byte> bytes = fileBytes<SampleKind::Int24>(channels);
     const auto measure = [&](std::uint64_t seed, int truePeakWorkers) {
         std::optional<DynamicsMeter> dynamics = startDynamics(2, kRate, 24);
@@ -152,6 +161,25 @@ TEST(Measurements, BlocksCutDifferentlyGiveTheSameAnswers) {
     const auto whole = measure(0, 1);
     EXPECT_EQ(whole.first.channels.at(1).fullScaleSamples, 9u);
     EXPECT_EQ(whole.second.has_value(), loudnessAvailable());
+#if VANTOREL_HAS_LOUDNESS
+    // The quiet steps that the meters pass over do not change the true peak:
+    // one libebur128 meter fed every frame at once finds the same.
+    std::vector<int> samples;
+    for (std::size_t at = 0; at + 3 <= 3 * 2 * channels[0].size(); at += 3) {
+        const auto byte = [&](std::size_t offset) { return std::to_integer<std::uint32_t>(bytes[at + offset]); };
+        samples.push_back(static_cast<int>((byte(0) << 8 | byte(1) << 16 | byte(2) << 24)));
+    }
+    ebur128_state* reference = ebur128_init(2, kRate, EBUR128_MODE_TRUE_PEAK);
+    ASSERT_NE(reference, nullptr);
+    ASSERT_EQ(ebur128_add_frames_int(reference, samples.data(), channels[0].size()), EBUR128_SUCCESS);
+    double left = 0;
+    double right = 0;
+    ebur128_true_peak(reference, 0, &left);
+    ebur128_true_peak(reference, 1, &right);
+    ebur128_destroy(&reference);
+    ASSERT_TRUE(whole.second && whole.second->truePeakDbtp);
+    EXPECT_EQ(*whole.second->truePeakDbtp, 20 * std::log10(std::max(left, right)));
+#endif
     for (const std::uint64_t seed : {1u, 2u}) {
         const auto cut = measure(seed, static_cast<int>(seed) + 1);
         EXPECT_EQ(cut.first, whole.first);
