@@ -4,6 +4,12 @@
 # from a music-like recording looped to 60 minutes) next to FFmpeg decoding the
 # same file alone, on one thread, into nothing:
 #   ffmpeg -v quiet -threads 1 -i FILE -map 0:a -f null -
+# The job runs as a user runs it (one thread per core: a long FLAC is decoded
+# in parts side by side) and with --jobs 1 (in one piece).
+# Then loudness: `vantorel --loudness` on the hour as WAV and FLAC, and on a
+# loud master made from it (9 dB louder through sox's limiter, so that peaks
+# crowd the top everywhere), next to
+#   ffmpeg -i FILE -af ebur128=peak=true -f null -
 # Runs alternate (job, reference, job, ...) so that both see the same machine;
 # the median of each is reported with their ratio, and the job's peak memory:
 # its whole resident set (VmHWM, which counts the pages of FFmpeg's shared
@@ -52,6 +58,8 @@ make hour16.flac hour16.wav
 make hour24.flac hour24.wav -c:a flac
 make hour320.mp3 hour16.wav -c:a libmp3lame -b:a 320k
 make hour256.m4a hour16.wav -c:a aac -b:a 256k
+[[ -s hourloud.wav ]] || sox -V1 hour16.wav hourloud.wav gain -l 9
+make hourloud.flac hourloud.wav
 
 seconds_of() { # seconds a command takes, to the millisecond
     local start end
@@ -65,7 +73,7 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 # Peak memory of one job: VmHWM at the end, and the largest RssAnon seen
 # while it ran (sampled every 20 ms).
 memory_of() {
-    "$TOOL" "$1" > /dev/null 2>&1 &
+    "$TOOL" "$@" > /dev/null 2>&1 &
     local pid=$! anon=0 hwm=0 line
     while kill -0 "$pid" 2> /dev/null; do
         while read -r line; do
@@ -83,17 +91,34 @@ memory_of() {
 echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(nproc) cores;" \
     "load average $(cut -d' ' -f1 /proc/loadavg) at the start; $REPEATS runs of each"
 echo
-echo "| File | Size | Job | ffmpeg -threads 1 | Job / ffmpeg | Peak memory |"
-echo "|---|---|---|---|---|---|"
+echo "| File | Size | Job | Job --jobs 1 | ffmpeg -threads 1 | Job / ffmpeg | Peak memory |"
+echo "|---|---|---|---|---|---|---|"
 for file in hour16.flac hour24.flac hour320.mp3 hour256.m4a; do
-    jobs=() references=()
+    jobs=() singles=() references=()
     for ((run = 0; run < REPEATS; run++)); do
         jobs+=("$(seconds_of "$TOOL" "$file")")
+        singles+=("$(seconds_of "$TOOL" --jobs 1 "$file")")
         references+=("$(seconds_of ffmpeg -nostdin -v quiet -threads 1 -i "$file" -map 0:a -f null -)")
     done
     job=$(printf '%s\n' "${jobs[@]}" | median)
+    single=$(printf '%s\n' "${singles[@]}" | median)
     reference=$(printf '%s\n' "${references[@]}" | median)
     size=$(du -mL "$file" | cut -f1)
     ratio=$(awk -v a="$job" -v b="$reference" 'BEGIN { printf "%.2f", a / b }')
-    echo "| $file | $size MB | $job s | $reference s | $ratio | $(memory_of "$file") |"
+    echo "| $file | $size MB | $job s | $single s | $reference s | $ratio | $(memory_of "$file") |"
+done
+
+echo
+echo "| File | vantorel --loudness | ffmpeg ebur128=peak=true | Ratio | Peak memory |"
+echo "|---|---|---|---|---|"
+for file in hour16.wav hour16.flac hourloud.flac; do
+    jobs=() references=()
+    for ((run = 0; run < REPEATS; run++)); do
+        jobs+=("$(seconds_of "$TOOL" --loudness "$file")")
+        references+=("$(seconds_of ffmpeg -nostdin -i "$file" -af ebur128=peak=true -f null -)")
+    done
+    job=$(printf '%s\n' "${jobs[@]}" | median)
+    reference=$(printf '%s\n' "${references[@]}" | median)
+    ratio=$(awk -v a="$job" -v b="$reference" 'BEGIN { printf "%.2f", a / b }')
+    echo "| $file | $job s | $reference s | $ratio | $(memory_of --loudness "$file") |"
 done
