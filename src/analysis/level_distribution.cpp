@@ -241,11 +241,16 @@ std::optional<LevelAnalysis> analyseInParts(const decode::OpenedAudio& opened, c
         measures[part].emplace(analyses[part], open, format.channels, format.sampleRate, format.bitsPerSample,
                                format.channelMask, MeasureOptions{}, part == 0 ? afterEachBlock : nothing);
     }
-    const auto decodePart = [&](std::size_t part) {
-        const auto result = decode::decodeAudioPart<kind>(
-            opened, boundaries[part], boundaries[part + 1],
-            [&measure = *measures[part]](const wave::ChannelSamples<kind>& block) { measure.add(block); });
-        decoded[part] = std::holds_alternative<std::uint64_t>(result) ? 1 : 0;
+    // Nothing may leave a thread: a part that throws (out of memory) has failed.
+    const auto decodePart = [&](std::size_t part) noexcept {
+        try {
+            const auto result = decode::decodeAudioPart<kind>(
+                opened, boundaries[part], boundaries[part + 1],
+                [&measure = *measures[part]](const wave::ChannelSamples<kind>& block) { measure.add(block); });
+            decoded[part] = std::holds_alternative<std::uint64_t>(result) ? 1 : 0;
+        } catch (...) {
+            decoded[part] = 0;
+        }
     };
     {
         std::vector<std::jthread> threads;

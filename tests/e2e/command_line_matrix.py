@@ -531,6 +531,25 @@ def check_albums(tool: str, work: str) -> str:
           and [f["path"] for f in json.loads(looped.stdout)["files"]][:2] == order[2:],
           "a link loop and a folder without audio are named, the run goes on, status 1", looped.stderr)
     os.remove(os.path.join(second, "again"))
+
+    # A folder that cannot be read is named and passed; as root (who reads
+    # anything) the tool runs as nobody, with the tree opened to it.
+    locked, readable = os.path.join(work, "locked"), os.path.join(work, "readable")
+    os.makedirs(locked)
+    os.makedirs(readable)
+    shutil.copy(os.path.join(second, "01 b.wav"), readable)
+    for folder in (work, readable):
+        os.chmod(folder, 0o777)
+    os.chmod(locked, 0)
+    as_user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] if os.geteuid() == 0 else []
+    if not as_user or shutil.which("setpriv"):
+        done = subprocess.run([*as_user, tool, "-r", locked, readable], stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, timeout=60)
+        check(done.returncode == 1 and f"vantorel: {locked}: cannot be read" in done.stderr
+              and "01 b VT.emf" in done.stdout,
+              "an unreadable folder is named, the run goes on, status 1", done.stderr)
+    os.chmod(locked, 0o700)
+    os.chmod(work, 0o700)
     return tree
 
 
