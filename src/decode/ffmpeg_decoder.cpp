@@ -242,6 +242,7 @@ std::int64_t packetFrames(const AVPacket& packet, AVRational timeBase, std::int3
 struct PacketCount {
     std::int64_t frames = 0;        // their frames, less delay and padding
     std::int64_t longestPacket = 0;  // frames of the longest packet
+    std::int64_t packets = 0;
 };
 
 // Counts the frames of the stream from its packets, without decoding.
@@ -256,6 +257,7 @@ std::variant<PacketCount, DecodeFailure> countFrames(Demuxer& demuxer, std::int3
                 return failure(DecodeFailureKind::Damaged, "corrupt packet");
             }
             count.frames += packetFrames(*demuxer.packet, timeBase, sampleRate);
+            ++count.packets;
             count.longestPacket = std::max(count.longestPacket,
                                            av_rescale_q(demuxer.packet->duration, timeBase, AVRational{1, sampleRate}));
         }
@@ -374,8 +376,17 @@ std::variant<OpenedAudio, DecodeFailure> openDecodedAudio(const InputBytes& inpu
     // frames; lossy ones within a packet or two (encoder delay and padding are
     // applied by some decoders and not by others), so their decoder has the
     // last word, but fewer frames than that mean that frames were lost.
-    format.exactFrames = !format.lossy;
+    // Containers whose clock ticks coarser than a frame (Matroska's
+    // milliseconds) state lengths only to the tick, each packet's too: there
+    // the decoder has the last word for lossless codecs as well, and every
+    // packet may be off by a tick.
+    const AVRational timeBase = first.container->streams[first.streamIndex]->time_base;
+    const bool frameExactClock = timeBase.num == 1 && timeBase.den > 0 && timeBase.den % format.sampleRate == 0;
+    const std::int64_t framesPerTick =
+        frameExactClock ? 0 : av_rescale_q_rnd(1, timeBase, AVRational{1, format.sampleRate}, AV_ROUND_UP);
+    format.exactFrames = !format.lossy && frameExactClock;
     std::int64_t longestPacket = std::max(codec.frame_size, 4096);
+    std::int64_t ticksOff = 1;  // how many ticks the length may be off
     std::unique_ptr<Demuxer> decoding;
     if (const std::optional<std::int64_t> stated = statedFrames(first, format.sampleRate)) {
         format.frames = *stated;
@@ -385,11 +396,13 @@ std::variant<OpenedAudio, DecodeFailure> openDecodedAudio(const InputBytes& inpu
         if (auto* failed = std::get_if<DecodeFailure>(&counted)) return std::move(*failed);
         format.frames = std::get<PacketCount>(counted).frames;
         longestPacket = std::max(longestPacket, std::get<PacketCount>(counted).longestPacket);
+        ticksOff = std::get<PacketCount>(counted).packets;
         auto reopened = openDemuxer(input, first.container->iformat);
         if (auto* failed = std::get_if<DecodeFailure>(&reopened)) return std::move(*failed);
         decoding = std::move(std::get<std::unique_ptr<Demuxer>>(reopened));
     }
-    const std::int64_t leastFrames = format.frames - 2 * longestPacket - format.sampleRate / 20;
+    const std::int64_t leastFrames =
+        format.frames - 2 * longestPacket - format.sampleRate / 20 - ticksOff * framesPerTick;
     format.splittable = seeksExactly(*decoding, format);
 
     OpenedAudio opened{.format = std::move(format), .state = {new DecoderState, freeDecoderState}};

@@ -6,7 +6,7 @@
 # 80x33 tmux pane analyses them all (answering Y between files); every file must
 # show the panel of its twin and write result files byte-identical to the twin's.
 # Then the other formats, decoded: lossless files (FLAC, ALAC, WavPack, AIFF,
-# AIFF-C, W64, CAF, TTA) must give results byte-identical to their wave twin's,
+# AIFF-C, W64, CAF, TTA, FLAC in Matroska) must give results byte-identical to their wave twin's,
 # lossy ones (MP3, AAC, Vorbis, Opus) the CSV of their float decoding by
 # ffmpeg, six-channel files six named channels; files that are no audio, or
 # damaged, are refused and leave earlier results alone; and a FLAC typed at the
@@ -143,10 +143,11 @@ encode source.wav w64-16.w64
 encode ffmpeg-24.wav w64-24.w64 -c:a pcm_s24le
 encode source.wav caf16.caf
 encode source.wav tta16.tta -c:a tta
+encode source.wav mka16.mka -c:a flac  # FLAC in Matroska, whose clock ticks in milliseconds
 sox -V1 source.wav -t aifc aifc16.aifc
 if command -v flac > /dev/null; then flac -s -f -o flac-tool16.flac source.wav; fi
 "$TOOL" --csv source.wav > source.csv 2> /dev/null  # the source's results, as a wave file
-for file in flac16.flac alac16.m4a wavpack16.wv aiff16.aiff w64-16.w64 caf16.caf tta16.tta aifc16.aifc \
+for file in flac16.flac alac16.m4a wavpack16.wv aiff16.aiff w64-16.w64 caf16.caf tta16.tta aifc16.aifc mka16.mka \
     flac-tool16.flac:source flac24.flac:ffmpeg-24 alac24.m4a:ffmpeg-24 aiff24.aiff:ffmpeg-24 w64-24.w64:ffmpeg-24; do
     twin=${file#*:}
     [[ $twin == "$file" ]] && twin=source
