@@ -207,7 +207,8 @@ done
 # (--jobs above 1 for one file): the same CSV as the wave twin's, and the same
 # JSON (peaks, full-scale samples, DR) as when decoded in one piece; a damaged
 # one is refused as in one piece. 97.37 s: parts end on 3 s boundaries, the
-# last one does not.
+# last one does not. Also at 48 kHz, six channels, and at 11025 Hz (whose
+# slices are not whole frames: decoded in one piece).
 if [[ -s $demo ]]; then
     sox -V1 "$demo" "$demo" "$demo" "$demo" long.wav trim 0 97.37
 else
@@ -222,9 +223,15 @@ encode long.wav long16.tta -c:a tta
 encode long24.wav long24.aiff -c:a pcm_s24be
 encode long.wav long16.caf
 head -c "$(($(stat -c %s long16.flac) * 3 / 4))" long16.flac > long-cut.flac
+sox -V1 long.wav -r 48000 long48k.wav
+sox -V1 long.wav -r 11025 long11k.wav
+ffmpeg -nostdin -v error -y -i long.wav -filter_complex \
+    "[0]pan=5.1|FL=c0|FR=c1|FC=0.5*c0|LFE=0.1*c1|BL=0.3*c0|BR=0.2*c1[out]" -map "[out]" -c:a pcm_s16le long-six.wav
+for twin in long48k long11k long-six; do encode $twin.wav $twin.flac; done
 "$TOOL" --csv long.wav | cut -d, -f2- > "$WORK/long16.csv"
-"$TOOL" --csv long24.wav | cut -d, -f2- > "$WORK/long24.csv"
-for file in long16.flac long24.flac long16.m4a long24.wv long16.tta long24.aiff long16.caf long-cut.flac; do
+for twin in long24 long48k long11k long-six; do "$TOOL" --csv $twin.wav | cut -d, -f2- > "$WORK/$twin.csv"; done
+for file in long16.flac long24.flac long16.m4a long24.wv long16.tta long24.aiff long16.caf long48k.flac long11k.flac \
+    long-six.flac long-cut.flac; do
     for jobs in 1 3; do
         "$TOOL" --jobs $jobs --json "$file" > "$WORK/jobs$jobs.json" 2> "$WORK/jobs$jobs.err"
         echo "status $?" >> "$WORK/jobs$jobs.err"
