@@ -278,8 +278,10 @@ struct LoudnessWork {
     std::optional<SampleKind> kind;  // of the first block; others are ignored
     std::size_t batchFrames = 0;     // frames of kLoudnessBatchBytes, once the kind is known
     std::vector<ebur128_state*> meters;  // kLevelsMeter, then the true-peak meters
-    // Per true-peak meter, the largest peak per channel of the batches it took;
-    // each written by its worker alone, read after the workers are joined.
+    // Per true-peak meter, the largest peak per channel of the steps it took;
+    // each written by its worker alone, read after the workers are joined. The
+    // largest of them all is the true peak (a channel's own may lack steps
+    // passed over because another channel's peak was higher).
     std::vector<std::array<double, kMaxChannels>> truePeaks;
     // Per true-peak meter, the frame of the recording after the last it took.
     std::vector<std::int64_t> truePeakNext;
