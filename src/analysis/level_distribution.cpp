@@ -206,6 +206,8 @@ namespace {
 // A part is at least this many DR blocks long: shorter files gain too little
 // from a second decoder to pay for opening it.
 constexpr std::int64_t kLeastBlocksPerPart = 10;
+// The most parts of one file: each holds a decoder and its buffers.
+constexpr std::int64_t kMostParts = 8;
 
 // Where the parts of a decoded file start, and its end: on boundaries of the
 // DR blocks, which are whole slices too. Empty when the file is not split.
@@ -215,7 +217,7 @@ std::vector<std::int64_t> partBoundaries(const decode::DecodedFormat& format, co
         return {};
     const std::int64_t blockFrames = std::int64_t{measure::kDrBlockSeconds} * format.sampleRate;
     const std::int64_t blocks = format.frames / blockFrames;
-    const std::int64_t parts = std::min<std::int64_t>(options.decodeParts, blocks / kLeastBlocksPerPart);
+    const std::int64_t parts = std::min({std::int64_t{options.decodeParts}, kMostParts, blocks / kLeastBlocksPerPart});
     if (parts < 2) return {};
     std::vector<std::int64_t> boundaries;
     for (std::int64_t part = 0; part < parts; ++part) boundaries.push_back(blocks * part / parts * blockFrames);

@@ -336,10 +336,13 @@ int runBatch(const BatchInputs& inputs, const BatchOptions& options, std::FILE* 
     std::atomic<std::size_t> nextFile{0};
     std::atomic<std::size_t> filesDone{0};
     std::atomic<bool> outputLost{false};  // nobody would see further outcomes
-    // Threads no worker takes decode parts of long lossless files: a batch of
-    // one file on two threads decodes its two halves side by side.
+    // Threads no worker takes decode parts of long lossless files, up to one
+    // per core: a batch of one file on two threads decodes its halves side by side.
     const int jobs = std::max(options.jobs, 1);
-    const int decodeParts = files.empty() ? 1 : jobs / static_cast<int>(std::min(files.size(), static_cast<std::size_t>(jobs)));
+    const int cores = static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
+    const int decodeParts =
+        files.empty() ? 1
+                      : std::min(cores, jobs / static_cast<int>(std::min(files.size(), static_cast<std::size_t>(jobs))));
     const auto work = [&] {
         for (std::size_t index = nextFile++; index < files.size(); index = nextFile++) {
             if (outputLost || watch.stopRequested()) return;

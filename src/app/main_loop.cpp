@@ -111,7 +111,7 @@ JobEnd runJob(Console& console) {
     // A long job draws nothing until it is done: meanwhile the screen follows resizes.
     // A long lossless file in another format is decoded in parts on every core.
     const analysis::MeasureOptions options{
-        .decodeParts = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1U, 8U))};
+        .decodeParts = static_cast<int>(std::max(std::thread::hardware_concurrency(), 1U))};
     const auto measured = measureJobInput(input, [&console] { platform::keepShown(console); }, options);
     if (const auto* failure = std::get_if<std::string>(&measured)) {
         showErrorBox(console, *failure);
