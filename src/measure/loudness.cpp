@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "measure/dynamics.h"
+#include "wave/channel_layout.h"
 
 #if VANTOREL_HAS_LOUDNESS
 #include <ebur128.h>
@@ -88,21 +89,11 @@ int positionOfMaskBit(int bit) {
     }
 }
 
-// The mask that stands for "unknown" with more than two channels: front left,
-// front right, centre, LFE, back left, back right, side left, side right.
-constexpr std::array<int, 8> kDefaultSurroundBits{0, 1, 2, 3, 4, 5, 9, 10};
-
 // Positions every channel of a state from the mask (see the header).
 bool positionChannels(ebur128_state* state, int channels, std::uint64_t channelMask) {
     if (channelMask == 0 && channels <= 2) return true;  // libebur128's own: mono, or left and right
+    channelMask = wave::channelMaskOrAssumed(channels, channelMask);
     int channel = 0;
-    if (channelMask == 0) {
-        for (; channel < channels; ++channel) {
-            const int position = positionOfMaskBit(kDefaultSurroundBits[static_cast<std::size_t>(channel)]);
-            if (ebur128_set_channel(state, static_cast<unsigned>(channel), position) != EBUR128_SUCCESS) return false;
-        }
-        return true;
-    }
     for (int bit = 0; bit < 64 && channel < channels; ++bit) {
         if ((channelMask >> bit & 1) == 0) continue;
         if (ebur128_set_channel(state, static_cast<unsigned>(channel), positionOfMaskBit(bit)) != EBUR128_SUCCESS)

@@ -28,8 +28,8 @@
 // left/right, 11-17 the top positions) channel i takes the position of the
 // mask's i-th set bit; channels past the mask's bits count like a front
 // channel. Without a mask one or two channels are mono or left and right, more
-// are front left, front right, centre, LFE, back left, back right, side left,
-// side right. The LFE channel is not counted; back and side channels weigh
+// take the layout assumed for their count (wave::assumedChannelMask: five are
+// L R C Ls Rs, six L R C LFE Ls Rs). The LFE channel is not counted; back and side channels weigh
 // 1.41 (+1.5 dB), the others 1.0, as BS.1770-4 sets.
 
 #include <cstddef>

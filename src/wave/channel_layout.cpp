@@ -23,19 +23,32 @@ constexpr std::array<std::string_view, 18> kPositionNames{
 
 constexpr std::uint64_t kNamedPositions = (std::uint64_t{1} << kPositionNames.size()) - 1;
 
-std::vector<std::string> numberedNames(int channels) {
+// Masks assumed for 3 to 8 channels without a stated layout.
+constexpr std::array<std::uint64_t, 6> kAssumedMasks{0x00B, 0x107, 0x037, 0x03F, 0x70F, 0x63F};
+
+}  // namespace
+
+std::vector<std::string> numberedChannelNames(int channels) {
     std::vector<std::string> names;
     for (int channel = 1; channel <= channels; ++channel) names.push_back("channel " + std::to_string(channel));
     return names;
 }
 
-}  // namespace
+std::uint64_t assumedChannelMask(int channels) {
+    if (channels < 3 || channels > 8) return 0;
+    return kAssumedMasks[static_cast<std::size_t>(channels - 3)];
+}
+
+std::uint64_t channelMaskOrAssumed(int channels, std::uint64_t layoutMask) {
+    return layoutMask != 0 ? layoutMask : assumedChannelMask(channels);
+}
 
 std::vector<std::string> channelNames(int channels, std::uint64_t layoutMask) {
     if (channels <= 0) return {};
     if (channels == 1) return {"mono"};
     if (channels == 2) return {"left", "right"};
-    if (std::popcount(layoutMask) != channels || (layoutMask & ~kNamedPositions) != 0) return numberedNames(channels);
+    layoutMask = channelMaskOrAssumed(channels, layoutMask);
+    if (std::popcount(layoutMask) != channels || (layoutMask & ~kNamedPositions) != 0) return numberedChannelNames(channels);
     // Without side channels the back pair is the surround pair (5.1 as most files mark it).
     const bool backIsSurround = (layoutMask & kSideChannels) == 0;
     std::vector<std::string> names;

@@ -203,6 +203,33 @@ for file in six.flac six.wav; do
     [[ $curves -eq 6 ]] && pass "$file: six curves in the SVG" || fail "$file: $curves curves in the SVG"
 done
 
+# Five channels in a plain (not extensible) wave file state no speaker layout:
+# taken as L R C Ls Rs, as FFmpeg takes them. EBU Tech 3341 case 6 (1 kHz at
+# -28, -28, -24, -30, -30 dBFS) measures -23.0 LUFS, as ffmpeg's ebur128 does.
+python3 - plain-five.wav << 'PYTHON'
+import math, struct, sys
+rate, seconds, levels = 48000, 20, (-28, -28, -24, -30, -30)
+amplitudes = [10 ** (level / 20) * 32767 for level in levels]
+frames = bytearray()
+for n in range(rate * seconds):
+    value = math.sin(2 * math.pi * 1000 * n / rate)
+    frames += struct.pack("<5h", *(round(a * value) for a in amplitudes))
+header = struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", 36 + len(frames), b"WAVE", b"fmt ", 16, 1, 5, rate,
+                     rate * 10, 10, 16, b"data", len(frames))
+open(sys.argv[1], "wb").write(header + frames)
+PYTHON
+names=$("$TOOL" --csv plain-five.wav | cut -d, -f2 | sed 1d | uniq | paste -sd/)
+[[ $names == "left/right/center/surround left/surround right" ]] && pass "plain five channels: named L R C Ls Rs" ||
+    fail "plain five channels: channels in the CSV are '$names'"
+loudness=$("$TOOL" --loudness --json plain-five.wav | grep -o '"loudness_lufs": [-0-9.]*' | head -n 1 | cut -d' ' -f2)
+peer=$(ffmpeg -nostdin -hide_banner -i plain-five.wav -af ebur128 -f null - 2>&1 | sed -n 's/^ *I: *\(-[0-9.]*\) LUFS/\1/p' | tail -n 1)
+if [[ -n $loudness && -n $peer ]] &&
+    awk -v a="$loudness" -v b="$peer" 'BEGIN { exit !((a + 23) ^ 2 <= 0.01 && (a - b) ^ 2 <= 0.01) }'; then
+    pass "plain five channels: $loudness LUFS, ffmpeg's ebur128 $peer"
+else
+    fail "plain five channels: $loudness LUFS, ffmpeg's ebur128 '$peer' (both should be -23.0)"
+fi
+
 # Long lossless files are decoded in parts side by side when threads are free
 # (--jobs above 1 for one file): the same CSV as the wave twin's, and the same
 # JSON (peaks, full-scale samples, DR) as when decoded in one piece; a damaged

@@ -33,7 +33,15 @@ TEST(ChannelNames, FollowTheCountAndTheSpeakerMask) {
         {7, 0x3A007, {"left", "right", "center", "top front center", "top back left", "top back center",
                       "top back right"}},
         {3, 0x230, {"back left", "back right", "surround left"}},  // one side channel: the back pair stays back
-        {6, 0, {"channel 1", "channel 2", "channel 3", "channel 4", "channel 5", "channel 6"}},  // no mask
+        // No mask: the layout assumed for the count.
+        {3, 0, {"left", "right", "lfe"}},
+        {4, 0, {"left", "right", "center", "back center"}},
+        {5, 0, {"left", "right", "center", "surround left", "surround right"}},
+        {6, 0, {"left", "right", "center", "lfe", "surround left", "surround right"}},
+        {7, 0, {"left", "right", "center", "lfe", "back center", "surround left", "surround right"}},
+        {8, 0, {"left", "right", "center", "lfe", "back left", "back right", "surround left", "surround right"}},
+        {9, 0, {"channel 1", "channel 2", "channel 3", "channel 4", "channel 5", "channel 6", "channel 7",
+                "channel 8", "channel 9"}},
         {6, 0x33, {"channel 1", "channel 2", "channel 3", "channel 4", "channel 5", "channel 6"}},  // 4 bits
         {3, 0x1F, {"channel 1", "channel 2", "channel 3"}},                                       // 5 bits
         {3, 0x40003, {"channel 1", "channel 2", "channel 3"}},          // bit 18 has no name
