@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -238,12 +239,25 @@ FileOutcome analyseFile(const std::string& name, const BatchOptions& options, in
 }
 
 std::string errorLine(std::string_view boxMessage) {
+    const auto isBreakAt = [&](std::size_t i) {
+        return boxMessage[i] == '\\' && i + 1 < boxMessage.size() && boxMessage[i + 1] == 'n';
+    };
     std::string line;
     for (std::size_t i = 0; i < boxMessage.size(); ++i) {
         char character = boxMessage[i];
-        if (character == '\\' && i + 1 < boxMessage.size() && boxMessage[i + 1] == 'n') {
-            character = ' ';
+        if (isBreakAt(i)) {
             ++i;
+            // A box's lines may be sentences without a full stop ("permission
+            // denied", then "No result file was changed."): on one line the
+            // next sentence would run on, so it gets its stop here.
+            std::size_t next = i + 1;
+            while (next < boxMessage.size() && boxMessage[next] == ' ') ++next;
+            const bool sentenceFollows = next < boxMessage.size() && !isBreakAt(next) &&
+                                         std::isupper(static_cast<unsigned char>(boxMessage[next])) != 0;
+            while (!line.empty() && line.back() == ' ') line.pop_back();
+            const bool endsInWord = !line.empty() && std::isalnum(static_cast<unsigned char>(line.back())) != 0;
+            if (sentenceFollows && endsInWord) line += '.';
+            character = ' ';
         }
         if (character == ' ' && (line.empty() || line.back() == ' ')) continue;
         line += character;

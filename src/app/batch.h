@@ -62,7 +62,9 @@ FileOutcome analyseFile(const std::string& name, const BatchOptions& options, in
 std::string escapeControlCharacters(std::string_view text);
 
 // An error box's text as one line: each two-character sequence backslash-n
-// becomes a blank, runs of blanks become one, and the padding at both ends goes.
+// becomes a blank (after a full stop where a line without one ends a sentence
+// and the next begins with a capital), runs of blanks become one, and the
+// padding at both ends goes.
 std::string errorLine(std::string_view boxMessage);
 
 // The summary of an analysed file: its name, the FILE DATA values in the

@@ -1,8 +1,10 @@
 #include "app/json_output.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 
@@ -17,7 +19,40 @@ std::string optionalNumber(std::optional<double> value) { return value ? jsonNum
 
 std::string field(std::string_view name, const std::string& value) { return jsonString(name) + ": " + value; }
 
+bool isUtf8(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = platform::utf8SequenceLength(text, at);
+        if (length == 0) return false;
+        at += length;
+    }
+    return true;
+}
+
+// The name as a JSON field, and where it is not UTF-8 (its invalid bytes shown
+// as U+FFFD) also its bytes in base64 under `<name>_bytes`, so that two such
+// files stay apart and each can be found again.
+std::string nameFields(std::string_view name, std::string_view text) {
+    std::string fields = field(name, jsonString(text));
+    if (!isUtf8(text)) fields += ", " + field(std::string(name) + "_bytes", jsonString(base64(text)));
+    return fields;
+}
+
 }  // namespace
+
+std::string base64(std::string_view bytes) {
+    static constexpr std::string_view kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string encoded;
+    encoded.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t at = 0; at < bytes.size(); at += 3) {
+        const std::size_t count = std::min<std::size_t>(3, bytes.size() - at);
+        std::uint32_t group = 0;
+        for (std::size_t i = 0; i < 3; ++i)
+            group = group << 8 | (i < count ? static_cast<unsigned char>(bytes[at + i]) : 0u);
+        for (std::size_t i = 0; i < 4; ++i)
+            encoded += i <= count ? kDigits[group >> (18 - 6 * i) & 0x3F] : '=';
+    }
+    return encoded;
+}
 
 std::string jsonString(std::string_view text) {
     std::string quoted = "\"";
@@ -65,7 +100,7 @@ std::string jsonFile(const std::string& path, const AnalysedFile& file, bool lou
     const analysis::LevelAnalysis& levels = file.levels;
     const measure::Dynamics& dynamics = levels.dynamics;
     std::string json = "{";
-    json += field("path", jsonString(path)) + ", ";
+    json += nameFields("path", path) + ", ";
     json += field("format", jsonString(info.formatName.empty() ? "WAV" : info.formatName)) + ", ";
     json += field("channels", std::to_string(info.channels)) + ", ";
     json += field("sample_rate", std::to_string(info.sampleRate)) + ", ";
@@ -110,7 +145,7 @@ std::string jsonFile(const std::string& path, const AnalysedFile& file, bool lou
 }
 
 std::string jsonAlbum(const AlbumSummary& album) {
-    std::string json = std::string("{") + field("folder", jsonString(album.folder)) + ", ";
+    std::string json = std::string("{") + nameFields("folder", album.folder) + ", ";
     json += field("tracks", std::to_string(album.tracks)) + ", ";
     json += field("duration_s", jsonNumber(album.durationSeconds)) + ", ";
     json += field("dr", album.dr ? std::to_string(*album.dr) : "null") + ", ";
@@ -136,7 +171,7 @@ std::string jsonEnd(const std::vector<std::pair<std::string, std::string>>& fail
                     const std::vector<std::string>& albums) {
     std::string json = "],\n\"failed\": [";
     for (std::size_t i = 0; i < failures.size(); ++i)
-        json += std::string(i == 0 ? "" : ",\n") + "{" + field("path", jsonString(failures[i].first)) + ", " +
+        json += std::string(i == 0 ? "" : ",\n") + "{" + nameFields("path", failures[i].first) + ", " +
                 field("error", jsonString(failures[i].second)) + "}";
     json += "],\n\"albums\": [";
     for (std::size_t i = 0; i < albums.size(); ++i) json += std::string(i == 0 ? "" : ",\n") + albums[i];

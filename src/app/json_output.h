@@ -5,7 +5,9 @@
 // written piece by piece as the files are done, in the order given. Numbers
 // are JSON numbers written in the C locale; a value that is not a finite
 // number (the peak of silence, a DR that does not exist) is null. Bytes of a
-// name that are not UTF-8 become U+FFFD, so that the document stays valid.
+// name that are not UTF-8 become U+FFFD, so that the document stays valid; such
+// a name's bytes are also given in base64 beside it (`path_bytes`,
+// `folder_bytes`).
 
 #include <optional>
 #include <string>
@@ -20,6 +22,9 @@ namespace vantorel::app {
 // A JSON string literal of the text: quotes, backslashes and control
 // characters escaped.
 std::string jsonString(std::string_view text);
+
+// Standard base64 (RFC 4648, with padding) of the bytes.
+std::string base64(std::string_view bytes);
 
 // The shortest text that reads back as the same double; null when it is not finite.
 std::string jsonNumber(double value);

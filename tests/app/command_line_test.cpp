@@ -96,6 +96,10 @@ TEST(Batch, ErrorBoxesBecomeOneLineAndCsvNamesAreQuoted) {
     EXPECT_EQ(errorLine(wave::rejectionMessage(wave::HeaderRejection::EightBit)),
               "This is an 8-bit Wave file. The resolution must be 16-bit or higher");
     EXPECT_EQ(errorLine(" a\\\\n b "), "a\\ b");
+    EXPECT_EQ(errorLine("Could not write \"x VT.emf\":\\npermission denied\\nNo result file was changed."),
+              "Could not write \"x VT.emf\": permission denied. No result file was changed.");
+    EXPECT_EQ(errorLine("The result \"b VT.emf\"\\nis \"b VT.emf\", another file being analysed.\\nNothing was written."),
+              "The result \"b VT.emf\" is \"b VT.emf\", another file being analysed. Nothing was written.");
 
     AnalysedFile mono;
     mono.levels.histograms.resize(1);

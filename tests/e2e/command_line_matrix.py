@@ -26,6 +26,7 @@ Usage: command_line_matrix.py <vantorel> <make_test_wav>
 from __future__ import annotations
 
 import array
+import base64
 import csv
 import io
 import json
@@ -231,6 +232,20 @@ def check_collisions_and_names(tool: str, make_wav: str, work: str) -> None:
     rows = list(csv.reader(io.StringIO(done.stdout)))[1:]
     check(done.returncode == 0 and len(rows) == 82 and all(r[0] == "new\nline.wav" for r in rows),
           "--csv: a name with a newline is one quoted field", repr(done.stdout[:200]))
+    # Names that are not UTF-8 show U+FFFD in "path"; "path_bytes" keeps them apart and finds them again.
+    latin = [os.fsdecode(b"caf\xe9.wav"), os.fsdecode(b"caf\xe8.wav")]
+    for name in latin:
+        make(name, "--seconds", "0.5")
+    done = run(tool, "--json", *latin, "take.wav", os.fsdecode(b"gone\xff.wav"), cwd=folder)
+    document = json.loads(done.stdout)
+    found = {f["path"]: f.get("path_bytes") for f in document["files"]}
+    failed = [(f["path"], f.get("path_bytes")) for f in document["failed"]]
+    decoded = [base64.b64decode(f["path_bytes"]) for f in document["files"] if "path_bytes" in f]
+    check([f["path"] for f in document["files"]] == ["caf\ufffd.wav", "caf\ufffd.wav", "take.wav"]
+          and decoded == [b"caf\xe9.wav", b"caf\xe8.wav"] and found["take.wav"] is None
+          and failed == [("gone\ufffd.wav", base64.b64encode(b"gone\xff.wav").decode())],
+          "--json: names that are not UTF-8 get path_bytes (files and failures), valid ones none",
+          done.stdout[:400])
 
 
 # --- CSV and SVG against the samples and the metafile --------------------------------
@@ -525,12 +540,18 @@ def check_albums(tool: str, work: str) -> str:
               f"({found.group(1) if found else None})")
 
     os.symlink(".", os.path.join(second, "again"))
+    scans = os.path.join(second, "scans")  # a sub-folder without audio: passed over silently
+    os.mkdir(scans)
+    with open(os.path.join(scans, "cover.txt"), "w") as note:
+        note.write("not audio\n")
     looped = run(tool, "-r", "--json", second, empty)
     check(looped.returncode == 1 and f"vantorel: {os.path.join(second, 'again')}: symbolic-link loop" in looped.stderr
-          and f"vantorel: {empty}: no audio file in this folder" in looped.stderr
+          and f"vantorel: {empty}: no audio file in this folder" in looped.stderr and "scans" not in looped.stderr
           and [f["path"] for f in json.loads(looped.stdout)["files"]][:2] == order[2:],
-          "a link loop and a folder without audio are named, the run goes on, status 1", looped.stderr)
+          "a link loop and a folder argument without audio are named, a sub-folder without audio is not, "
+          "the run goes on, status 1", looped.stderr)
     os.remove(os.path.join(second, "again"))
+    shutil.rmtree(scans)
 
     # A folder that cannot be read is named and passed; as root (who reads
     # anything) a copy of the tool runs as nobody, with the folders opened to it.
