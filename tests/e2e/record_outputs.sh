@@ -35,27 +35,27 @@ cd "$inputs"
 "$make_wav" six.wav --channels 6 --seconds 2 --channel-step-db 3
 "$make_wav" five.wav --channels 5 --rate 48000 --seconds 2 --channel-step-db 2
 cp "$demo" demo.wav
-ffmpeg -nostdin -v error -i demo.wav -c:a pcm_s24le -rf64 always demo-rf64.wav
-ffmpeg -nostdin -v error -i demo.wav -filter_complex \
+ffmpeg -nostdin -v error -fflags +bitexact -i demo.wav -c:a pcm_s24le -rf64 always demo-rf64.wav
+ffmpeg -nostdin -v error -fflags +bitexact -i demo.wav -filter_complex \
     "[0]pan=5.1|FL=c0|FR=c1|FC=0.5*c0|LFE=0.1*c1|BL=0.3*c0|BR=0.2*c1[out]" -map "[out]" demo-six.flac
 # Decoded formats, lossless and lossy.
-ffmpeg -nostdin -v error -i demo.wav flac16.flac
-ffmpeg -nostdin -v error -i demo.wav -c:a pcm_s24le demo24.wav
-ffmpeg -nostdin -v error -i demo24.wav -c:a flac flac24.flac
-ffmpeg -nostdin -v error -i demo.wav -c:a alac alac.m4a
-ffmpeg -nostdin -v error -i demo.wav -c:a libmp3lame -b:a 192k mp3.mp3 2> /dev/null ||
-    ffmpeg -nostdin -v error -i demo.wav mp3.mp3
-ffmpeg -nostdin -v error -i demo.wav -c:a libopus opus.opus 2> /dev/null || true
-ffmpeg -nostdin -v error -i demo.wav -c:a aac aac.m4a
+ffmpeg -nostdin -v error -fflags +bitexact -i demo.wav flac16.flac
+ffmpeg -nostdin -v error -fflags +bitexact -i demo.wav -c:a pcm_s24le demo24.wav
+ffmpeg -nostdin -v error -fflags +bitexact -i demo24.wav -c:a flac flac24.flac
+ffmpeg -nostdin -v error -fflags +bitexact -i demo.wav -c:a alac alac.m4a
+ffmpeg -nostdin -v error -fflags +bitexact -i demo.wav -c:a libmp3lame -b:a 192k mp3.mp3 2> /dev/null ||
+    ffmpeg -nostdin -v error -fflags +bitexact -i demo.wav mp3.mp3
+ffmpeg -nostdin -v error -fflags +bitexact -i demo.wav -c:a libopus opus.opus 2> /dev/null || true
+ffmpeg -nostdin -v error -fflags +bitexact -i demo.wav -c:a aac aac.m4a
 # Long enough to be decoded in parts (several 3-second blocks), ending off a block boundary.
-ffmpeg -nostdin -v error -stream_loop 3 -i demo.wav -t 97.37 long.wav
-ffmpeg -nostdin -v error -i long.wav long-flac.flac
+ffmpeg -nostdin -v error -fflags +bitexact -stream_loop 3 -i demo.wav -t 97.37 long.wav
+ffmpeg -nostdin -v error -fflags +bitexact -i long.wav long-flac.flac
 # Two albums.
 for track in 1 2 3; do
     "$make_wav" "album one/0$track track.wav" --seconds "1.$track" --level-db "$((track * 4))"
 done
-ffmpeg -nostdin -v error -i demo.wav -t 7 "album two/01 first.flac"
-ffmpeg -nostdin -v error -i demo.wav -ss 7 -t 9 "album two/02 second.flac"
+ffmpeg -nostdin -v error -fflags +bitexact -i demo.wav -t 7 "album two/01 first.flac"
+ffmpeg -nostdin -v error -fflags +bitexact -i demo.wav -ss 7 -t 9 "album two/02 second.flac"
 
 files=(*.wav *.flac *.m4a *.mp3)
 [[ -e opus.opus ]] && files+=(opus.opus)
