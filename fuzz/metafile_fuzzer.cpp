@@ -18,11 +18,11 @@
 
 #include "emf_walk.h"
 #include "fuzz_check.h"
-#include "platform/metafile.h"
+#include "drawing/metafile.h"
 
 namespace {
 
-using namespace vantorel::platform;
+using namespace vantorel::drawing;
 
 class FieldReader {
 public:

@@ -18,6 +18,7 @@
 #include <string>
 #include <variant>
 
+#include "app/job_screen.h"
 #include "app/number_format.h"
 #include "fuzz_check.h"
 #include "platform/console.h"
@@ -152,7 +153,7 @@ void checkDuration(const wave::WaveInfo& info) {
 void checkPanel(const wave::WaveInfo& info) {
     platform::MemoryConsoleDevice device;
     platform::Console console = platform::makeConsole(device);
-    wave::printFileDataPanel(console, info);
+    app::printFileDataPanel(console, info);
 
     const std::string label(28, ' ');
     FUZZ_CHECK(platform::rowText(console.screen, 1).starts_with(label + "FILE DATA"));

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <vector>
 
-#include "app/number_format.h"
 
 // On x86 with GCC or clang (MinGW included) the peaks have vector kernels:
 // SSE2 (every x86-64 has it) and AVX for floats, SSE4.1 and AVX2 for the
@@ -445,13 +444,6 @@ SliceGrid computeSliceGrid(std::int32_t sampleRate, std::int64_t sampleCount) {
     // Whole slices only: an incomplete last slice is never counted.
     grid.sliceCount = sampleCount / grid.sliceLength;
     return grid;
-}
-
-void printAnalysisLine(platform::Console& console, const SliceGrid& grid) {
-    platform::writeText(console, "   Analysing over");
-    app::printNumber(console, static_cast<long double>(grid.sliceCount), 7);
-    platform::writeText(console, "time slices...");
-    platform::newLine(console);
 }
 
 int sliceLevel(double slicePeak, double fullScale) {

@@ -14,7 +14,6 @@
 #include <span>
 #include <vector>
 
-#include "platform/console.h"
 #include "wave/sample_loader.h"
 
 namespace vantorel::analysis {
@@ -40,9 +39,6 @@ using SliceLevelReceiver = std::function<void(Channel channel, int sliceLevel)>;
 // rounded (ties to even), and the whole number of such slices in the recording.
 // A slice length of 0 or below gives no slices.
 SliceGrid computeSliceGrid(std::int32_t sampleRate, std::int64_t sampleCount);
-
-// Prints "   Analysing over N time slices..." at the cursor and ends the line.
-void printAnalysisLine(platform::Console& console, const SliceGrid& grid);
 
 // The level of an infinite peak (a float sample of +-inf): above full scale by
 // more than any finite peak, so it counts like any other negative level.

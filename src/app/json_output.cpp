@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "platform/screen_buffer.h"
+#include "text/utf8.h"
 #include "wave/channel_layout.h"
 
 namespace vantorel::app {
@@ -21,7 +21,7 @@ std::string field(std::string_view name, const std::string& value) { return json
 
 bool isUtf8(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
-        const std::size_t length = platform::utf8SequenceLength(text, at);
+        const std::size_t length = text::utf8SequenceLength(text, at);
         if (length == 0) return false;
         at += length;
     }
@@ -58,7 +58,7 @@ std::string jsonString(std::string_view text) {
     std::string quoted = "\"";
     for (std::size_t at = 0; at < text.size();) {
         const char character = text[at];
-        const std::size_t length = platform::utf8SequenceLength(text, at);
+        const std::size_t length = text::utf8SequenceLength(text, at);
         if (length == 0) {
             quoted += "\\ufffd";
             ++at;

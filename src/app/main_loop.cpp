@@ -11,6 +11,7 @@
 #include "analysis/level_distribution.h"
 #include "app/console_window.h"
 #include "app/file_job.h"
+#include "app/job_screen.h"
 #include "app/number_format.h"
 #include "platform/files.h"
 #include "wave/sample_loader.h"
@@ -101,7 +102,7 @@ JobEnd runJob(Console& console) {
     }
     JobInput& input = std::get<JobInput>(opened);
     const wave::WaveInfo panelInfo = input.info;
-    const int panelRow = wave::showFileData(console, panelInfo);
+    const int panelRow = showFileData(console, panelInfo);
 
     // The samples are measured while they are read, under "Reading input file...";
     // the analysis line then reports the grid they were measured on.
@@ -118,13 +119,13 @@ JobEnd runJob(Console& console) {
         return JobEnd::NextJob;
     }
     const analysis::LevelAnalysis& levels = std::get<analysis::LevelAnalysis>(measured);
-    if (input.info.sampleCount != panelInfo.sampleCount) wave::reprintLengthLines(console, panelRow, input.info);
+    if (input.info.sampleCount != panelInfo.sampleCount) reprintLengthLines(console, panelRow, input.info);
     platform::setAttribute(console, kAttributeStrong);
     platform::writeText(console, "   Done");
     platform::newLine(console, 2);
     platform::setAttribute(console, kAttributeDim);
 
-    analysis::printAnalysisLine(console, levels.grid);
+    printAnalysisLine(console, levels.grid);
     // Both results are made first and written as a unit: a failure leaves the
     // earlier results as they were and ends the job with a box, not "Done".
     const auto written = writeJobResults(*name, input.info, levels, false);

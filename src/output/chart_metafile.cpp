@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/number_format.h"
-#include "platform/metafile.h"
+#include "text/number_format.h"
+#include "drawing/metafile.h"
 #include "wave/channel_layout.h"
 
 namespace vantorel::output {
@@ -19,17 +19,17 @@ static_assert(LDBL_MANT_DIG == 64, "the chart points need the x87 80-bit extende
 
 namespace {
 
-using platform::COLORREF;
-using platform::HBRUSH;
-using platform::HDC;
-using platform::HENHMETAFILE;
-using platform::HFONT;
-using platform::HGDIOBJ;
-using platform::HPEN;
-using platform::POINT;
-using platform::RECT;
-using platform::RGB;
-using platform::SIZE;
+using drawing::COLORREF;
+using drawing::HBRUSH;
+using drawing::HDC;
+using drawing::HENHMETAFILE;
+using drawing::HFONT;
+using drawing::HGDIOBJ;
+using drawing::HPEN;
+using drawing::POINT;
+using drawing::RECT;
+using drawing::RGB;
+using drawing::SIZE;
 
 // Plot area and picture in logical units (tenths of a millimetre, y upwards).
 constexpr int kPlotLow = 100;
@@ -122,31 +122,31 @@ std::string_view shownText(std::string_view text) {
 
 void drawText(HDC dc, int x, int y, std::string_view text) {
     const std::string_view shown = shownText(text);
-    platform::TextOutA(dc, x, y, shown.data(), static_cast<int>(shown.size()));
+    drawing::TextOutA(dc, x, y, shown.data(), static_cast<int>(shown.size()));
 }
 
 // The width and cell height of a text as drawText draws it in the selected font.
 SIZE textExtent(HDC dc, std::string_view text) {
     const std::string_view shown = shownText(text);
     SIZE extent{};
-    platform::GetTextExtentPoint32A(dc, shown.data(), static_cast<int>(shown.size()), &extent);
+    drawing::GetTextExtentPoint32A(dc, shown.data(), static_cast<int>(shown.size()), &extent);
     return extent;
 }
 
 void drawLine(HDC dc, int fromX, int fromY, int toX, int toY) {
-    platform::MoveToEx(dc, fromX, fromY, nullptr);
-    platform::LineTo(dc, toX, toY);
+    drawing::MoveToEx(dc, fromX, fromY, nullptr);
+    drawing::LineTo(dc, toX, toY);
 }
 
 void drawCurve(HDC dc, const PointList& points) {
     std::array<POINT, analysis::kLevelBins> polyline{};
     for (std::size_t i = 0; i < points.size(); ++i) polyline[i] = {points[i].x, points[i].y};
-    platform::Polyline(dc, polyline.data(), static_cast<int>(polyline.size()));
+    drawing::Polyline(dc, polyline.data(), static_cast<int>(polyline.size()));
 }
 
 HFONT createChartFont(int height, int width) {
     // Extra-bold Arial, TrueType, proof quality, horizontal.
-    return platform::CreateFontA(height, width, /*escapement*/ 0, /*orientation*/ 0, /*weight*/ 800,
+    return drawing::CreateFontA(height, width, /*escapement*/ 0, /*orientation*/ 0, /*weight*/ 800,
                                  /*italic*/ 0, /*underline*/ 0, /*strikeOut*/ 0, /*charSet ANSI*/ 0,
                                  /*outPrecision OUT_TT_PRECIS*/ 4, /*clipPrecision default*/ 0,
                                  /*quality PROOF_QUALITY*/ 2, /*pitchAndFamily FF_MODERN*/ 48, "Arial");
@@ -202,19 +202,19 @@ void drawLegend(HDC dc, const std::vector<PointList>& curves, std::span<const st
     // FillRect's rectangle runs from its top field to its bottom field; with y
     // upwards the lower edge goes first, as for the picture's background.
     const RECT area{box.left, box.bottom, box.right, box.top};
-    platform::FillRect(dc, &area, background);
-    platform::SelectObject(dc, framePen);
-    platform::MoveToEx(dc, box.left, box.bottom, nullptr);
-    platform::LineTo(dc, box.right, box.bottom);
-    platform::LineTo(dc, box.right, box.top);
-    platform::LineTo(dc, box.left, box.top);
-    platform::LineTo(dc, box.left, box.bottom);
+    drawing::FillRect(dc, &area, background);
+    drawing::SelectObject(dc, framePen);
+    drawing::MoveToEx(dc, box.left, box.bottom, nullptr);
+    drawing::LineTo(dc, box.right, box.bottom);
+    drawing::LineTo(dc, box.right, box.top);
+    drawing::LineTo(dc, box.left, box.top);
+    drawing::LineTo(dc, box.left, box.bottom);
 
-    platform::SetTextAlign(dc, platform::TA_LEFT | platform::TA_TOP);
+    drawing::SetTextAlign(dc, drawing::TA_LEFT | drawing::TA_TOP);
     const int sampleLeft = box.left + kLegendPadding;
     for (int row = 0; row < rows; ++row) {
         const int rowTop = box.top - kLegendPadding - row * kLegendRowPitch;
-        platform::SelectObject(dc, curvePens[static_cast<std::size_t>(row)]);
+        drawing::SelectObject(dc, curvePens[static_cast<std::size_t>(row)]);
         drawLine(dc, sampleLeft, rowTop - kLegendSampleDrop, sampleLeft + kLegendSampleLength,
                  rowTop - kLegendSampleDrop);
         drawText(dc, sampleLeft + kLegendSampleLength + kLegendGap, rowTop, names[static_cast<std::size_t>(row)]);
@@ -231,7 +231,7 @@ ShareAxis shareAxis(analysis::ShareScale scale) {
     for (int j = 0; j <= divisions; ++j) {
         // A whole number for every scale the analysis chooses.
         const long double value = static_cast<long double>(scale.top) * j / divisions;
-        axis.labels.push_back({app::numberText(value, 15), value < 10 ? 80 : 75,
+        axis.labels.push_back({text::numberText(value, 15), value < 10 ? 80 : 75,
                                shareAxisY(j, divisions, kShareLabelOffset)});
     }
     return axis;
@@ -278,14 +278,14 @@ std::vector<std::uint8_t> drawChart(ChartFormat format, int channels,
     const std::span<const std::string> legendNames =
         channelNames.size() == curves.size() ? channelNames : std::span<const std::string>(numberedNames);
 
-    const HPEN framePen = platform::CreatePen(platform::PS_SOLID, 2, RGB(0, 0, 0));
-    const HPEN gridPen = platform::CreatePen(platform::PS_SOLID, 1, RGB(0, 0, 0));
+    const HPEN framePen = drawing::CreatePen(drawing::PS_SOLID, 2, RGB(0, 0, 0));
+    const HPEN gridPen = drawing::CreatePen(drawing::PS_SOLID, 1, RGB(0, 0, 0));
     // Pens 3 and 4, blue and red, stay third and fourth; a pen leaves no record
     // in the file until it is selected.
     std::array<HPEN, kMostChartChannels> curvePens{};
     for (std::size_t channel = 0; channel < curvePens.size(); ++channel)
-        curvePens[channel] = platform::CreatePen(platform::PS_SOLID, kCurvePenWidth, kCurveColours[channel]);
-    const HBRUSH whiteBrush = platform::CreateSolidBrush(RGB(255, 255, 255));
+        curvePens[channel] = drawing::CreatePen(drawing::PS_SOLID, kCurvePenWidth, kCurveColours[channel]);
+    const HBRUSH whiteBrush = drawing::CreateSolidBrush(RGB(255, 255, 255));
     const HFONT labelFont = createChartFont(30, 15);
     const HFONT creditFont = createChartFont(80, 40);
 
@@ -293,36 +293,36 @@ std::vector<std::uint8_t> drawChart(ChartFormat format, int channels,
     const RECT frame{0, -kPictureSize * 10, kPictureSize * 10, 0};
     // Recorded in memory: the caller writes it together with the other results.
     std::vector<std::uint8_t> bytes;
-    const HDC dc = format == ChartFormat::Svg ? platform::CreateSvgDrawingA(nullptr, &frame)
-                                              : platform::CreateEnhMetaFileA(nullptr, nullptr, &frame, nullptr);
+    const HDC dc = format == ChartFormat::Svg ? drawing::CreateSvgDrawingA(nullptr, &frame)
+                                              : drawing::CreateEnhMetaFileA(nullptr, nullptr, &frame, nullptr);
     if (dc != nullptr) {
-        const int previousMode = platform::SetMapMode(dc, platform::MM_LOMETRIC);
-        const HGDIOBJ previousPen = platform::SelectObject(dc, framePen);
-        const HGDIOBJ previousBrush = platform::SelectObject(dc, whiteBrush);
-        const unsigned previousAlign = platform::GetTextAlign(dc);
+        const int previousMode = drawing::SetMapMode(dc, drawing::MM_LOMETRIC);
+        const HGDIOBJ previousPen = drawing::SelectObject(dc, framePen);
+        const HGDIOBJ previousBrush = drawing::SelectObject(dc, whiteBrush);
+        const unsigned previousAlign = drawing::GetTextAlign(dc);
 
         const RECT picture{0, 0, kPictureSize, kPictureSize};
-        platform::FillRect(dc, &picture, whiteBrush);
+        drawing::FillRect(dc, &picture, whiteBrush);
 
-        platform::SelectObject(dc, framePen);
-        platform::MoveToEx(dc, kPlotLow, kPlotLow, nullptr);
-        platform::LineTo(dc, kPlotHigh, kPlotLow);
-        platform::LineTo(dc, kPlotHigh, kPlotHigh);
-        platform::LineTo(dc, kPlotLow, kPlotHigh);
-        platform::LineTo(dc, kPlotLow, kPlotLow);
+        drawing::SelectObject(dc, framePen);
+        drawing::MoveToEx(dc, kPlotLow, kPlotLow, nullptr);
+        drawing::LineTo(dc, kPlotHigh, kPlotLow);
+        drawing::LineTo(dc, kPlotHigh, kPlotHigh);
+        drawing::LineTo(dc, kPlotLow, kPlotHigh);
+        drawing::LineTo(dc, kPlotLow, kPlotLow);
 
         // The credit stands behind the grid, top-left aligned (the default).
-        const HGDIOBJ previousFont = platform::SelectObject(dc, creditFont);
-        platform::SetTextColor(dc, RGB(220, 220, 220));
+        const HGDIOBJ previousFont = drawing::SelectObject(dc, creditFont);
+        drawing::SetTextColor(dc, RGB(220, 220, 220));
         drawText(dc, 170, 544, kCreditText);
 
-        platform::SelectObject(dc, gridPen);
+        drawing::SelectObject(dc, gridPen);
         for (int x = 200; x <= 800; x += 100) drawLine(dc, x, kPlotLow, x, kPlotHigh);  // every 5 dB
         for (const std::int32_t y : axis.gridY) drawLine(dc, kPlotLow, y, kPlotHigh, y);
 
-        platform::SetTextColor(dc, RGB(0, 0, 0));
-        platform::SelectObject(dc, labelFont);
-        platform::SetTextAlign(dc, platform::TA_CENTER | platform::TA_TOP);
+        drawing::SetTextColor(dc, RGB(0, 0, 0));
+        drawing::SelectObject(dc, labelFont);
+        drawing::SetTextAlign(dc, drawing::TA_CENTER | drawing::TA_TOP);
         for (const LevelLabel& label : kLevelLabels) drawText(dc, label.x, kLevelLabelY, label.text);
         drawText(dc, 500, 50, kLevelTitle);
         for (const ShareLabel& label : axis.labels) drawText(dc, label.x, label.y, label.text);
@@ -330,32 +330,32 @@ std::vector<std::uint8_t> drawChart(ChartFormat format, int channels,
 
         // In channel order, each over the ones before (stereo: red right over blue left).
         for (std::size_t channel = 0; channel < curves.size(); ++channel) {
-            platform::SelectObject(dc, curvePens[channel]);
+            drawing::SelectObject(dc, curvePens[channel]);
             drawCurve(dc, curves[channel]);
         }
         // Two colours need no key: blue is left (or mono), red is right.
         if (curves.size() > 2) drawLegend(dc, curves, legendNames, curvePens, gridPen, whiteBrush);
 
         // The device context ends as it began.
-        platform::SelectObject(dc, previousBrush);
-        platform::SelectObject(dc, previousPen);
-        platform::SelectObject(dc, previousFont);
-        platform::SetMapMode(dc, previousMode);
-        platform::SetTextAlign(dc, previousAlign);
-        const HENHMETAFILE metafile = platform::CloseEnhMetaFile(dc);
+        drawing::SelectObject(dc, previousBrush);
+        drawing::SelectObject(dc, previousPen);
+        drawing::SelectObject(dc, previousFont);
+        drawing::SetMapMode(dc, previousMode);
+        drawing::SetTextAlign(dc, previousAlign);
+        const HENHMETAFILE metafile = drawing::CloseEnhMetaFile(dc);
         if (metafile != nullptr) {
-            bytes.resize(platform::GetEnhMetaFileBits(metafile, 0, nullptr));
-            platform::GetEnhMetaFileBits(metafile, static_cast<unsigned>(bytes.size()), bytes.data());
-            platform::DeleteEnhMetaFile(metafile);
+            bytes.resize(drawing::GetEnhMetaFileBits(metafile, 0, nullptr));
+            drawing::GetEnhMetaFileBits(metafile, static_cast<unsigned>(bytes.size()), bytes.data());
+            drawing::DeleteEnhMetaFile(metafile);
         }
     }
 
-    platform::DeleteObject(framePen);
-    platform::DeleteObject(gridPen);
-    for (const HPEN pen : curvePens) platform::DeleteObject(pen);
-    platform::DeleteObject(whiteBrush);
-    platform::DeleteObject(labelFont);
-    platform::DeleteObject(creditFont);
+    drawing::DeleteObject(framePen);
+    drawing::DeleteObject(gridPen);
+    for (const HPEN pen : curvePens) drawing::DeleteObject(pen);
+    drawing::DeleteObject(whiteBrush);
+    drawing::DeleteObject(labelFont);
+    drawing::DeleteObject(creditFont);
     return bytes;
 }
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "output/chart_metafile.h"
-#include "platform/screen_buffer.h"
+#include "text/utf8.h"
 
 namespace vantorel::output {
 
@@ -211,7 +211,7 @@ figcaption { font-size: 13px; margin-top: 4px; overflow-wrap: anywhere; }
 std::string htmlText(std::string_view text) {
     std::string html;
     for (std::size_t at = 0; at < text.size();) {
-        const std::size_t length = platform::utf8SequenceLength(text, at);
+        const std::size_t length = text::utf8SequenceLength(text, at);
         const auto byte = static_cast<unsigned char>(text[at]);
         if (length == 0 || (length == 1 && (byte < 0x20 || byte == 0x7F))) {
             html += "&#xFFFD;";

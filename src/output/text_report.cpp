@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/screen_buffer.h"
+#include "text/utf8.h"
 
 namespace vantorel::output {
 
@@ -30,7 +30,7 @@ std::string resultFileName(std::string_view inputName, std::string_view suffix) 
     // whole characters keeps a multibyte character from being cut in half; a
     // name too short to lose four keeps them all.
     const std::size_t start = platform::fileNameStart(inputName);
-    const std::vector<std::string> characters = platform::splitCharacters(inputName.substr(start));
+    const std::vector<std::string> characters = text::splitCharacters(inputName.substr(start));
     const std::size_t kept =
         characters.size() >= kDroppedCharacters ? characters.size() - kDroppedCharacters : characters.size();
     std::string name(inputName.substr(0, start));

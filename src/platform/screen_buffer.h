@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text/utf8.h"
+
 namespace vantorel::platform {
 
 inline constexpr int kScreenColumns = 80;
@@ -66,13 +68,8 @@ const ScreenCell& cellAt(const ScreenBuffer& screen, int row, int column);
 // The characters of one row joined, trailing blanks included (for tests and logs).
 std::string rowText(const ScreenBuffer& screen, int row);
 
-// Bytes of the well-formed UTF-8 sequence that starts at `at` (1 for ASCII),
-// or 0 where none does: a stray or missing continuation byte, an overlong form,
-// a surrogate or a code point beyond Unicode.
-std::size_t utf8SequenceLength(std::string_view text, std::size_t at);
-
-// Splits bytes into characters: each well-formed UTF-8 sequence is one character,
-// every other byte is a character of its own.
-std::vector<std::string> splitCharacters(std::string_view text);
+// The screen counts characters as the text layer splits them.
+using text::splitCharacters;
+using text::utf8SequenceLength;
 
 }  // namespace vantorel::platform

@@ -8,8 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#include "app/main_loop.h"
-#include "app/number_format.h"
 #include "platform/files.h"
 
 namespace vantorel::wave {
@@ -204,18 +202,6 @@ std::string resolutionTextFor(std::int16_t formatTag, std::int16_t bitsPerSample
     return " bits";
 }
 
-// Panel labels: 28 blanks, the words, blanks up to 40 characters.
-constexpr std::string_view kHeadingLabel = "                            FILE DATA";
-constexpr std::string_view kChannelsLabel = "                            Channels    ";
-constexpr std::string_view kSampleRateLabel = "                            Sample rate ";
-constexpr std::string_view kResolutionLabel = "                            Resolution  ";
-constexpr std::string_view kLengthLabel = "                            Length      ";
-constexpr std::string_view kDurationLabel = "                            Duration    ";
-constexpr std::string_view kFormatLabel = "                            Format      ";
-
-// Rows of the Length and Duration lines below the panel's heading.
-constexpr int kLengthRowOffset = 5;
-
 }  // namespace
 
 std::variant<WaveInfo, HeaderRejection> parseWaveHeader(const FileByteReader& read, std::uint64_t fileSize) {
@@ -337,85 +323,6 @@ std::variant<WaveInfo, HeaderRejection> parseWaveFile(const platform::ReadOnlyFi
         return platform::readAt(file, offset, into);
     };
     return parseWaveHeader(read, platform::fileSize(file));
-}
-
-std::optional<WaveInfo> readWaveHeader(platform::Console& console, const platform::ReadOnlyFile& file) {
-    const auto parsed = parseWaveFile(file);
-    if (const auto* rejection = std::get_if<HeaderRejection>(&parsed)) {
-        app::showErrorBox(console, rejectionMessage(*rejection));
-        return std::nullopt;
-    }
-    const WaveInfo& info = std::get<WaveInfo>(parsed);
-    showFileData(console, info);
-    return info;
-}
-
-int showFileData(platform::Console& console, const WaveInfo& info) {
-    newLine(console, 2);
-    platform::setCursorVisible(console, false);
-    const int headingRow = console.screen.cursorRow;
-    printFileDataPanel(console, info);
-    return headingRow;
-}
-
-void printFileDataPanel(platform::Console& console, const WaveInfo& info) {
-    using platform::newLine;
-    using platform::writeText;
-    platform::setAttribute(console, platform::kAttributeDim);
-
-    writeText(console, kHeadingLabel);
-    newLine(console, 2);
-
-    writeText(console, kChannelsLabel);
-    app::printNumber(console, info.channels, 7);
-    newLine(console);
-
-    writeText(console, kSampleRateLabel);
-    app::printNumber(console, info.sampleRate, 15);
-    writeText(console, "Hz");
-    newLine(console);
-
-    writeText(console, kResolutionLabel);
-    writeText(console, app::numberText(info.bitsPerSample, 7));
-    writeText(console, info.resolutionText);
-    newLine(console);
-
-    printLengthLines(console, info);
-    // A file in another format names its codec on the first of the three empty lines.
-    if (!info.formatName.empty()) {
-        writeText(console, kFormatLabel);
-        writeText(console, " " + info.formatName);
-        newLine(console);
-        newLine(console, 2);
-    } else {
-        newLine(console, 3);
-    }
-}
-
-void printLengthLines(platform::Console& console, const WaveInfo& info) {
-    using platform::newLine;
-    using platform::writeText;
-    writeText(console, kLengthLabel);
-    app::printNumber(console, static_cast<long double>(info.sampleCount), 15);
-    writeText(console, "samples");
-    newLine(console);
-
-    writeText(console, kDurationLabel);
-    app::printNumber(console, app::roundDecimals(info.durationSeconds, 2), 15);
-    writeText(console, "seconds");
-    newLine(console);
-}
-
-void reprintLengthLines(platform::Console& console, int headingRow, const WaveInfo& info) {
-    const int row = console.screen.cursorRow;
-    const int column = console.screen.cursorColumn;
-    for (const int offset : {kLengthRowOffset, kLengthRowOffset + 1}) {
-        platform::moveCursor(console, headingRow + offset, 1);
-        platform::writeText(console, std::string(kLengthLabel.size() + 30, ' '));
-    }
-    platform::moveCursor(console, headingRow + kLengthRowOffset, 1);
-    printLengthLines(console, info);
-    platform::moveCursor(console, row, column);
 }
 
 }  // namespace vantorel::wave

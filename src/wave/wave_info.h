@@ -1,6 +1,6 @@
 #pragma once
-// The wave header: the format and data chunks found, the fields validated, and
-// described on the screen in the FILE DATA panel.
+// The wave header: the format and data chunks found and the fields validated.
+// (The FILE DATA panel that shows them is the dialogue's: app/job_screen.h.)
 //
 // Which bytes are read, in this order:
 //  1. The chunks are walked from offset 12: a 4-byte tag, a 4-byte size, the
@@ -39,7 +39,6 @@
 #include <string_view>
 #include <variant>
 
-#include "platform/console.h"
 #include "platform/files.h"
 
 namespace vantorel::wave {
@@ -90,25 +89,5 @@ std::string_view rejectionMessage(HeaderRejection rejection);
 
 // parseWaveHeader over an open file, as large as it is now.
 std::variant<WaveInfo, HeaderRejection> parseWaveFile(const platform::ReadOnlyFile& file);
-
-// Reads the open file's header, validates it and prints the FILE DATA panel;
-// on a rejection shows the error box and gives no WaveInfo.
-std::optional<WaveInfo> readWaveHeader(platform::Console& console, const platform::ReadOnlyFile& file);
-
-// What follows an accepted header on the screen: two newlines, the cursor
-// hidden for good, the FILE DATA panel. Gives the row of the panel's heading.
-int showFileData(platform::Console& console, const WaveInfo& info);
-
-// Prints the FILE DATA panel (dim) at the cursor, ending with three empty lines;
-// for a file in another format the first of them shows "Format" and its codec.
-void printFileDataPanel(platform::Console& console, const WaveInfo& info);
-
-// The panel's Length and Duration lines at the cursor, each ending its row.
-void printLengthLines(platform::Console& console, const WaveInfo& info);
-
-// Prints the Length and Duration lines again, over the old ones, in the panel
-// whose heading stands on `headingRow`, and puts the cursor back: a lossy
-// file's decoder tells its exact length only once it has decoded it.
-void reprintLengthLines(platform::Console& console, int headingRow, const WaveInfo& info);
 
 }  // namespace vantorel::wave

@@ -14,12 +14,14 @@
 #include <gtest/gtest.h>
 
 #include "analysis_samples.h"
+#include "app/job_screen.h"
 #include "platform/memory_console.h"
 #include "platform/screen_buffer.h"
 
 namespace vantorel::analysis {
 namespace {
 
+using app::printAnalysisLine;
 using testing::Levels;
 using testing::samplesOf;
 using testing::scanAll;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/job_screen.h"
 #include "platform/memory_console.h"
 #include "wave/wave_info.h"
 #include "wave_writer.h"
@@ -15,6 +16,8 @@
 namespace vantorel::wave {
 namespace {
 
+using app::printFileDataPanel;
+using app::readWaveHeader;
 using test_support::makeWaveHeader;
 using test_support::ScratchFolder;
 using test_support::setBytes;

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/metafile.h"
+#include "drawing/metafile.h"
 
-namespace vantorel::platform::emf {
+namespace vantorel::drawing::emf {
 
 // Record types (RecordType enumeration).
 inline constexpr std::uint32_t EMR_HEADER = 1;
@@ -122,4 +122,4 @@ std::uint64_t headerSize(std::size_t descriptionLength);
 void appendHeader(std::vector<std::uint8_t>& out, const HeaderFields& fields);
 void appendEof(std::vector<std::uint8_t>& out);
 
-}  // namespace vantorel::platform::emf
+}  // namespace vantorel::drawing::emf

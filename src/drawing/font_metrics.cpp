@@ -1,9 +1,9 @@
-#include "platform/font_metrics.h"
+#include "drawing/font_metrics.h"
 
 #include <algorithm>
 #include <array>
 
-namespace vantorel::platform {
+namespace vantorel::drawing {
 
 namespace {
 
@@ -100,4 +100,4 @@ std::vector<std::int32_t> textAdvances(std::span<const char> text, FontSize size
     return advances;
 }
 
-}  // namespace vantorel::platform
+}  // namespace vantorel::drawing

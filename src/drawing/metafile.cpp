@@ -1,4 +1,4 @@
-#include "platform/metafile.h"
+#include "drawing/metafile.h"
 
 #include <algorithm>
 #include <array>
@@ -9,12 +9,12 @@
 #include <utility>
 #include <variant>
 
-#include "platform/emf_records.h"
+#include "drawing/emf_records.h"
 #include "platform/files.h"
-#include "platform/font_metrics.h"
-#include "platform/svg_drawing.h"
+#include "drawing/font_metrics.h"
+#include "drawing/svg_drawing.h"
 
-namespace vantorel::platform {
+namespace vantorel::drawing {
 
 namespace {
 
@@ -546,7 +546,7 @@ HENHMETAFILE CloseEnhMetaFile(HDC dc) {
     }
     if (bytes.empty()) return nullptr;
     const bool inMemory = recording->fileName.empty();
-    if (!inMemory && !replaceFileContents(recording->fileName, std::as_bytes(std::span(bytes)))) return nullptr;
+    if (!inMemory && !platform::replaceFileContents(recording->fileName, std::as_bytes(std::span(bytes)))) return nullptr;
     return new EnhMetafile{std::move(bytes)};
 }
 
@@ -573,4 +573,4 @@ int DeleteObject(HGDIOBJ object) {
     return 1;
 }
 
-}  // namespace vantorel::platform
+}  // namespace vantorel::drawing

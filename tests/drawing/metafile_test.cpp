@@ -1,7 +1,7 @@
 // The metafile device context against two charts recorded by a real GDI, and
 // the header, text, failure and file behaviour on their own.
 
-#include "platform/metafile.h"
+#include "drawing/metafile.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace vantorel::platform {
+namespace vantorel::drawing {
 namespace {
 
 namespace fs = std::filesystem;
@@ -489,4 +489,4 @@ TEST_F(MetafileFiles, UnwritableFolderGivesNoMetafileAndNoFile) {
 }
 
 }  // namespace
-}  // namespace vantorel::platform
+}  // namespace vantorel::drawing

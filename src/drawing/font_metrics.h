@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-namespace vantorel::platform {
+namespace vantorel::drawing {
 
 inline constexpr int kArialBoldUnitsPerEm = 2048;
 // OS/2 xAvgCharWidth: the width a font's "average width" argument refers to.
@@ -40,4 +40,4 @@ int fontAscent(FontSize size);
 // rounded width of the whole text.
 std::vector<std::int32_t> textAdvances(std::span<const char> text, FontSize size);
 
-}  // namespace vantorel::platform
+}  // namespace vantorel::drawing

@@ -1,11 +1,11 @@
-#include "platform/svg_drawing.h"
+#include "drawing/svg_drawing.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 
-namespace vantorel::platform {
+namespace vantorel::drawing {
 
 namespace {
 
@@ -126,4 +126,4 @@ std::string svgDocument(const SvgCanvas& canvas, SvgPoint frameCorner, SvgPoint 
            number(top) + " " + number(width) + " " + number(height) + "\">\n" + canvas.elements + "</svg>\n";
 }
 
-}  // namespace vantorel::platform
+}  // namespace vantorel::drawing

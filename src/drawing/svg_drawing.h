@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace vantorel::platform {
+namespace vantorel::drawing {
 
 struct SvgPoint {
     double x = 0;
@@ -52,4 +52,4 @@ void drawSvgText(SvgCanvas& canvas, const SvgText& text);
 // becomes its size in millimetres and its view box.
 std::string svgDocument(const SvgCanvas& canvas, SvgPoint frameCorner, SvgPoint frameOppositeCorner);
 
-}  // namespace vantorel::platform
+}  // namespace vantorel::drawing

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace vantorel::platform {
+namespace vantorel::drawing {
 
 using COLORREF = std::uint32_t;  // red | green << 8 | blue << 16
 
@@ -106,4 +106,4 @@ std::vector<std::uint8_t> metafileBytes(HDC dc);
 // now; empty for a metafile recording.
 std::string svgDrawingText(HDC dc);
 
-}  // namespace vantorel::platform
+}  // namespace vantorel::drawing

@@ -1,10 +1,10 @@
-#include "platform/emf_records.h"
+#include "drawing/emf_records.h"
 
 #include <array>
 #include <bit>
 #include <limits>
 
-namespace vantorel::platform::emf {
+namespace vantorel::drawing::emf {
 
 namespace {
 
@@ -286,4 +286,4 @@ void appendEof(std::vector<std::uint8_t>& out) {
     appendLe32(out, kEofSize);           // 16, 4: SizeLast, equal to Size
 }
 
-}  // namespace vantorel::platform::emf
+}  // namespace vantorel::drawing::emf
