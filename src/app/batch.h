@@ -13,10 +13,9 @@
 #include <variant>
 #include <vector>
 
-#include "analysis/level_distribution.h"
 #include "app/batch_inputs.h"
 #include "platform/stop_signals.h"
-#include "wave/wave_info.h"
+#include "writers/analysed_file.h"
 
 namespace vantorel::app {
 
@@ -31,13 +30,6 @@ struct BatchOptions {
     std::string html;        // the HTML report's file name; none when empty
 };
 
-// A file analysed with its results written.
-struct AnalysedFile {
-    wave::WaveInfo info;
-    analysis::LevelAnalysis levels;
-    std::vector<std::string> written;  // result files, in the order written
-};
-
 // A file that was refused or could not be analysed: the message of its error
 // box as one line (see errorLine), or our own message where the dialogue
 // shows no box.
@@ -45,6 +37,7 @@ struct FailedFile {
     std::string message;
 };
 
+using writers::AnalysedFile;
 using FileOutcome = std::variant<AnalysedFile, FailedFile>;
 
 // One file's whole job, the dialogue's steps in the dialogue's order, without
@@ -55,48 +48,11 @@ using FileOutcome = std::variant<AnalysedFile, FailedFile>;
 FileOutcome analyseFile(const std::string& name, const BatchOptions& options, int decodeParts,
                         platform::StopSignalWatch& watch);
 
-// Text as it is shown on standard output and error: control characters, which
-// would break the line or steer the terminal, become escapes, "\n", "\t" and
-// "\r" or "\x1b" and the like (C1 controls, "\xc2\x9b", byte by byte). Other
-// characters, the backslash included, stay as they are.
-std::string escapeControlCharacters(std::string_view text);
-
 // An error box's text as one line: each two-character sequence backslash-n
 // becomes a blank (after a full stop where a line without one ends a sentence
 // and the next begins with a capital), runs of blanks become one, and the
 // padding at both ends goes.
 std::string errorLine(std::string_view boxMessage);
-
-// The summary of an analysed file: its name, the FILE DATA values in the
-// panel's number forms, the slice count and the files written, names with
-// their control characters escaped.
-std::string summaryText(const std::string& name, const AnalysedFile& file);
-
-// The CSV rows of an analysed file: one per channel and level 0..40, each
-// "file,channel,level_db,slices,percent" with the percent as the chart's share
-// (count x 100 / slice count) and a decimal point whatever the locale.
-inline constexpr std::string_view kCsvHeader = "file,channel,level_db,slices,percent\n";
-std::string csvRows(const std::string& name, const AnalysedFile& file);
-
-// The summary of an album: the tracks analysed in one folder.
-struct AlbumSummary {
-    std::string folder;
-    std::size_t tracks = 0;
-    double durationSeconds = 0;
-    std::optional<int> dr;  // the mean of the tracks' DR values (those that have one), rounded; halves to even
-    double peak = 0;        // the highest sample peak, 1.0 = full scale
-    // With loudness: the tracks measured as one, and the highest true peak.
-    std::optional<measure::AlbumLoudness> loudness;
-    std::optional<double> truePeakDbtp;
-    // The tracks' level counts summed per channel name, names in the order met.
-    std::vector<std::pair<std::string, analysis::LevelHistogram>> histograms;
-};
-
-AlbumSummary summariseAlbum(const std::string& folder, std::span<const AnalysedFile* const> tracks, bool loudness);
-
-// The album block of the text output: "Album FOLDER" and its values in the
-// summaries' layout.
-std::string albumText(const AlbumSummary& album);
 
 // Analyses the files, up to options.jobs (at least 1) at a time, and prints
 // each outcome in the order of `files`: its summary or CSV rows on `output`,

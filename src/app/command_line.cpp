@@ -10,6 +10,7 @@
 #include "app/file_job.h"
 #include "app/version.h"
 #include "measure/loudness.h"
+#include "text/control_characters.h"
 
 namespace vantorel::app {
 
@@ -141,7 +142,7 @@ int runCommandLine(std::span<const std::string> arguments, std::FILE* output, st
     if (const auto* error = std::get_if<CommandLineError>(&parsed)) {
         const std::string program(kProgramName);
         std::fprintf(errors, "%s: %s; try '%s --help'\n", program.c_str(),
-                     escapeControlCharacters(error->message).c_str(), program.c_str());
+                     text::escapeControlCharacters(error->message).c_str(), program.c_str());
         return 2;
     }
     const CommandLine& line = std::get<CommandLine>(parsed);

@@ -13,10 +13,17 @@
 #include "app/batch_inputs.h"
 #include "app/file_job.h"
 #include "app/main_loop.h"
+#include "text/control_characters.h"
 #include "wave/wave_info.h"
+#include "writers/csv_writer.h"
+#include "writers/text_writer.h"
 
 namespace vantorel::app {
 namespace {
+
+using text::escapeControlCharacters;
+using writers::csvRows;
+using writers::summaryText;
 
 struct ParseCase {
     std::vector<std::string> arguments;

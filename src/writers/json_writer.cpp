@@ -1,4 +1,4 @@
-#include "app/json_output.h"
+#include "writers/json_writer.h"
 
 #include <algorithm>
 #include <array>
@@ -10,8 +10,9 @@
 
 #include "text/utf8.h"
 #include "wave/channel_layout.h"
+#include "writers/rounding.h"
 
-namespace vantorel::app {
+namespace vantorel::writers {
 
 namespace {
 
@@ -89,11 +90,6 @@ std::string jsonNumber(double value) {
     return error == std::errc{} ? std::string(buffer.data(), end) : "null";
 }
 
-std::optional<double> oneDecimal(std::optional<double> value) {
-    if (!value || !std::isfinite(*value)) return std::nullopt;
-    const double rounded = std::nearbyint(*value * 10) / 10;
-    return rounded == 0 ? 0.0 : rounded;
-}
 
 std::string jsonFile(const std::string& path, const AnalysedFile& file, bool loudness) {
     const wave::WaveInfo& info = file.info;
@@ -178,4 +174,4 @@ std::string jsonEnd(const std::vector<std::pair<std::string, std::string>>& fail
     return json + "]}\n";
 }
 
-}  // namespace vantorel::app
+}  // namespace vantorel::writers

@@ -15,9 +15,10 @@
 #include <utility>
 #include <vector>
 
-#include "app/batch.h"
+#include "writers/album_summary.h"
+#include "writers/analysed_file.h"
 
-namespace vantorel::app {
+namespace vantorel::writers {
 
 // A JSON string literal of the text: quotes, backslashes and control
 // characters escaped.
@@ -51,8 +52,4 @@ std::string jsonAlbum(const AlbumSummary& album);
 std::string jsonEnd(const std::vector<std::pair<std::string, std::string>>& failures,
                     const std::vector<std::string>& albums = {});
 
-// A level in dB rounded to one decimal, as the text output and JSON give it;
-// none when not finite.
-std::optional<double> oneDecimal(std::optional<double> value);
-
-}  // namespace vantorel::app
+}  // namespace vantorel::writers

@@ -1,0 +1,85 @@
+#include "writers/text_writer.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+#include "text/control_characters.h"
+#include "text/number_format.h"
+#include "writers/rounding.h"
+
+namespace vantorel::writers {
+
+using text::escapeControlCharacters;
+using text::numberText;
+using text::roundDecimals;
+
+namespace {
+
+// "  Label       " then the value: every label takes the same width, so the
+// values' sign positions line up as on the panel.
+std::string summaryLine(std::string_view label, std::string_view value) {
+    constexpr std::size_t kLabelWidth = 12;
+    std::string line = "  ";
+    line += label;
+    line.append(kLabelWidth - std::min(label.size(), kLabelWidth), ' ');
+    line += value;
+    line += '\n';
+    return line;
+}
+
+// A level with one decimal behind the sign position of the panel's numbers
+// (a blank for values of zero and above), or the given text when there is none.
+std::string decibelText(std::optional<double> value, std::string_view none) {
+    if (!value) return std::string(none);
+    std::array<char, 32> buffer{};
+    const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), *value,
+                                            std::chars_format::fixed, 1);
+    const std::string digits = error == std::errc{} ? std::string(buffer.data(), end) : "0.0";
+    return *value < 0 ? digits : std::string(" ") + digits;
+}
+
+}  // namespace
+
+std::string summaryText(const std::string& name, const AnalysedFile& file) {
+    const wave::WaveInfo& info = file.info;
+    std::string text = escapeControlCharacters(name) + "\n";
+    text += summaryLine("Channels", numberText(info.channels, 7));
+    text += summaryLine("Sample rate", numberText(info.sampleRate, 15) + " Hz");
+    text += summaryLine("Resolution", numberText(info.bitsPerSample, 7) + info.resolutionText);
+    text += summaryLine("Length", numberText(static_cast<long double>(info.sampleCount), 15) + " samples");
+    text += summaryLine("Duration", numberText(roundDecimals(info.durationSeconds, 2), 15) + " seconds");
+    if (!info.formatName.empty()) text += summaryLine("Format", std::string(" ") + info.formatName);
+    text += summaryLine("Time slices", numberText(static_cast<long double>(file.levels.grid.sliceCount), 7));
+    const measure::Dynamics& dynamics = file.levels.dynamics;
+    text += summaryLine("Peak", decibelText(oneDecimal(measure::peakDbfs(dynamics.peak)), "-inf") + " dBFS");
+    text += summaryLine("DR", dynamics.dr ? std::string(" DR") + std::to_string(*dynamics.dr) : " none");
+    if (const std::optional<measure::Loudness>& loudness = file.levels.loudness) {
+        text += summaryLine("Loudness", decibelText(oneDecimal(loudness->integratedLufs), "-inf") + " LUFS");
+        text += summaryLine("Range", decibelText(oneDecimal(loudness->rangeLu), " none") + " LU");
+        text += summaryLine("True peak", decibelText(oneDecimal(loudness->truePeakDbtp), "-inf") + " dBTP");
+        text += summaryLine("PLR", decibelText(oneDecimal(loudness->plrDb), " none") + " dB");
+    }
+    for (const std::string& written : file.written)
+        text += summaryLine("Written", std::string(" ") + escapeControlCharacters(written));
+    return text;
+}
+
+std::string albumText(const AlbumSummary& album) {
+    std::string text = std::string("Album ") + escapeControlCharacters(album.folder) + "\n";
+    text += summaryLine("Tracks", numberText(static_cast<long double>(album.tracks), 7));
+    text += summaryLine("Duration", numberText(roundDecimals(album.durationSeconds, 2), 15) + " seconds");
+    text += summaryLine("DR", album.dr ? std::string(" DR") + std::to_string(*album.dr) : " none");
+    text += summaryLine("Peak", decibelText(oneDecimal(measure::peakDbfs(album.peak)), "-inf") + " dBFS");
+    if (album.loudness) {
+        text += summaryLine("Loudness", decibelText(oneDecimal(album.loudness->integratedLufs), "-inf") + " LUFS");
+        text += summaryLine("Range", decibelText(oneDecimal(album.loudness->rangeLu), " none") + " LU");
+        text += summaryLine("True peak", decibelText(oneDecimal(album.truePeakDbtp), "-inf") + " dBTP");
+    }
+    return text;
+}
+
+}  // namespace vantorel::writers
