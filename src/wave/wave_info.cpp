@@ -60,6 +60,13 @@ bool hasTag(std::span<const std::byte> bytes, std::size_t offset, std::string_vi
     return true;
 }
 
+// Whether a byte may stand at `position` (0..3) of a chunk's tag: printable
+// ASCII, and no blank first.
+bool isTagCharacter(std::size_t position, std::byte byte) {
+    const auto character = std::to_integer<unsigned>(byte);
+    return character <= 0x7E && character >= (position == 0 ? 0x21u : 0x20u);
+}
+
 // The file's bytes as the header reader sees them, read a window at a time: in
 // most files the canonical header, the chunk headers and the format all come
 // from the first read, and a file of a hundred thousand tiny chunks costs a few
@@ -94,10 +101,8 @@ public:
     bool isChunkHeaderAt(std::uint64_t offset) {
         if (offset > fileSize_ || fileSize_ - offset < 8) return false;
         const auto header = bytesAt<8>(offset);
-        for (std::size_t i = 0; i < 4; ++i) {
-            const auto character = std::to_integer<unsigned>(header[i]);
-            if (character > 0x7E || character < (i == 0 ? 0x21u : 0x20u)) return false;
-        }
+        for (std::size_t i = 0; i < 4; ++i)
+            if (!isTagCharacter(i, header[i])) return false;
         return hasTag(header, 0, "data") || readLe32(header, 4) <= fileSize_ - offset - 8;
     }
 
@@ -124,14 +129,11 @@ struct ChunkLayout {
     bool endedBeforeTheData = false;
 };
 
-// Whether the `count` bytes (up to 4) at `offset` could begin a chunk's tag:
-// printable ASCII characters, the first not a blank.
+// Whether the `count` bytes (up to 4) at `offset` could begin a chunk's tag.
 bool looksLikeTagAt(FileWindow& file, std::uint64_t offset, std::size_t count) {
     const auto bytes = file.bytesAt<4>(offset);
-    for (std::size_t i = 0; i < std::min<std::size_t>(count, 4); ++i) {
-        const auto character = std::to_integer<unsigned>(bytes[i]);
-        if (character > 0x7E || character < (i == 0 ? 0x21u : 0x20u)) return false;
-    }
+    for (std::size_t i = 0; i < std::min<std::size_t>(count, 4); ++i)
+        if (!isTagCharacter(i, bytes[i])) return false;
     return true;
 }
 
@@ -156,8 +158,8 @@ ChunkLayout walkChunks(FileWindow& file, bool isRf64) {
         const std::uint32_t size = readLe32(header, 4);
         const std::uint64_t payload = offset + 8;
         if (hasTag(header, 0, "data")) {
-            // The data may be shorter than they claim (short data read as zeros):
-            // nothing after them is a chunk. Only the format must come first.
+            // Nothing after the data is a chunk; whether they are all there is
+            // checked once the layout is known. Only the format must come first.
             if (layout.format) {
                 layout.dataOffset = payload;
                 layout.dataSize = size;
