@@ -202,6 +202,10 @@ def check_cut_wave(tool: str, make_wav: str, work: str) -> None:
     check(done.returncode == 1 and document.get("files") == []
           and document.get("failed") == [{"path": "take.wav", "error": " ".join(matrix.CUT)}],
           "--json: the cut wave file among the failures with the refusal", repr(done))
+    # In a folder it is named as well, not passed over as a file of no audio.
+    done = run(tool, folder)
+    check(done.returncode == 1 and done.stderr == f"vantorel: {os.path.join(folder, 'take.wav')}: " + said[len(
+        "vantorel: take.wav: "):], "a cut wave file in a folder: named with its refusal, status 1", repr(done))
     after = {name: open(os.path.join(folder, name), "rb").read() for name in os.listdir(folder)}
     check(after == before, "a cut wave file: earlier results untouched, nothing written", repr(sorted(after)))
 
