@@ -4,7 +4,9 @@
 // The header's fields are found here once more by a plain reference reading:
 // a chunk walk over the bytes (a missing pad byte included), else the fixed
 // offsets of the canonical header, else damaged chunks; the extensible
-// sub-formats, ds64 and the unknown sizes. Every field, the rejection order, the derived sample count (the exact quotient rounded with
+// sub-formats, ds64 and the unknown sizes; a file that ends before its data
+// chunk header, inside a chunk after the format, or before the whole frames its
+// data size states is cut. Every field, the rejection order, the derived sample count (the exact quotient rounded with
 // integers, ties to even), the duration and the resolution text are compared
 // with what the reader gives.
 
@@ -55,7 +57,18 @@ struct Expected {
     bool hasDs64 = false;
     std::uint64_t ds64Size = 0;
     bool damaged = false;        // refused: damaged chunks, not laid out canonically
+    bool walked = false;         // the format from the walk (and the data, unless it ended before them)
+    bool endedBeforeData = false;  // after the format the file ended inside a chunk or a chunk header
 };
+
+// The `count` bytes (up to 4) at `at` could begin a tag: printable, the first not a blank.
+bool tagStartAt(const FileBytes& file, std::uint64_t at, std::uint64_t count) {
+    for (std::uint64_t i = 0; i < count && i < 4; ++i) {
+        const std::uint32_t character = file.u8(at + i);
+        if (character > 0x7E || character < (i == 0 ? 0x21u : 0x20u)) return false;
+    }
+    return true;
+}
 
 // A chunk header at `at`: four printable characters, the first not a blank, and
 // a size inside the file unless the tag is "data".
@@ -86,12 +99,17 @@ Expected referenceLayout(const FileBytes& file) {
             if (format) {
                 walked.data = at + 8;
                 walked.dataSize = static_cast<std::uint32_t>(size);
+                walked.walked = true;
                 return walked;
             }
             damaged = true;
             break;
         }
         if (at + 8 + size > file.size) {
+            if (format && tagStartAt(file, at, 4)) {
+                walked.walked = walked.endedBeforeData = true;
+                return walked;
+            }
             damaged = true;
             break;
         }
@@ -109,8 +127,14 @@ Expected referenceLayout(const FileBytes& file) {
             walked.ds64Size = file.u64(at + 16);
         }
         at += 8 + size;
-        // A missing pad byte: the next header one byte earlier, where only it is one.
-        if (size % 2 == 1 && (chunkHeaderAt(file, at + 1) || !chunkHeaderAt(file, at))) ++at;
+        // A missing pad byte: the next header one byte earlier, where only it is
+        // one or where it is the data or the format.
+        const bool wanted = chunkHeaderAt(file, at) && (file.tag(at, "data") || file.tag(at, "fmt "));
+        if (size % 2 == 1 && !wanted && (chunkHeaderAt(file, at + 1) || !chunkHeaderAt(file, at))) ++at;
+    }
+    if (format && !damaged && at < file.size && tagStartAt(file, at, file.size - at)) {
+        walked.walked = walked.endedBeforeData = true;
+        return walked;
     }
     fixed.damaged = damaged && file.u32(16) != 16 && !file.tag(36, "data");
     return fixed;
@@ -196,6 +220,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else if (layout.dataSize == 0xFFFFFFFF || (layout.dataSize == 0 && after > 0 && !chunkHeaderAt(file, layout.data))) {
         dataBytes = after;
     }
+    const bool sizeKnown = !(layout.dataSize == 0xFFFFFFFF && !(layout.hasDs64 && layout.ds64Size != 0)) &&
+                           !(layout.dataSize == 0 && after > 0 && !chunkHeaderAt(file, layout.data));
     const bool readableBits = bits == 16 || bits == 24 || bits == 32;
     // Mono and stereo by the low byte alone; 3 to 8 channels only when the full
     // count and the block alignment agree with it.
@@ -211,15 +237,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(*rejection == wave::HeaderRejection::NotWave);
         } else if (layout.damaged) {
             FUZZ_CHECK(*rejection == wave::HeaderRejection::DamagedChunks);
+        } else if (!layout.walked && size < 36) {
+            FUZZ_CHECK(*rejection == wave::HeaderRejection::Cut);  // the format fields are missing
         } else if (bits == 8) {
             FUZZ_CHECK(*rejection == wave::HeaderRejection::EightBit);
         } else if (formatTag != 1 && formatTag != 3) {
             FUZZ_CHECK(*rejection == wave::HeaderRejection::NotPcmOrFloat);
         } else if (!readableBits) {
             FUZZ_CHECK(*rejection == wave::HeaderRejection::UnreadableBits);
-        } else {
-            FUZZ_CHECK(!readableChannels);
+        } else if (!readableChannels) {
             FUZZ_CHECK(*rejection == wave::HeaderRejection::UnreadableChannels);
+        } else {
+            // Ended before the data, or fewer whole frames than the size states.
+            const std::uint64_t frameBytes = static_cast<std::uint64_t>(channels * bits / 8);
+            FUZZ_CHECK(layout.endedBeforeData || (!layout.walked && size < 44) ||
+                       (sizeKnown && after / frameBytes < dataBytes / frameBytes));
+            FUZZ_CHECK(*rejection == wave::HeaderRejection::Cut);
         }
         FUZZ_CHECK(!wave::rejectionMessage(*rejection).empty());
         return 0;
@@ -230,6 +263,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(bits != 8);
     FUZZ_CHECK(formatTag == 1 || formatTag == 3);
     FUZZ_CHECK(readableBits && readableChannels);
+    FUZZ_CHECK(!layout.endedBeforeData && (layout.walked || size >= 44));
+    const std::uint64_t frameBytes = static_cast<std::uint64_t>(channels * bits / 8);
+    FUZZ_CHECK(!sizeKnown || after / frameBytes >= dataBytes / frameBytes);
 
     FUZZ_CHECK(info.formatTag == formatTag);
     FUZZ_CHECK(info.channels == channels);

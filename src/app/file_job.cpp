@@ -210,7 +210,9 @@ bool holdsAnalysableAudio(const std::string& name) {
     if (!file) return false;
     const auto parsed = wave::parseWaveFile(*file);
     const auto* rejection = std::get_if<wave::HeaderRejection>(&parsed);
-    if (!rejection) return true;
+    // A cut wave file is a recording all the same: named with its refusal, as a
+    // cut file of another format is, rather than left out of its album unsaid.
+    if (!rejection || *rejection == wave::HeaderRejection::Cut) return true;
     if (*rejection != wave::HeaderRejection::NotWave) return false;
     // An empty file holds nothing; it need not load the decoder to say so.
     if (platform::fileSize(*file) == 0) return false;

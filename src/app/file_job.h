@@ -44,7 +44,7 @@ std::variant<JobInput, std::string> openJobInput(const std::string& name, bool s
 
 // Whether a file found in a folder is audio the tool analyses, found by
 // content as openJobInput finds it: a wave file whose header the reader
-// accepts, or a file the decoder opens. Other files are passed over.
+// accepts or finds cut, or a file the decoder opens. Other files are passed over.
 bool holdsAnalysableAudio(const std::string& name);
 
 // Reads and measures the samples; the box text when reading or decoding fails.

@@ -16,6 +16,8 @@ namespace {
 
 // Length of the canonical header: RIFF header, 16-byte format chunk, data chunk header.
 constexpr std::size_t kHeaderBytes = 44;
+// Where its format fields end and the data chunk header begins.
+constexpr std::size_t kFormatEnd = 36;
 
 // A data size that says "unknown": a writer that could not seek back to fill it in.
 constexpr std::uint32_t kUnknownSize = 0xFFFFFFFF;
@@ -56,6 +58,13 @@ bool hasTag(std::span<const std::byte> bytes, std::size_t offset, std::string_vi
     return true;
 }
 
+// Whether a byte may stand at `position` (0..3) of a chunk's tag: printable
+// ASCII, and no blank first.
+bool isTagCharacter(std::size_t position, std::byte byte) {
+    const auto character = std::to_integer<unsigned>(byte);
+    return character <= 0x7E && character >= (position == 0 ? 0x21u : 0x20u);
+}
+
 // The file's bytes as the header reader sees them, read a window at a time: in
 // most files the canonical header, the chunk headers and the format all come
 // from the first read, and a file of a hundred thousand tiny chunks costs a few
@@ -90,10 +99,8 @@ public:
     bool isChunkHeaderAt(std::uint64_t offset) {
         if (offset > fileSize_ || fileSize_ - offset < 8) return false;
         const auto header = bytesAt<8>(offset);
-        for (std::size_t i = 0; i < 4; ++i) {
-            const auto character = std::to_integer<unsigned>(header[i]);
-            if (character > 0x7E || character < (i == 0 ? 0x21u : 0x20u)) return false;
-        }
+        for (std::size_t i = 0; i < 4; ++i)
+            if (!isTagCharacter(i, header[i])) return false;
         return hasTag(header, 0, "data") || readLe32(header, 4) <= fileSize_ - offset - 8;
     }
 
@@ -115,7 +122,26 @@ struct ChunkLayout {
     // The chunks contradict each other or the file: a size past its end, a
     // format chunk shorter than 16 bytes, or the data before a usable format.
     bool damaged = false;
+    // After a usable format the file ended inside a chunk or a chunk header
+    // before any data chunk: the rest of the file, the data among it, is missing.
+    bool endedBeforeTheData = false;
 };
+
+// Whether the `count` bytes (up to 4) at `offset` could begin a chunk's tag.
+bool looksLikeTagAt(FileWindow& file, std::uint64_t offset, std::size_t count) {
+    const auto bytes = file.bytesAt<4>(offset);
+    for (std::size_t i = 0; i < std::min<std::size_t>(count, 4); ++i)
+        if (!isTagCharacter(i, bytes[i])) return false;
+    return true;
+}
+
+// Whether a chunk the reader looks for stands at `offset`: its tag there wins
+// over any chunk header guessed one byte later.
+bool isFormatOrDataChunkAt(FileWindow& file, std::uint64_t offset) {
+    if (!file.isChunkHeaderAt(offset)) return false;
+    const auto header = file.bytesAt<8>(offset);
+    return hasTag(header, 0, "data") || hasTag(header, 0, "fmt ");
+}
 
 // Walks the chunks from offset 12 to the first "data" chunk: a 4-byte tag, a
 // 4-byte little-endian size, the payload and a pad byte after an odd size.
@@ -130,8 +156,8 @@ ChunkLayout walkChunks(FileWindow& file, bool isRf64) {
         const std::uint32_t size = readLe32(header, 4);
         const std::uint64_t payload = offset + 8;
         if (hasTag(header, 0, "data")) {
-            // The data may be shorter than they claim (short data read as zeros):
-            // nothing after them is a chunk. Only the format must come first.
+            // Nothing after the data is a chunk; whether they are all there is
+            // checked once the layout is known. Only the format must come first.
             if (layout.format) {
                 layout.dataOffset = payload;
                 layout.dataSize = size;
@@ -141,7 +167,9 @@ ChunkLayout walkChunks(FileWindow& file, bool isRf64) {
             break;
         }
         if (size > fileSize - payload) {  // runs past the end of the file
-            layout.damaged = true;
+            // After the format a chunk is where the file was cut; before it, or
+            // where no tag stands, the chunks cannot be told from damaged ones.
+            (layout.format && looksLikeTagAt(file, offset, 4) ? layout.endedBeforeTheData : layout.damaged) = true;
             break;
         }
         if (hasTag(header, 0, "fmt ") && !layout.format) {
@@ -160,10 +188,20 @@ ChunkLayout walkChunks(FileWindow& file, bool isRf64) {
         offset = payload + size;
         if (size & 1u) {
             // The pad byte after an odd size. Some writers leave it out: their
-            // next chunk header stands one byte earlier, where only it is one.
-            if (file.isChunkHeaderAt(offset + 1) || !file.isChunkHeaderAt(offset)) ++offset;
+            // next chunk header stands one byte earlier, where only it is one,
+            // or where it is the data or the format. The padded position may
+            // look like a header too: "ata" and a printable low byte of the
+            // data size, then a size from the rest of it and the first sample.
+            const bool unpadded = isFormatOrDataChunkAt(file, offset) ||
+                                  (file.isChunkHeaderAt(offset) && !file.isChunkHeaderAt(offset + 1));
+            if (!unpadded) ++offset;
         }
     }
+    // A chunk header cut short after the format, the data not yet found. Bytes
+    // that begin no tag are the end of a walk gone astray, not a cut.
+    if (layout.format && !layout.dataOffset && !layout.damaged && offset < fileSize &&
+        looksLikeTagAt(file, offset, static_cast<std::size_t>(fileSize - offset)))
+        layout.endedBeforeTheData = true;
     return layout;
 }
 
@@ -231,14 +269,19 @@ std::variant<WaveInfo, HeaderRejection> parseWaveHeader(const FileByteReader& re
     std::optional<std::uint64_t> ds64DataSize;
 
     const ChunkLayout layout = walkChunks(file, hasTag(header, 0, "RF64") || hasTag(header, 0, "BW64"));
-    if (layout.format && layout.dataOffset) {
+    const bool walked = layout.format && (layout.dataOffset || layout.endedBeforeTheData);
+    if (walked) {
         format = *layout.format;
         formatSize = layout.formatSize;
-        dataOffset = *layout.dataOffset;
+        dataOffset = layout.dataOffset.value_or(kSampleDataOffset);
         dataSize = layout.dataSize;
         ds64DataSize = layout.ds64DataSize;
     } else if (layout.damaged && !laidOutCanonically(header)) {
         return HeaderRejection::DamagedChunks;
+    } else if (fileSize < kFormatEnd) {
+        // Read at the fixed offsets, the format fields would be the zeros of
+        // missing bytes: the file's end, not its layout, is what is wrong.
+        return HeaderRejection::Cut;
     }
 
     WaveInfo info;
@@ -269,6 +312,8 @@ std::variant<WaveInfo, HeaderRejection> parseWaveHeader(const FileByteReader& re
                           readLe16(format, 2) == static_cast<std::uint16_t>(info.channels) &&
                           readLe16(format, 12) == info.channels * info.bitsPerSample / 8;
     if (info.channels != 1 && info.channels != 2 && !surround) return HeaderRejection::UnreadableChannels;
+    // The file ends inside a chunk before the data, or inside the fixed data chunk header.
+    if (layout.endedBeforeTheData || (!walked && fileSize < kHeaderBytes)) return HeaderRejection::Cut;
 
     info.dataOffset = dataOffset;
     info.fileBytes = fileSize;
@@ -283,6 +328,10 @@ std::variant<WaveInfo, HeaderRejection> parseWaveHeader(const FileByteReader& re
     } else {
         info.dataBytes = dataSize;
     }
+    // Fewer whole frames than the size states: cut, or still being written. A
+    // last frame cut short is no frame lost.
+    const std::uint64_t frameBytes = static_cast<std::uint64_t>(info.channels) * (info.bitsPerSample / 8);
+    if (bytesAfterHeader / frameBytes < info.dataBytes / frameBytes) return HeaderRejection::Cut;
     info.sampleCount = deriveSampleCount(info.dataBytes, info.channels, info.bitsPerSample);
     info.durationSeconds = deriveDuration(info.sampleCount, info.sampleRate);
     info.resolutionText = resolutionTextFor(info.formatTag, info.bitsPerSample);
@@ -314,6 +363,8 @@ std::string_view rejectionMessage(HeaderRejection rejection) {
             return "This Wave file has a layout the tool cannot read:\\nThe resolution must be 16, 24 or 32-bit  ";
         case HeaderRejection::UnreadableChannels:
             return "This Wave file has a layout the tool cannot read:\\nIt must have 1 to 8 channels that agree with its frames  ";
+        case HeaderRejection::Cut:
+            return "This Wave file is shorter than its header says:\\nIt was cut short, or is still being written  ";
     }
     return "This is not a Wave file  ";
 }

@@ -6,12 +6,12 @@
 //  1. The chunks are walked from offset 12: a 4-byte tag, a 4-byte size, the
 //     payload and a pad byte after an odd size. Where a writer left the pad
 //     byte out, the next chunk header is taken one byte earlier if only there
-//     it is one. The first "fmt " chunk of at least 16 bytes gives the format
+//     it is one, or if it is "data" or "fmt " there. The first "fmt " chunk of at least 16 bytes gives the format
 //     fields, the first "data" chunk after it the data size and the offset of
 //     the samples; the walk stops there. A walk that finds both wins, whatever
 //     other chunks hold at offset 36 (a bext description or a ds64 count that
-//     reads "data"). Only the data chunk may be shorter than it claims (a cut
-//     recording): nothing follows it.
+//     reads "data"). A file that ends inside a chunk or a chunk header after
+//     the format and before the data was cut.
 //  2. Otherwise a file laid out like the canonical 44-byte header (a 16-byte
 //     chunk at offset 12, or "data" at offset 36), or whose walk merely ran out
 //     of chunks, is read at the fixed offsets whatever its tags say, samples
@@ -28,7 +28,10 @@
 //    bytes after the data chunk's header that are no chunk header (a recording
 //    never closed), means the data run to the end of the file; a data size of 0
 //    followed by another chunk is an empty recording;
-//  - only layouts the loader reads pass: 16, 24 or 32 bits, one or two channels.
+//  - only layouts the loader reads pass: 16, 24 or 32 bits, one to eight channels;
+//  - a file that holds fewer whole frames than its data size (or ds64) states,
+//    or that ends before its data chunk header, was cut or is still being
+//    written, and is refused; a last frame cut short is no frame lost.
 
 #include <cstddef>
 #include <cstdint>
@@ -62,7 +65,8 @@ struct WaveInfo {
     bool lossy = false;              // decoded from a lossy codec: bitsPerSample is the decoder's, not the source's
 };
 
-// Checked in this order; the first that applies is the file's rejection.
+// Checked in this order; the first that applies is the file's rejection. Cut
+// comes right after the chunks when the file ends before the format fields.
 enum class HeaderRejection {
     NotWave,             // offset 8 is not "WAVE"
     DamagedChunks,       // chunks that contradict each other or the file's size
@@ -70,6 +74,7 @@ enum class HeaderRejection {
     NotPcmOrFloat,       // format tag neither 1 nor 3
     UnreadableBits,      // bits per sample other than 16, 24 and 32
     UnreadableChannels,  // channel counts other than 1 and 2
+    Cut,                 // fewer whole frames than the data size states, or no data chunk header at all
 };
 
 // Reads up to into.size() bytes of a file from an offset; gives how many it read.

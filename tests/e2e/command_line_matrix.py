@@ -182,6 +182,35 @@ def check_batch(ctx: matrix.Context) -> None:
         cleanup()
 
 
+def check_cut_wave(tool: str, make_wav: str, work: str) -> None:
+    """A wave file cut short on its own, as text and as --json: status 1, the refusal on standard error (and
+    among the JSON failures), earlier results untouched and nothing new written."""
+    folder = os.path.join(work, "cut")
+    os.mkdir(folder)
+    subprocess.run([make_wav, os.path.join(folder, "take.wav"), "--seconds", "1", "--truncate", "1000"],
+                   check=True, capture_output=True)
+    matrix.earlier_results(folder, "take")
+    before = {name: open(os.path.join(folder, name), "rb").read() for name in os.listdir(folder)}
+    said = "vantorel: take.wav: " + " ".join(matrix.CUT) + "\n"
+    done = run(tool, "take.wav", cwd=folder)
+    check((done.returncode, done.stdout, done.stderr) == (1, "", said),
+          "a cut wave file: status 1, the refusal on standard error, no summary", repr(done))
+    done = run(tool, "--json", "take.wav", cwd=folder)
+    try:
+        document = json.loads(done.stdout)
+    except json.JSONDecodeError:
+        document = {}
+    check(done.returncode == 1 and document.get("files") == []
+          and document.get("failed") == [{"path": "take.wav", "error": " ".join(matrix.CUT)}],
+          "--json: the cut wave file among the failures with the refusal", repr(done))
+    # In a folder it is named as well, not passed over as a file of no audio.
+    done = run(tool, folder)
+    check(done.returncode == 1 and done.stderr == f"vantorel: {os.path.join(folder, 'take.wav')}: " + said[len(
+        "vantorel: take.wav: "):], "a cut wave file in a folder: named with its refusal, status 1", repr(done))
+    after = {name: open(os.path.join(folder, name), "rb").read() for name in os.listdir(folder)}
+    check(after == before, "a cut wave file: earlier results untouched, nothing written", repr(sorted(after)))
+
+
 # --- Inputs that meet each other's results, and names on the screen -----------------
 
 
@@ -671,6 +700,7 @@ def main() -> int:
     try:
         check_texts(tool)
         check_batch(ctx)
+        check_cut_wave(tool, make_wav, work)
         check_collisions_and_names(tool, make_wav, work)
         check_csv_and_svg(tool, make_wav, work)
         check_json_and_loudness(tool, make_wav, work)
