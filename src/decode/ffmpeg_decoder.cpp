@@ -575,6 +575,10 @@ std::optional<DecodeFailure> decodeFrames(Demuxer& demuxer, const DecodedFormat&
     int status = 0;
     while (!stopped && (status = av_read_frame(demuxer.container, demuxer.packet)) >= 0) {
         if (demuxer.packet->stream_index == demuxer.streamIndex) {
+            if ((demuxer.packet->flags & AV_PKT_FLAG_CORRUPT) != 0) {
+                av_packet_unref(demuxer.packet);
+                return failure(DecodeFailureKind::Damaged, "corrupt packet");
+            }
             const int sent = avcodec_send_packet(demuxer.codec, demuxer.packet);
             av_packet_unref(demuxer.packet);
             if (sent < 0) return failure(DecodeFailureKind::Damaged, errorText(sent));
@@ -591,10 +595,12 @@ std::optional<DecodeFailure> decodeFrames(Demuxer& demuxer, const DecodedFormat&
     return receiveFrames();
 }
 
-// Whether a weakly recognised input is audio: its first frames (up to
-// kConfirmingFrames of them, or all it has) decode without an error.
+// Whether a weakly recognised input is audio: its frames (all of them, or
+// the first kConfirmingFrames of a long one) decode without an error and
+// none of its packets is marked corrupt. Weak guesses are short files: a
+// longer run of frames makes the probe sure.
 bool confirmedByDecoding(const InputBytes& input, const AVInputFormat* container) {
-    constexpr int kConfirmingFrames = 32;
+    constexpr int kConfirmingFrames = 1000;
     auto opening = openDemuxer(input, container);
     if (std::holds_alternative<DecodeFailure>(opening)) return false;
     Demuxer& demuxer = *std::get<std::unique_ptr<Demuxer>>(opening);
