@@ -43,13 +43,20 @@ struct InputCursor {
     const InputBytes* input = nullptr;
     std::uint64_t position = 0;
     bool readFailed = false;
+    std::uint64_t readLimit = std::numeric_limits<std::uint64_t>::max();  // reads end here, as at the end
+    bool reachedLimit = false;
 };
 
 int readInput(void* opaque, std::uint8_t* buffer, int size) {
     auto& cursor = *static_cast<InputCursor*>(opaque);
     if (cursor.position >= cursor.input->size) return AVERROR_EOF;
+    if (cursor.position >= cursor.readLimit) {
+        cursor.reachedLimit = true;
+        return AVERROR_EOF;
+    }
+    const std::uint64_t end = std::min(cursor.input->size, cursor.readLimit);
     const auto wanted = static_cast<std::size_t>(
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(size), cursor.input->size - cursor.position));
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(size), end - cursor.position));
     const std::optional<std::size_t> got =
         cursor.input->read(cursor.position, std::span(reinterpret_cast<std::byte*>(buffer), wanted));
     // Fewer bytes than the file held when it was opened: it shrank, or the system failed.
@@ -598,12 +605,16 @@ std::optional<DecodeFailure> decodeFrames(Demuxer& demuxer, const DecodedFormat&
 // Whether a weakly recognised input is audio: its frames (all of them, or
 // the first kConfirmingFrames of a long one) decode without an error and
 // none of its packets is marked corrupt. Weak guesses are short files: a
-// longer run of frames makes the probe sure.
+// longer run of frames makes the probe sure. The frames must come within
+// the first kConfirmingBytes, so that a large file of other bytes, which the
+// demuxer would search to its end for frames, is refused early.
 bool confirmedByDecoding(const InputBytes& input, const AVInputFormat* container) {
     constexpr int kConfirmingFrames = 1000;
+    constexpr std::uint64_t kConfirmingBytes = 16 << 20;
     auto opening = openDemuxer(input, container);
     if (std::holds_alternative<DecodeFailure>(opening)) return false;
     Demuxer& demuxer = *std::get<std::unique_ptr<Demuxer>>(opening);
+    demuxer.cursor.readLimit = kConfirmingBytes;
     DecodedFormat format;
     format.channels = demuxer.codec->ch_layout.nb_channels;
     format.sampleRate = demuxer.codec->sample_rate;
@@ -611,7 +622,7 @@ bool confirmedByDecoding(const InputBytes& input, const AVInputFormat* container
     const auto failed = decodeFrames(demuxer, format, [&frames](const AVFrame&) {
         return ++frames == kConfirmingFrames ? FrameStep::Stop : FrameStep::Continue;
     });
-    return !failed && frames > 0;
+    return !failed && frames > 0 && (frames == kConfirmingFrames || !demuxer.cursor.reachedLimit);
 }
 
 template <SampleKind kind>
