@@ -14,6 +14,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/crc.h>
 #include <libavutil/error.h>
 #include <libavutil/mem.h>
 #include <libavutil/samplefmt.h>
@@ -42,13 +43,20 @@ struct InputCursor {
     const InputBytes* input = nullptr;
     std::uint64_t position = 0;
     bool readFailed = false;
+    std::uint64_t readLimit = std::numeric_limits<std::uint64_t>::max();  // reads end here, as at the end
+    bool reachedLimit = false;
 };
 
 int readInput(void* opaque, std::uint8_t* buffer, int size) {
     auto& cursor = *static_cast<InputCursor*>(opaque);
     if (cursor.position >= cursor.input->size) return AVERROR_EOF;
+    if (cursor.position >= cursor.readLimit) {
+        cursor.reachedLimit = true;
+        return AVERROR_EOF;
+    }
+    const std::uint64_t end = std::min(cursor.input->size, cursor.readLimit);
     const auto wanted = static_cast<std::size_t>(
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(size), cursor.input->size - cursor.position));
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(size), end - cursor.position));
     const std::optional<std::size_t> got =
         cursor.input->read(cursor.position, std::span(reinterpret_cast<std::byte*>(buffer), wanted));
     // Fewer bytes than the file held when it was opened: it shrank, or the system failed.
@@ -81,6 +89,7 @@ std::int64_t seekInput(void* opaque, std::int64_t offset, int whence) {
 // back to the start (which not every container does exactly) is needed.
 struct Demuxer {
     InputCursor cursor;
+    bool weaklyRecognised = false;  // the content probe's score was low: see confirmedByDecoding
     AVIOContext* io = nullptr;
     AVFormatContext* container = nullptr;
     AVCodecContext* codec = nullptr;
@@ -110,10 +119,15 @@ bool isMediaContainer(const AVInputFormat* format) {
     return std::find(kNotContainers.begin(), kNotContainers.end(), name) == kNotContainers.end();
 }
 
+// The detail of a file that ends in its headers, before any audio (an Ogg
+// file cut after its header pages, say).
+constexpr std::string_view kEndsBeforeAudio = "the file ends before its first audio frame";
+
 // Opens the container, finds its best audio stream and opens a decoder for
-// it. `expected` is the container found by the first opening.
-std::variant<std::unique_ptr<Demuxer>, DecodeFailure> openDemuxer(const InputBytes& input,
-                                                                  const AVInputFormat* expected) {
+// it. `expected` is the container found by the first opening. Sets `weak`
+// where the content probe recognised it only weakly.
+std::variant<std::unique_ptr<Demuxer>, DecodeFailure> openDemuxerOnce(const InputBytes& input,
+                                                                      const AVInputFormat* expected, bool& weak) {
     auto demuxer = std::make_unique<Demuxer>();
     demuxer->cursor.input = &input;
     auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
@@ -124,14 +138,16 @@ std::variant<std::unique_ptr<Demuxer>, DecodeFailure> openDemuxer(const InputByt
         return failure(DecodeFailureKind::OutOfMemory);
     }
 
-    // Recognised by content only, and only with confidence: a weak guess (a
-    // few bytes that happen to look like an MP3 frame header) is no audio file.
+    // Recognised by content only. A weak guess (a few bytes that happen to
+    // look like an MP3 frame header, or a short MP3 of two or three frames)
+    // is marked, and taken for audio only once its frames decode.
     const AVInputFormat* format = expected;
     if (format == nullptr) {
         const int score = av_probe_input_buffer2(demuxer->io, &format, "", nullptr, 0, 0);
         if (demuxer->cursor.readFailed) return failure(DecodeFailureKind::ReadFailed);
-        if (score <= AVPROBE_SCORE_RETRY || format == nullptr || !isMediaContainer(format))
-            return failure(DecodeFailureKind::NotAudio);
+        if (score <= 0 || format == nullptr || !isMediaContainer(format)) return failure(DecodeFailureKind::NotAudio);
+        demuxer->weaklyRecognised = score <= AVPROBE_SCORE_RETRY;
+        weak = demuxer->weaklyRecognised;
     }
 
     demuxer->container = avformat_alloc_context();
@@ -143,11 +159,11 @@ std::variant<std::unique_ptr<Demuxer>, DecodeFailure> openDemuxer(const InputByt
         if (demuxer->cursor.readFailed) return failure(DecodeFailureKind::ReadFailed);
         // The container was recognised with confidence: it is damaged (an
         // MP4 cut before its index, say), not something else.
-        return failure(DecodeFailureKind::Damaged, errorText(status));
+        return failure(DecodeFailureKind::Damaged, status == AVERROR_EOF ? std::string(kEndsBeforeAudio) : errorText(status));
     }
     if (const int status = avformat_find_stream_info(demuxer->container, nullptr); status < 0) {
         if (demuxer->cursor.readFailed) return failure(DecodeFailureKind::ReadFailed);
-        return failure(DecodeFailureKind::Damaged, errorText(status));
+        return failure(DecodeFailureKind::Damaged, status == AVERROR_EOF ? std::string(kEndsBeforeAudio) : errorText(status));
     }
 
     const AVCodec* decoder = nullptr;
@@ -167,9 +183,10 @@ std::variant<std::unique_ptr<Demuxer>, DecodeFailure> openDemuxer(const InputByt
     demuxer->codec->pkt_timebase = audio->time_base;
     // One thread: frame threads made lossless decoding slower, and the batch
     // runs files side by side anyway. Checksums that the codec carries are
-    // checked, so that a damaged frame is an error rather than a click.
+    // checked and a mismatch is an error (without AV_EF_EXPLODE the FLAC and
+    // TTA decoders only log it and deliver the damaged frame).
     demuxer->codec->thread_count = 1;
-    demuxer->codec->err_recognition |= AV_EF_CRCCHECK;
+    demuxer->codec->err_recognition |= AV_EF_CRCCHECK | AV_EF_EXPLODE;
     if (const int status = avcodec_open2(demuxer->codec, decoder, nullptr); status < 0)
         return failure(DecodeFailureKind::Unsupported, errorText(status));
 
@@ -177,6 +194,114 @@ std::variant<std::unique_ptr<Demuxer>, DecodeFailure> openDemuxer(const InputByt
     demuxer->frame = av_frame_alloc();
     if (demuxer->packet == nullptr || demuxer->frame == nullptr) return failure(DecodeFailureKind::OutOfMemory);
     return demuxer;
+}
+
+std::variant<std::unique_ptr<Demuxer>, DecodeFailure> openDemuxer(const InputBytes& input,
+                                                                  const AVInputFormat* expected) {
+    bool weak = false;
+    auto opened = openDemuxerOnce(input, expected, weak);
+    // What a weak guess cannot open was no audio file in the first place.
+    if (const auto* failed = std::get_if<DecodeFailure>(&opened);
+        weak && failed != nullptr && failed->kind != DecodeFailureKind::ReadFailed &&
+        failed->kind != DecodeFailureKind::OutOfMemory)
+        return failure(DecodeFailureKind::NotAudio);
+    return opened;
+}
+
+// The detail of a file that ends before the end its container states.
+constexpr std::string_view kEndsEarly = "the file ends before its stated length";
+
+// Reads exactly into.size() bytes at `offset`: false where the file ends
+// first, a failure where the read fails.
+std::variant<bool, DecodeFailure> readExactly(const InputBytes& input, std::uint64_t offset, std::span<std::byte> into) {
+    if (offset > input.size || input.size - offset < into.size()) return false;
+    const std::optional<std::size_t> got = input.read(offset, into);
+    if (!got || *got != into.size()) return failure(DecodeFailureKind::ReadFailed);
+    return true;
+}
+
+// Ogg: the demuxer passes over a page whose checksum does not match, losing
+// its packets without a word, and takes a file cut before its last page for
+// a whole one. So every page is read here: it must follow the one before,
+// lie wholly inside the file and carry its checksum, and every logical
+// stream (chained or multiplexed ones each have a serial number of their
+// own) must end with a page marked end-of-stream.
+std::optional<DecodeFailure> checkOggPages(const InputBytes& input) {
+    constexpr std::size_t kHeaderBytes = 27;
+    constexpr std::uint8_t kEndOfStream = 0x04;
+    std::vector<std::byte> page;
+    std::vector<std::pair<std::uint32_t, bool>> streams;  // serial number, its last page ends it
+    const AVCRC* crcTable = av_crc_get_table(AV_CRC_32_IEEE);
+    const auto byteAt = [&page](std::size_t at) { return std::to_integer<std::uint32_t>(page[at]); };
+    const auto cut = [] { return failure(DecodeFailureKind::Damaged, "the file was cut before its last page"); };
+    for (std::uint64_t at = 0; at < input.size;) {
+        page.resize(kHeaderBytes + 255);
+        auto read = readExactly(input, at, std::span(page).first(kHeaderBytes));
+        if (auto* failed = std::get_if<DecodeFailure>(&read)) return *failed;
+        if (!std::get<bool>(read)) return cut();
+        if (std::memcmp(page.data(), "OggS", 4) != 0 || byteAt(4) != 0)
+            return failure(DecodeFailureKind::Damaged, "bytes that are no Ogg page");
+        const std::size_t segments = byteAt(26);
+        read = readExactly(input, at + kHeaderBytes, std::span(page).subspan(kHeaderBytes, segments));
+        if (auto* failed = std::get_if<DecodeFailure>(&read)) return *failed;
+        if (!std::get<bool>(read)) return cut();
+        std::size_t bodyBytes = 0;
+        for (std::size_t i = 0; i < segments; ++i) bodyBytes += byteAt(kHeaderBytes + i);
+        const std::size_t headerBytes = kHeaderBytes + segments;
+        page.resize(headerBytes + bodyBytes);
+        read = readExactly(input, at + headerBytes, std::span(page).subspan(headerBytes));
+        if (auto* failed = std::get_if<DecodeFailure>(&read)) return *failed;
+        if (!std::get<bool>(read)) return cut();
+
+        // The checksum is taken over the page with its own field as zeros;
+        // av_crc gives this table's checksums byte-swapped, as the field's
+        // little-endian bytes read big-endian.
+        const std::uint32_t stated = byteAt(22) << 24 | byteAt(23) << 16 | byteAt(24) << 8 | byteAt(25);
+        std::fill(page.begin() + 22, page.begin() + 26, std::byte{0});
+        if (av_crc(crcTable, 0, reinterpret_cast<const std::uint8_t*>(page.data()), page.size()) != stated)
+            return failure(DecodeFailureKind::Damaged, "an Ogg page's checksum does not match");
+        const std::uint32_t serial = byteAt(14) | byteAt(15) << 8 | byteAt(16) << 16 | byteAt(17) << 24;
+        const bool ends = (byteAt(5) & kEndOfStream) != 0;
+        auto stream = std::find_if(streams.begin(), streams.end(), [serial](const auto& s) { return s.first == serial; });
+        if (stream == streams.end()) streams.emplace_back(serial, ends);
+        else stream->second = ends;
+        at += page.size();
+    }
+    if (streams.empty() || std::any_of(streams.begin(), streams.end(), [](const auto& s) { return !s.second; }))
+        return cut();
+    return std::nullopt;
+}
+
+// Wave64: the demuxer takes a file that ends inside the data chunk's header
+// for an empty stream, and one that ends inside the data for a shorter one.
+// The chunks are walked to the data chunk, which must be wholly in the file.
+std::optional<DecodeFailure> checkW64Chunks(const InputBytes& input) {
+    constexpr std::array<std::uint8_t, 16> kDataGuid = {0x64, 0x61, 0x74, 0x61, 0xF3, 0xAC, 0xD3, 0x11,
+                                                       0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+    constexpr std::uint64_t kChunkHeaderBytes = 24;  // a GUID and a 64-bit size that counts the header
+    std::array<std::byte, kChunkHeaderBytes> header{};
+    for (std::uint64_t at = 40; at <= input.size;) {  // past the RIFF GUID, its size and the WAVE GUID
+        auto read = readExactly(input, at, header);
+        if (auto* failed = std::get_if<DecodeFailure>(&read)) return *failed;
+        if (!std::get<bool>(read)) return failure(DecodeFailureKind::Damaged, std::string(kEndsEarly));
+        std::uint64_t size = 0;
+        for (int i = 7; i >= 0; --i) size = size << 8 | std::to_integer<std::uint64_t>(header[16 + static_cast<std::size_t>(i)]);
+        if (std::memcmp(header.data(), kDataGuid.data(), kDataGuid.size()) == 0)
+            return size > input.size - at ? std::optional(failure(DecodeFailureKind::Damaged, std::string(kEndsEarly)))
+                                          : std::nullopt;
+        // A size that cannot be is the demuxer's to judge.
+        if (size < kChunkHeaderBytes || size > input.size - at) return std::nullopt;
+        at += (size + 7) / 8 * 8;
+    }
+    return failure(DecodeFailureKind::Damaged, std::string(kEndsEarly));
+}
+
+// The checks of the container's own framing that the demuxer leaves out.
+std::optional<DecodeFailure> checkContainer(const InputBytes& input, const AVInputFormat& container) {
+    const std::string_view name = container.name;
+    if (name == "ogg") return checkOggPages(input);
+    if (name == "w64") return checkW64Chunks(input);
+    return std::nullopt;
 }
 
 // The block kind of a delivered sample format; 8-bit unsigned samples become
@@ -337,11 +462,16 @@ bool seeksExactly(const Demuxer& demuxer, const DecodedFormat& format) {
            (audio.start_time == AV_NOPTS_VALUE || audio.start_time == 0);
 }
 
+bool confirmedByDecoding(const InputBytes& input, const AVInputFormat* container);
+
 std::variant<OpenedAudio, DecodeFailure> openDecodedAudio(const InputBytes& input) {
     av_log_set_level(AV_LOG_QUIET);
     auto counting = openDemuxer(input, nullptr);
     if (auto* failed = std::get_if<DecodeFailure>(&counting)) return std::move(*failed);
     Demuxer& first = *std::get<std::unique_ptr<Demuxer>>(counting);
+    if (first.weaklyRecognised && !confirmedByDecoding(input, first.container->iformat))
+        return failure(DecodeFailureKind::NotAudio);
+    if (auto failed = checkContainer(input, *first.container->iformat)) return std::move(*failed);
     const AVCodecContext& codec = *first.codec;
 
     DecodedFormat format;
@@ -452,6 +582,10 @@ std::optional<DecodeFailure> decodeFrames(Demuxer& demuxer, const DecodedFormat&
     int status = 0;
     while (!stopped && (status = av_read_frame(demuxer.container, demuxer.packet)) >= 0) {
         if (demuxer.packet->stream_index == demuxer.streamIndex) {
+            if ((demuxer.packet->flags & AV_PKT_FLAG_CORRUPT) != 0) {
+                av_packet_unref(demuxer.packet);
+                return failure(DecodeFailureKind::Damaged, "corrupt packet");
+            }
             const int sent = avcodec_send_packet(demuxer.codec, demuxer.packet);
             av_packet_unref(demuxer.packet);
             if (sent < 0) return failure(DecodeFailureKind::Damaged, errorText(sent));
@@ -466,6 +600,29 @@ std::optional<DecodeFailure> decodeFrames(Demuxer& demuxer, const DecodedFormat&
     if (const int sent = avcodec_send_packet(demuxer.codec, nullptr); sent < 0 && sent != AVERROR_EOF)
         return failure(DecodeFailureKind::Damaged, errorText(sent));
     return receiveFrames();
+}
+
+// Whether a weakly recognised input is audio: its frames (all of them, or
+// the first kConfirmingFrames of a long one) decode without an error and
+// none of its packets is marked corrupt. Weak guesses are short files: a
+// longer run of frames makes the probe sure. The frames must come within
+// the first kConfirmingBytes, so that a large file of other bytes, which the
+// demuxer would search to its end for frames, is refused early.
+bool confirmedByDecoding(const InputBytes& input, const AVInputFormat* container) {
+    constexpr int kConfirmingFrames = 1000;
+    constexpr std::uint64_t kConfirmingBytes = 16 << 20;
+    auto opening = openDemuxer(input, container);
+    if (std::holds_alternative<DecodeFailure>(opening)) return false;
+    Demuxer& demuxer = *std::get<std::unique_ptr<Demuxer>>(opening);
+    demuxer.cursor.readLimit = kConfirmingBytes;
+    DecodedFormat format;
+    format.channels = demuxer.codec->ch_layout.nb_channels;
+    format.sampleRate = demuxer.codec->sample_rate;
+    int frames = 0;
+    const auto failed = decodeFrames(demuxer, format, [&frames](const AVFrame&) {
+        return ++frames == kConfirmingFrames ? FrameStep::Stop : FrameStep::Continue;
+    });
+    return !failed && frames > 0 && (frames == kConfirmingFrames || !demuxer.cursor.reachedLimit);
 }
 
 template <SampleKind kind>

@@ -8,8 +8,10 @@
 # Then the other formats, decoded: lossless files (FLAC, ALAC, WavPack, AIFF,
 # AIFF-C, W64, CAF, TTA, FLAC in Matroska) must give results byte-identical to their wave twin's,
 # lossy ones (MP3, AAC, Vorbis, Opus) the CSV of their float decoding by
-# ffmpeg, six-channel files six named channels; files that are no audio, or
-# damaged, are refused and leave earlier results alone; and a FLAC typed at the
+# ffmpeg, short ones too, six-channel files six named channels; files that are
+# no audio (random bytes among them), damaged (a frame or page whose checksum
+# fails) or cut (Ogg before its last page, W64 in its data chunk's header) are
+# refused and leave earlier results alone; and a FLAC typed at the
 # prompt shows its codec on the panel.
 #
 # Usage: test_real_layouts.sh <path-to-vantorel> <path-to-make_test_wav>
@@ -175,12 +177,20 @@ encode source.wav lossy.mp3 -c:a libmp3lame -b:a 320k
 encode source.wav lossy.m4a -c:a aac -b:a 256k
 encode source.wav lossy.ogg -c:a libvorbis
 encode source.wav lossy.opus -c:a libopus
-for file in lossy.mp3 lossy.m4a lossy.ogg lossy.opus; do
+# Short ones, which the content probe recognises only weakly (an MP3 of 100 or
+# 1,000 frames is two or three MPEG frames) or which hold a few Opus packets.
+short_sine() { ffmpeg -nostdin -v error -y -f lavfi -i "sine=frequency=997:sample_rate=$1" "${@:3}" "$2"; }
+short_sine 44100 short100.mp3 -af atrim=end_sample=100
+short_sine 44100 short1000.mp3 -af atrim=end_sample=1000
+short_sine 48000 short.opus -t 0.2
+for file in lossy.mp3 lossy.m4a lossy.ogg lossy.opus short100.mp3 short1000.mp3 short.opus; do
     [[ -e $file ]] || continue
+    lines=83
+    [[ $file == short* ]] && lines=42  # one channel, no slice
     ffmpeg -nostdin -v error -y -i "$file" -c:a pcm_f32le "float-${file%.*}-${file#*.}.wav"
     if "$TOOL" --csv "$file" | cut -d, -f2- > "$WORK/decoded.csv" &&
         "$TOOL" --csv "float-${file%.*}-${file#*.}.wav" | cut -d, -f2- > "$WORK/float.csv" &&
-        [[ $(wc -l < "$WORK/decoded.csv") -eq 83 ]] && cmp -s "$WORK/decoded.csv" "$WORK/float.csv"; then
+        [[ $(wc -l < "$WORK/decoded.csv") -eq $lines ]] && cmp -s "$WORK/decoded.csv" "$WORK/float.csv"; then
         pass "$file: CSV equal to that of its float decoding"
     else
         fail "$file: CSV differs from that of its float decoding"
@@ -250,6 +260,11 @@ encode long.wav long16.tta -c:a tta
 encode long24.wav long24.aiff -c:a pcm_s24be
 encode long.wav long16.caf
 head -c "$(($(stat -c %s long16.flac) * 3 / 4))" long16.flac > long-cut.flac
+# One byte changed: the FLAC or TTA frame's checksum no longer matches.
+flip_byte() { python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[int(sys.argv[3])] ^= 1
+open(sys.argv[2], "wb").write(b)' "$@"; }
+flip_byte long16.flac long-flipped.flac $(($(stat -c %s long16.flac) * 2 / 3))
+flip_byte long16.tta long-flipped.tta $(($(stat -c %s long16.tta) * 2 / 3))
 sox -V1 long.wav -r 48000 long48k.wav
 sox -V1 long.wav -r 11025 long11k.wav
 ffmpeg -nostdin -v error -y -i long.wav -filter_complex \
@@ -258,13 +273,13 @@ for twin in long48k long11k long-six; do encode $twin.wav $twin.flac; done
 "$TOOL" --csv long.wav | cut -d, -f2- > "$WORK/long16.csv"
 for twin in long24 long48k long11k long-six; do "$TOOL" --csv $twin.wav | cut -d, -f2- > "$WORK/$twin.csv"; done
 for file in long16.flac long24.flac long16.m4a long24.wv long16.tta long24.aiff long16.caf long48k.flac long11k.flac \
-    long-six.flac long-cut.flac; do
+    long-six.flac long-cut.flac long-flipped.flac long-flipped.tta; do
     for jobs in 1 3; do
         "$TOOL" --jobs $jobs --json "$file" > "$WORK/jobs$jobs.json" 2> "$WORK/jobs$jobs.err"
         echo "status $?" >> "$WORK/jobs$jobs.err"
     done
     twin=$WORK/${file%%.*}.csv
-    if [[ $file == long-cut.flac ]]; then
+    if [[ $file == long-cut.flac || $file == long-flipped.* ]]; then
         grep -q "damaged" "$WORK/jobs3.err" && cmp -s "$WORK/jobs1.err" "$WORK/jobs3.err" \
             && pass "$file: refused in parts as in one piece" || fail "$file: $(cat "$WORK/jobs3.err")"
     elif cmp -s "$WORK/jobs1.json" "$WORK/jobs3.json" && grep -q '"dr": [0-9]' "$WORK/jobs3.json" &&
@@ -282,7 +297,23 @@ head -c 200000 /dev/urandom > random.mp3
 head -c "$(($(stat -c %s flac16.flac) / 2))" flac16.flac > cut.flac
 cp flac16.flac overwritten.flac
 head -c 4000 /dev/urandom | dd of=overwritten.flac bs=1 seek=$(($(stat -c %s flac16.flac) / 2)) conv=notrunc 2> /dev/null
-for file in notes.txt picture.png random.mp3 cut.flac overwritten.flac; do
+# One byte changed inside a frame: the frame's checksum no longer matches
+# (a FLAC and a TTA frame, an Ogg Vorbis page).
+flip_byte flac16.flac flipped.flac $(($(stat -c %s flac16.flac) / 3))
+if command -v flac > /dev/null && ! flac -t -s flipped.flac 2>&1 | grep -q FRAME_CRC_MISMATCH; then
+    fail "flipped.flac: flac -t finds no checksum mismatch"
+fi
+flip_byte tta16.tta flipped.tta 1000
+flip_byte lossy.ogg flipped.ogg $(($(stat -c %s lossy.ogg) / 2))
+# Ogg files cut where their last page starts, and a W64 file inside its data
+# chunk's header (in its size field, where the demuxer saw an empty stream).
+last_page() { python3 -c 'import sys; print(open(sys.argv[1], "rb").read().rfind(b"OggS"))' "$1"; }
+head -c "$(last_page lossy.ogg)" lossy.ogg > cut.ogg
+head -c "$(last_page lossy.opus)" lossy.opus > cut.opus
+w64_data=$(python3 -c 'import sys; print(open(sys.argv[1], "rb").read().find(bytes.fromhex("64617461f3acd3118cd100c04f8edb8a")))' w64-16.w64)
+head -c $((w64_data + 20)) w64-16.w64 > cut.w64
+for file in notes.txt picture.png random.mp3 cut.flac overwritten.flac flipped.flac flipped.tta flipped.ogg \
+    cut.ogg cut.opus cut.w64; do
     printf 'earlier' > "${file%.*} VT.emf"
     printf 'earlier' > "${file%.*} VT.txt"
     "$TOOL" "$file" > "$WORK/out" 2> "$WORK/err"
@@ -296,6 +327,24 @@ for file in notes.txt picture.png random.mp3 cut.flac overwritten.flac; do
 done
 grep -qx "vantorel: notes.txt: This is not a Wave file" <("$TOOL" notes.txt 2>&1) \
     && pass "notes.txt: the wave reader's own rejection" || fail "notes.txt: not the wave reader's rejection"
+for file in cut.ogg cut.opus; do
+    grep -q "damaged: the file was cut before its last page" <("$TOOL" $file 2>&1) \
+        && pass "$file: refused as cut" || fail "$file: not refused as cut"
+done
+grep -q "damaged: an Ogg page's checksum does not match" <("$TOOL" flipped.ogg 2>&1) \
+    && pass "flipped.ogg: the page's checksum" || fail "flipped.ogg: not refused for its checksum"
+# Random bytes of many sizes, some of them weakly like an MP3 frame or two:
+# none is taken for audio.
+mkdir -p random
+python3 -c 'import os, random
+chance = random.Random(7)
+for i in range(300):
+    open("random/%03d.bin" % i, "wb").write(os.urandom(chance.choice([chance.randint(1, 64), chance.randint(64, 20000)])))'
+refused=0
+for file in random/*.bin; do
+    "$TOOL" "$file" 2>&1 | grep -q ": This is not a Wave file" && refused=$((refused + 1))
+done
+[[ $refused -eq 300 ]] && pass "300 random files: each not a Wave file" || fail "random files: only $refused of 300 refused"
 
 # ---- A FLAC typed at the prompt: the panel names the codec, the job ends.
 "${TMUX_COMMAND[@]}" new-session -d -s flac -x 80 -y 33 "TOOL='$TOOL' sh '$WORK/run.sh' flac '$files'"
