@@ -225,7 +225,8 @@ std::variant<bool, DecodeFailure> readExactly(const InputBytes& input, std::uint
 // a whole one. So every page is read here: it must follow the one before,
 // lie wholly inside the file and carry its checksum, and every logical
 // stream (chained or multiplexed ones each have a serial number of their
-// own) must end with a page marked end-of-stream.
+// own) must end with a page marked end-of-stream. Bytes after the end of
+// every stream are passed over.
 std::optional<DecodeFailure> checkOggPages(const InputBytes& input) {
     constexpr std::size_t kHeaderBytes = 27;
     constexpr std::uint8_t kEndOfStream = 0x04;
@@ -239,8 +240,14 @@ std::optional<DecodeFailure> checkOggPages(const InputBytes& input) {
         auto read = readExactly(input, at, std::span(page).first(kHeaderBytes));
         if (auto* failed = std::get_if<DecodeFailure>(&read)) return *failed;
         if (!std::get<bool>(read)) return cut();
-        if (std::memcmp(page.data(), "OggS", 4) != 0 || byteAt(4) != 0)
+        if (std::memcmp(page.data(), "OggS", 4) != 0 || byteAt(4) != 0) {
+            // Once every stream has ended, what follows is no part of them (a
+            // tag some taggers append, such as ID3v1's 128 bytes).
+            const bool allEnded = !streams.empty() &&
+                                  std::all_of(streams.begin(), streams.end(), [](const auto& s) { return s.second; });
+            if (allEnded) break;
             return failure(DecodeFailureKind::Damaged, "bytes that are no Ogg page");
+        }
         const std::size_t segments = byteAt(26);
         read = readExactly(input, at + kHeaderBytes, std::span(page).subspan(kHeaderBytes, segments));
         if (auto* failed = std::get_if<DecodeFailure>(&read)) return *failed;

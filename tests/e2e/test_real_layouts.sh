@@ -333,6 +333,13 @@ for file in cut.ogg cut.opus; do
 done
 grep -q "damaged: an Ogg page's checksum does not match" <("$TOOL" flipped.ogg 2>&1) \
     && pass "flipped.ogg: the page's checksum" || fail "flipped.ogg: not refused for its checksum"
+# A tag after the end of every stream (ID3v1's 128 bytes) is no damage.
+{ cat lossy.ogg; printf 'TAG'; head -c 125 /dev/zero; } > tagged.ogg
+if [[ $("$TOOL" --csv tagged.ogg | cut -d, -f2-) == $("$TOOL" --csv lossy.ogg | cut -d, -f2-) ]]; then
+    pass "tagged.ogg: bytes after the last page passed over, counts as without them"
+else
+    fail "tagged.ogg: refused or measured differently for bytes after its last page"
+fi
 # Random bytes of many sizes, some of them weakly like an MP3 frame or two:
 # none is taken for audio.
 mkdir -p random
