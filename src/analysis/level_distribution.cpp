@@ -84,9 +84,9 @@ public:
           dynamics_(measure::startDynamics(channels, sampleRate, sourceBits)),
           afterEachBlock_(afterEachBlock) {
         if (options.loudness) {
-            analysis.loudness = measure::Loudness{};
             auto started = measure::startLoudness(channels, sampleRate, channelMask);
             if (auto* meter = std::get_if<measure::LoudnessMeter>(&started)) loudness_ = std::move(*meter);
+            else analysis.loudnessFailure = std::get<measure::LoudnessFailure>(started);
         }
     }
 
@@ -122,6 +122,7 @@ public:
         if (loudness_) {
             auto measured = measure::finishLoudness(*loudness_);
             if (auto* loudness = std::get_if<measure::Loudness>(&measured)) analysis_.loudness = *loudness;
+            else analysis_.loudnessFailure = std::get<measure::LoudnessFailure>(measured);
         }
     }
 

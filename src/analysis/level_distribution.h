@@ -35,7 +35,8 @@ struct LevelAnalysis {
     SliceGrid grid;
     ShareScale scale;
     measure::Dynamics dynamics;               // of every frame read, the last partial slice's too
-    std::optional<measure::Loudness> loudness;  // when asked for (all none where it could not be measured)
+    std::optional<measure::Loudness> loudness;  // when asked for and measured
+    std::optional<measure::LoudnessFailure> loudnessFailure;  // when asked for and not measured
 };
 
 // What is measured besides the slice levels and the dynamics.

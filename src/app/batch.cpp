@@ -29,47 +29,21 @@ FileOutcome analyseFile(const std::string& name, const BatchOptions& options, in
                         platform::StopSignalWatch& watch) {
     // The dialogue's steps in its order, each refusal or failure as its box's text.
     auto opened = openJobInput(name, options.svg);
-    if (const auto* refusal = std::get_if<std::string>(&opened)) return FailedFile{errorLine(*refusal)};
+    if (const auto* refusal = std::get_if<JobFailure>(&opened)) return FailedFile{*refusal};
     JobInput& input = std::get<JobInput>(opened);
-    auto measured = measureJobInput(input, {}, {.loudness = options.loudness, .decodeParts = decodeParts});
-    if (const auto* failure = std::get_if<std::string>(&measured)) return FailedFile{errorLine(*failure)};
+    auto measured = measureJobInput(name, input, {}, {.loudness = options.loudness, .decodeParts = decodeParts});
+    if (const auto* failure = std::get_if<JobFailure>(&measured)) return FailedFile{*failure};
     AnalysedFile analysed{.info = input.info, .levels = std::move(std::get<analysis::LevelAnalysis>(measured)), .written = {}};
 
-    std::variant<std::vector<std::string>, std::string> written;
+    std::variant<std::vector<std::string>, JobFailure> written;
     const bool wrote = watch.writeUnlessStopped(
         [&] { written = writeJobResults(name, analysed.info, analysed.levels, options.svg); });
-    if (!wrote) return FailedFile{"stopped before its results were written"};
-    if (const auto* failure = std::get_if<std::string>(&written)) return FailedFile{errorLine(*failure)};
+    if (!wrote)
+        return FailedFile{JobFailure{.stage = FailureStage::Write, .kind = FailureKind::Stopped, .file = name,
+                                     .detail = {}, .otherFile = {}, .written = {}}};
+    if (const auto* failure = std::get_if<JobFailure>(&written)) return FailedFile{*failure};
     analysed.written = std::move(std::get<std::vector<std::string>>(written));
     return analysed;
-}
-
-std::string errorLine(std::string_view boxMessage) {
-    const auto isBreakAt = [&](std::size_t i) {
-        return boxMessage[i] == '\\' && i + 1 < boxMessage.size() && boxMessage[i + 1] == 'n';
-    };
-    std::string line;
-    for (std::size_t i = 0; i < boxMessage.size(); ++i) {
-        char character = boxMessage[i];
-        if (isBreakAt(i)) {
-            ++i;
-            // A box's lines may be sentences without a full stop ("permission
-            // denied", then "No result file was changed."): on one line the
-            // next sentence would run on, so it gets its stop here.
-            std::size_t next = i + 1;
-            while (next < boxMessage.size() && boxMessage[next] == ' ') ++next;
-            const bool sentenceFollows = next < boxMessage.size() && !isBreakAt(next) &&
-                                         std::isupper(static_cast<unsigned char>(boxMessage[next])) != 0;
-            while (!line.empty() && line.back() == ' ') line.pop_back();
-            const bool endsInWord = !line.empty() && std::isalnum(static_cast<unsigned char>(line.back())) != 0;
-            if (sentenceFollows && endsInWord) line += '.';
-            character = ' ';
-        }
-        if (character == ' ' && (line.empty() || line.back() == ' ')) continue;
-        line += character;
-    }
-    if (!line.empty() && line.back() == ' ') line.pop_back();
-    return line;
 }
 
 int runBatch(const BatchInputs& inputs, const BatchOptions& options, std::FILE* output, std::FILE* errors) {
@@ -79,7 +53,7 @@ int runBatch(const BatchInputs& inputs, const BatchOptions& options, std::FILE* 
     platform::StopSignalWatch watch;
     std::vector<std::string> files;
     for (const BatchInput& input : inputs.files) files.push_back(input.name);
-    const std::vector<std::optional<std::string>> refusals = refuseBatchCollisions(files, options.svg);
+    const std::vector<std::optional<JobFailure>> refusals = refuseBatchCollisions(files, options.svg);
 
     // Threads no worker takes decode parts of long lossless files, up to one
     // per core: a batch of one file on two threads decodes its halves side by side.
@@ -91,7 +65,7 @@ int runBatch(const BatchInputs& inputs, const BatchOptions& options, std::FILE* 
     std::atomic<std::size_t> filesDone{0};
     std::atomic<bool> outputLost{false};  // nobody would see further outcomes
     const std::function<FileOutcome(std::size_t)> job = [&](std::size_t index) {
-        FileOutcome outcome = refusals[index] ? FileOutcome{FailedFile{errorLine(*refusals[index])}}
+        FileOutcome outcome = refusals[index] ? FileOutcome{FailedFile{*refusals[index]}}
                                               : analyseFile(files[index], options, decodeParts, watch);
         // Only an album's tracks are measured together later.
         if (auto* analysed = std::get_if<AnalysedFile>(&outcome);
@@ -124,7 +98,7 @@ int runBatch(const BatchInputs& inputs, const BatchOptions& options, std::FILE* 
     const auto started = std::chrono::steady_clock::now();
     if (options.csv) std::fputs(writers::kCsvHeader.data(), output);
     if (options.json) std::fputs(std::string(writers::kJsonStart).c_str(), output);
-    std::vector<std::pair<std::string, std::string>> jsonFailures;
+    std::vector<writers::JsonFailure> jsonFailures;
     std::vector<std::string> jsonAlbums;
     std::vector<output::ReportSection> report;
     std::vector<AnalysedFile> albumTracks;  // of the album being printed
@@ -145,9 +119,13 @@ int runBatch(const BatchInputs& inputs, const BatchOptions& options, std::FILE* 
             report.push_back({.title = album ? inputs.albums[*album].folder : "Files", .summary = {}, .tracks = {}});
 
         if (const auto* failed = std::get_if<FailedFile>(&outcome)) {
+            const std::string line = failureLine(failed->failure);
             std::fprintf(errors, "%s: %s: %s\n", program.c_str(), escapeControlCharacters(files[index]).c_str(),
-                         escapeControlCharacters(failed->message).c_str());
-            if (options.json) jsonFailures.emplace_back(files[index], failed->message);
+                         escapeControlCharacters(line).c_str());
+            if (options.json)
+                jsonFailures.push_back({.path = files[index], .error = line,
+                                        .stage = std::string(stageName(failed->failure.stage)),
+                                        .kind = std::string(kindName(failed->failure.kind))});
             status = 1;
         } else {
             AnalysedFile& analysed = std::get<AnalysedFile>(outcome);

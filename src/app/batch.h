@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/batch_inputs.h"
+#include "app/job_failure.h"
 #include "platform/stop_signals.h"
 #include "writers/analysed_file.h"
 
@@ -30,11 +31,9 @@ struct BatchOptions {
     std::string html;        // the HTML report's file name; none when empty
 };
 
-// A file that was refused or could not be analysed: the message of its error
-// box as one line (see errorLine), or our own message where the dialogue
-// shows no box.
+// A file that was refused or could not be analysed, and why.
 struct FailedFile {
-    std::string message;
+    JobFailure failure;
 };
 
 using writers::AnalysedFile;
@@ -48,15 +47,10 @@ using FileOutcome = std::variant<AnalysedFile, FailedFile>;
 FileOutcome analyseFile(const std::string& name, const BatchOptions& options, int decodeParts,
                         platform::StopSignalWatch& watch);
 
-// An error box's text as one line: each two-character sequence backslash-n
-// becomes a blank (after a full stop where a line without one ends a sentence
-// and the next begins with a capital), runs of blanks become one, and the
-// padding at both ends goes.
-std::string errorLine(std::string_view boxMessage);
-
 // Analyses the files, up to options.jobs (at least 1) at a time, and prints
 // each outcome in the order of `files`: its summary or CSV rows on `output`,
-// "vantorel: NAME: message" on `errors` (control characters escaped), and
+// "vantorel: NAME: message" on `errors` (the failure's line, control
+// characters escaped), and
 // after an album's last file its album block. Problems met while expanding the
 // folders come first on `errors`. Inputs
 // whose results would overwrite another input or an earlier input's results

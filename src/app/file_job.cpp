@@ -9,6 +9,7 @@
 #include <span>
 #include <utility>
 
+#include "app/job_failure.h"
 #include "output/chart_metafile.h"
 #include "output/text_report.h"
 #include "wave/channel_layout.h"
@@ -17,61 +18,6 @@
 namespace vantorel::app {
 
 namespace {
-
-constexpr std::string_view kNothingChangedLine = "No result file was changed.";
-
-// A file's own name in quotes; the box need not repeat the folder the user typed.
-std::string quotedFileName(const std::string& name) {
-    std::string quoted(1, '"');
-    quoted.append(name, platform::fileNameStart(name));
-    quoted += '"';
-    return quoted;
-}
-
-std::string cannotReadMessage(const platform::OpenFailure& failure) {
-    return std::string("This file cannot be read:\\n") + failure.reason;
-}
-
-std::string resultIsInputMessage(const std::string& resultName) {
-    return std::string("The result ") + quotedFileName(resultName) + "\\nis the file being analysed.\\nNothing was written.";
-}
-
-std::string resultIsOtherInputMessage(const std::string& resultName, const std::string& inputName) {
-    return std::string("The result ") + quotedFileName(resultName) + "\\nis " + quotedFileName(inputName) +
-           ", another file being analysed.\\nNothing was written.";
-}
-
-std::string sharedResultsMessage(const std::string& earlierName) {
-    return std::string("Its results would replace those of ") + quotedFileName(earlierName) +
-           " in this batch.\\nNothing was written.";
-}
-
-std::string writeFailureMessage(const platform::WriteFailure& failure) {
-    std::string message = std::string("Could not write ") + quotedFileName(failure.name) + ":\\n" + failure.reason + "\\n";
-    if (failure.replaced.empty()) return message + std::string(kNothingChangedLine);
-    message += "Only";
-    for (std::size_t i = 0; i < failure.replaced.size(); ++i)
-        message += std::string(i == 0 ? " " : " and ") + quotedFileName(failure.replaced[i]);
-    return message + " was written.";
-}
-
-// The box text of a file that takes the decoder and fails there.
-std::string decodeFailureMessage(const decode::DecodeFailure& failure) {
-    const std::string detail = failure.detail.empty() ? std::string() : std::string(":\\n") + failure.detail;
-    switch (failure.kind) {
-        case decode::DecodeFailureKind::NotAudio: break;  // the wave reader's rejection instead
-        case decode::DecodeFailureKind::NoDecoders:
-            return "This audio file needs the decoders of the Linux build.\\nThis build reads Wave files only.";
-        case decode::DecodeFailureKind::TooManyChannels:
-            return std::string("This file has ") + failure.detail + ".\\nThe tool analyses up to 8 channels.";
-        case decode::DecodeFailureKind::Unsupported: return std::string("This audio file cannot be decoded") + detail;
-        case decode::DecodeFailureKind::ReadFailed: return std::string(wave::kReadFailedMessage);
-        case decode::DecodeFailureKind::Damaged:
-            return std::string("This audio file is damaged") + detail + "\\n" + std::string(kNothingChangedLine);
-        case decode::DecodeFailureKind::OutOfMemory: return std::string(wave::kOutOfMemoryMessage);
-    }
-    return "This audio file cannot be decoded";
-}
 
 // Whether the file takes the wave reader: bytes 8-11 are "WAVE", whatever its
 // first four bytes say.
@@ -118,7 +64,7 @@ std::string resultPlace(const std::string& result, const std::optional<platform:
 
 }  // namespace
 
-std::vector<std::optional<std::string>> refuseBatchCollisions(std::span<const std::string> names, bool svg) {
+std::vector<std::optional<JobFailure>> refuseBatchCollisions(std::span<const std::string> names, bool svg) {
     std::vector<std::optional<platform::FileIdentity>> inputs(names.size());
     std::vector<bool> waveInputs(names.size());  // which naming rule each input's results follow
     std::map<IdentityKey, std::size_t> inputWithIdentity;  // the first input that is each file
@@ -130,7 +76,7 @@ std::vector<std::optional<std::string>> refuseBatchCollisions(std::span<const st
         if (inputs[i]) inputWithIdentity.emplace(keyOf(*inputs[i]), i);
     }
 
-    std::vector<std::optional<std::string>> refusals(names.size());
+    std::vector<std::optional<JobFailure>> refusals(names.size());
     std::map<std::string, std::size_t> claimed;  // a result's place, and the input it belongs to
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (!inputs[i]) continue;
@@ -140,12 +86,16 @@ std::vector<std::optional<std::string>> refuseBatchCollisions(std::span<const st
             const auto input = existing ? inputWithIdentity.find(keyOf(*existing)) : inputWithIdentity.end();
             std::string place = resultPlace(result, existing);
             const auto earlier = claimed.find(place);
+            const auto refusal = [&](FailureKind kind, const std::string& other) {
+                return JobFailure{.stage = FailureStage::Write, .kind = kind, .file = result, .detail = {},
+                                  .otherFile = other, .written = {}};
+            };
             if (existing == inputs[i]) {
-                refusals[i] = resultIsInputMessage(result);
+                refusals[i] = refusal(FailureKind::ResultIsInput, {});
             } else if (input != inputWithIdentity.end()) {
-                refusals[i] = resultIsOtherInputMessage(result, names[input->second]);
+                refusals[i] = refusal(FailureKind::ResultIsOtherInput, names[input->second]);
             } else if (earlier != claimed.end()) {
-                refusals[i] = sharedResultsMessage(names[earlier->second]);
+                refusals[i] = refusal(FailureKind::SharedResults, names[earlier->second]);
             }
             if (refusals[i]) break;
             places.push_back(std::move(place));
@@ -165,10 +115,13 @@ std::vector<std::string> resultNames(const std::string& name, bool decoded, bool
     return names;
 }
 
-std::variant<JobInput, std::string> openJobInput(const std::string& name, bool svg) {
+std::variant<JobInput, JobFailure> openJobInput(const std::string& name, bool svg) {
     auto opened = platform::openInputFile(name);
     if (const auto* failure = std::get_if<platform::OpenFailure>(&opened)) {
-        return failure->cannotBeRead ? cannotReadMessage(*failure) : std::string(kFileNotFoundMessage);
+        return JobFailure{.stage = FailureStage::Open,
+                          .kind = failure->cannotBeRead ? FailureKind::Unreadable : FailureKind::NotFound,
+                          .file = name, .detail = failure->cannotBeRead ? failure->reason : std::string(),
+                          .otherFile = {}, .written = {}};
     }
     JobInput input{.file = std::make_unique<platform::ReadOnlyFile>(std::move(std::get<platform::ReadOnlyFile>(opened))),
                    .info = {}, .bytes = {}, .decoded = {}};
@@ -180,7 +133,7 @@ std::variant<JobInput, std::string> openJobInput(const std::string& name, bool s
     if (!rejection) {
         input.info = std::get<wave::WaveInfo>(parsed);
     } else if (*rejection != wave::HeaderRejection::NotWave) {
-        return std::string(wave::rejectionMessage(*rejection));
+        return headerFailure(*rejection, name);
     } else {
         const platform::ReadOnlyFile& file = *input.file;
         input.bytes = std::make_unique<decode::InputBytes>(decode::InputBytes{
@@ -189,8 +142,12 @@ std::variant<JobInput, std::string> openJobInput(const std::string& name, bool s
         auto decoded = decode::openDecodedAudio(*input.bytes);
         if (const auto* failure = std::get_if<decode::DecodeFailure>(&decoded)) {
             // Neither a wave file nor audio: refused as the wave reader refuses it.
-            if (failure->kind == decode::DecodeFailureKind::NotAudio) return std::string(wave::rejectionMessage(*rejection));
-            return decodeFailureMessage(*failure);
+            // What the container says (no decoder, too many channels) is its header's refusal; what
+            // its frames say is the decoding's.
+            const bool ofHeader = failure->kind == decode::DecodeFailureKind::NoDecoders ||
+                                  failure->kind == decode::DecodeFailureKind::TooManyChannels ||
+                                  failure->kind == decode::DecodeFailureKind::Unsupported;
+            return decodeFailure(*failure, name, ofHeader ? FailureStage::Header : FailureStage::Decode);
         }
         input.decoded = std::move(std::get<decode::OpenedAudio>(decoded));
         input.info = decodedInfo(input.decoded->format);
@@ -200,7 +157,9 @@ std::variant<JobInput, std::string> openJobInput(const std::string& name, bool s
     // of the same file): writing it would destroy the recording.
     if (const std::optional<platform::FileIdentity> identity = platform::fileIdentity(*input.file)) {
         for (const std::string& result : resultNames(name, input.decoded.has_value(), svg))
-            if (platform::fileIdentity(result) == identity) return resultIsInputMessage(result);
+            if (platform::fileIdentity(result) == identity)
+                return JobFailure{.stage = FailureStage::Write, .kind = FailureKind::ResultIsInput, .file = result,
+                                  .detail = {}, .otherFile = {}, .written = {}};
     }
     return input;
 }
@@ -222,22 +181,26 @@ bool holdsAnalysableAudio(const std::string& name) {
     return std::holds_alternative<decode::OpenedAudio>(decode::openDecodedAudio(bytes));
 }
 
-std::variant<analysis::LevelAnalysis, std::string> measureJobInput(JobInput& input,
-                                                                   const std::function<void()>& afterEachBlock,
-                                                                   const analysis::MeasureOptions& options) {
+std::variant<analysis::LevelAnalysis, JobFailure> measureJobInput(const std::string& name, JobInput& input,
+                                                                  const std::function<void()>& afterEachBlock,
+                                                                  const analysis::MeasureOptions& options) {
+    std::optional<analysis::LevelAnalysis> levels;
     if (!input.decoded) {
         auto measured = analysis::analyseLevels(input.info, *input.file, afterEachBlock, options);
-        if (const auto* failure = std::get_if<wave::LoadFailure>(&measured))
-            return std::string(wave::loadFailureMessage(*failure));
-        return std::move(std::get<analysis::LevelAnalysis>(measured));
+        if (const auto* failure = std::get_if<wave::LoadFailure>(&measured)) return loadFailure(*failure, name);
+        levels = std::move(std::get<analysis::LevelAnalysis>(measured));
+    } else {
+        auto measured = analysis::analyseDecodedLevels(*input.decoded, afterEachBlock, options);
+        if (const auto* failure = std::get_if<decode::DecodeFailure>(&measured))
+            return decodeFailure(*failure, name, FailureStage::Decode);
+        input.info = decodedInfo(input.decoded->format);
+        levels = std::move(std::get<analysis::LevelAnalysis>(measured));
     }
-    auto measured = analysis::analyseDecodedLevels(*input.decoded, afterEachBlock, options);
-    if (const auto* failure = std::get_if<decode::DecodeFailure>(&measured)) return decodeFailureMessage(*failure);
-    input.info = decodedInfo(input.decoded->format);
-    return std::move(std::get<analysis::LevelAnalysis>(measured));
+    if (levels->loudnessFailure) return loudnessFailure(*levels->loudnessFailure, name);
+    return std::move(*levels);
 }
 
-std::variant<std::vector<std::string>, std::string> writeJobResults(const std::string& name,
+std::variant<std::vector<std::string>, JobFailure> writeJobResults(const std::string& name,
                                                                     const wave::WaveInfo& info,
                                                                     const analysis::LevelAnalysis& levels, bool svg) {
     const std::vector<std::string> names = resultNames(name, !info.formatName.empty(), svg);
@@ -249,13 +212,17 @@ std::variant<std::vector<std::string>, std::string> writeJobResults(const std::s
     };
     const std::vector<std::uint8_t> chart = draw(output::ChartFormat::Metafile);
     const std::vector<std::uint8_t> svgChart = svg ? draw(output::ChartFormat::Svg) : std::vector<std::uint8_t>{};
-    if (chart.empty() || (svg && svgChart.empty())) return std::string("Could not draw the chart.\\n") + std::string(kNothingChangedLine);
+    if (chart.empty() || (svg && svgChart.empty()))
+        return JobFailure{.stage = FailureStage::Write, .kind = FailureKind::ChartNotDrawn, .file = name, .detail = {},
+                          .otherFile = {}, .written = {}};
 
     std::vector<platform::ResultFile> results;
     if (!report.empty()) results.push_back({names[0], std::as_bytes(std::span(report))});
     results.push_back({names[1], std::as_bytes(std::span(chart))});
     if (svg) results.push_back({names[2], std::as_bytes(std::span(svgChart))});
-    if (const auto failure = platform::replaceFilesTogether(results)) return writeFailureMessage(*failure);
+    if (const auto failure = platform::replaceFilesTogether(results))
+        return JobFailure{.stage = FailureStage::Write, .kind = FailureKind::WriteFailed, .file = failure->name,
+                          .detail = failure->reason, .otherFile = {}, .written = failure->replaced};
 
     std::vector<std::string> written;
     for (const platform::ResultFile& result : results) written.push_back(result.name);

@@ -1,7 +1,7 @@
 #pragma once
 // The steps of one file's job that the dialogue and the command line share.
 // Each gives its outcome as a value and shows nothing; a refusal or failure
-// comes as the text of the error box that reports it.
+// comes as a JobFailure record.
 
 #include <functional>
 #include <memory>
@@ -13,15 +13,12 @@
 #include <vector>
 
 #include "analysis/level_distribution.h"
+#include "app/job_failure.h"
 #include "decode/audio_decoder.h"
 #include "platform/files.h"
 #include "wave/wave_info.h"
 
 namespace vantorel::app {
-
-// The two-character sequence backslash-n separates the sentences of a box text.
-inline constexpr std::string_view kFileNotFoundMessage =
-    "           File not found.\\nPlease enter a valid filename  ";
 
 // An input opened for its whole job: the header and the samples come from
 // this one open file. A file whose bytes 8-11 are "WAVE" is read by the wave
@@ -35,25 +32,26 @@ struct JobInput {
     std::optional<decode::OpenedAudio> decoded;  // none for a wave file
 };
 
-// Opens the input and reads its header, or gives the box text that refuses it:
+// Opens the input and reads its header, or gives the failure that refuses it:
 // not found, cannot be read, a header the tool does not accept (a file that is
 // neither a wave file nor audio of another format gets the wave reader's
 // rejection), a file it cannot decode, or one of its result names (the SVG
 // chart's too with `svg`) leads to the input itself, which is never written.
-std::variant<JobInput, std::string> openJobInput(const std::string& name, bool svg);
+std::variant<JobInput, JobFailure> openJobInput(const std::string& name, bool svg);
 
 // Whether a file found in a folder is audio the tool analyses, found by
 // content as openJobInput finds it: a wave file whose header the reader
 // accepts or finds cut, or a file the decoder opens. Other files are passed over.
 bool holdsAnalysableAudio(const std::string& name);
 
-// Reads and measures the samples; the box text when reading or decoding fails.
+// Reads and measures the samples of the input named `name`; the failure when
+// reading, decoding or the loudness (where asked for) fails.
 // For a lossy file the decoder tells its exact length only here: input.info's
 // sample count and duration are then updated. `afterEachBlock` as for
 // analysis::analyseLevels.
-std::variant<analysis::LevelAnalysis, std::string> measureJobInput(JobInput& input,
-                                                                   const std::function<void()>& afterEachBlock = {},
-                                                                   const analysis::MeasureOptions& options = {});
+std::variant<analysis::LevelAnalysis, JobFailure> measureJobInput(const std::string& name, JobInput& input,
+                                                                  const std::function<void()>& afterEachBlock = {},
+                                                                  const analysis::MeasureOptions& options = {});
 
 // The result names of an input: report, chart and with `svg` the SVG chart.
 // A wave file's drop the last four characters of its name, a decoded file's
@@ -62,18 +60,18 @@ std::vector<std::string> resultNames(const std::string& name, bool decoded, bool
 
 // What a batch decides before any of its jobs runs, so that it never writes
 // over one of its inputs nor writes one result twice: for each input, in
-// order, the box text that refuses it, or nothing. An input is refused when one
+// order, the failure that refuses it, or nothing. An input is refused when one
 // of its results is an input of the batch (the same file), or would be the
 // same file as a result of an earlier input: the same existing file, or else
 // the same name in the same folder. Only inputs that open as regular files take
 // part; the others write nothing.
-std::vector<std::optional<std::string>> refuseBatchCollisions(std::span<const std::string> names, bool svg);
+std::vector<std::optional<JobFailure>> refuseBatchCollisions(std::span<const std::string> names, bool svg);
 
 // Writes the results of an analysed file as a unit: the report (mono and
 // stereo only), the chart, and with `svg` the chart as SVG. Either all are
-// written, or none replaces its earlier version and the box text says which
+// written, or none replaces its earlier version and the failure says which
 // file failed and why. Gives the names written, in that order.
-std::variant<std::vector<std::string>, std::string> writeJobResults(const std::string& name,
+std::variant<std::vector<std::string>, JobFailure> writeJobResults(const std::string& name,
                                                                     const wave::WaveInfo& info,
                                                                     const analysis::LevelAnalysis& levels, bool svg);
 

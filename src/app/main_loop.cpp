@@ -96,8 +96,8 @@ JobEnd runJob(Console& console) {
     // One open file for the whole job: the header and the samples come from the
     // same file, whatever happens to the name meanwhile.
     auto opened = openJobInput(*name, false);
-    if (const auto* refusal = std::get_if<std::string>(&opened)) {
-        showErrorBox(console, *refusal);
+    if (const auto* refusal = std::get_if<JobFailure>(&opened)) {
+        showErrorBox(console, failureBoxText(*refusal));
         return JobEnd::NextJob;
     }
     JobInput& input = std::get<JobInput>(opened);
@@ -113,9 +113,9 @@ JobEnd runJob(Console& console) {
     // A long lossless file in another format is decoded in parts on every core.
     const analysis::MeasureOptions options{
         .decodeParts = static_cast<int>(std::max(std::thread::hardware_concurrency(), 1U))};
-    const auto measured = measureJobInput(input, [&console] { platform::keepShown(console); }, options);
-    if (const auto* failure = std::get_if<std::string>(&measured)) {
-        showErrorBox(console, *failure);
+    const auto measured = measureJobInput(*name, input, [&console] { platform::keepShown(console); }, options);
+    if (const auto* failure = std::get_if<JobFailure>(&measured)) {
+        showErrorBox(console, failureBoxText(*failure));
         return JobEnd::NextJob;
     }
     const analysis::LevelAnalysis& levels = std::get<analysis::LevelAnalysis>(measured);
@@ -129,8 +129,8 @@ JobEnd runJob(Console& console) {
     // Both results are made first and written as a unit: a failure leaves the
     // earlier results as they were and ends the job with a box, not "Done".
     const auto written = writeJobResults(*name, input.info, levels, false);
-    if (const auto* failure = std::get_if<std::string>(&written)) {
-        showErrorBox(console, *failure);
+    if (const auto* failure = std::get_if<JobFailure>(&written)) {
+        showErrorBox(console, failureBoxText(*failure));
         return JobEnd::NextJob;
     }
     platform::setAttribute(console, kAttributeStrong);

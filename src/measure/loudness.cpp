@@ -29,6 +29,7 @@ std::string_view loudnessFailureMessage(LoudnessFailure failure) {
         case LoudnessFailure::NotAvailable: return "loudness is not measured by this build (no libebur128)";
         case LoudnessFailure::BadFormat: return "loudness cannot be measured for this channel count or sample rate";
         case LoudnessFailure::OutOfMemory: return "not enough memory to measure the loudness";
+        case LoudnessFailure::MeterFailed: return "the loudness meter could not take the samples";
     }
     return "loudness could not be measured";
 }
@@ -291,6 +292,7 @@ struct LoudnessWork {
     std::vector<std::deque<Batch*>> queues;  // per meter, in order
     bool closed = false;                     // no more batches will come
     bool failed = false;                     // a meter or a worker gave up: results are lost
+    bool meterRefused = false;               // ... because a meter refused samples (else: no memory)
     // The caller's alone:
     Batch* filling = nullptr;
     Batch leadIn;                            // the frames before the batch being filled
@@ -375,7 +377,7 @@ struct LoudnessWork {
                 const bool taken = skip || take(index, *batch);
                 {
                     const std::lock_guard lock(mutex);
-                    if (!taken) failed = true;
+                    if (!taken) failed = meterRefused = true;
                     if (--batch->readersLeft == 0) freeBatches.push_back(batch);
                 }
                 changed.notify_all();
@@ -510,7 +512,7 @@ std::variant<Loudness, LoudnessFailure> finishLoudness(LoudnessMeter& meter) {
             if (worker.joinable()) worker.join();
         }
     }
-    if (work->failed) return LoudnessFailure::OutOfMemory;
+    if (work->failed) return work->meterRefused ? LoudnessFailure::MeterFailed : LoudnessFailure::OutOfMemory;
     if (!work->blocks) {
         try {
             work->blocks = std::make_shared<LoudnessBlocks>(work->meters[kLevelsMeter]);

@@ -86,6 +86,7 @@ enum class LoudnessFailure {
     NotAvailable,  // this build has no loudness meter
     BadFormat,     // channels outside 1 .. 8, or a sample rate libebur128 does not take
     OutOfMemory,   // a meter, a batch or a worker thread could not be had
+    MeterFailed,   // a meter refused the samples handed to it
 };
 
 // One line saying why, for the caller to show.

@@ -163,12 +163,12 @@ std::string jsonAlbum(const AlbumSummary& album) {
     return json + field("channels", channels + "]") + "}";
 }
 
-std::string jsonEnd(const std::vector<std::pair<std::string, std::string>>& failures,
-                    const std::vector<std::string>& albums) {
+std::string jsonEnd(const std::vector<JsonFailure>& failures, const std::vector<std::string>& albums) {
     std::string json = "],\n\"failed\": [";
     for (std::size_t i = 0; i < failures.size(); ++i)
-        json += std::string(i == 0 ? "" : ",\n") + "{" + nameFields("path", failures[i].first) + ", " +
-                field("error", jsonString(failures[i].second)) + "}";
+        json += std::string(i == 0 ? "" : ",\n") + "{" + nameFields("path", failures[i].path) + ", " +
+                field("error", jsonString(failures[i].error)) + ", " + field("stage", jsonString(failures[i].stage)) +
+                ", " + field("kind", jsonString(failures[i].kind)) + "}";
     json += "],\n\"albums\": [";
     for (std::size_t i = 0; i < albums.size(); ++i) json += std::string(i == 0 ? "" : ",\n") + albums[i];
     return json + "]}\n";

@@ -1,6 +1,6 @@
 #pragma once
 // The command line's JSON document: one object for the whole batch,
-//   {"files": [FILE, ...], "failed": [{"path": ..., "error": ...}, ...],
+//   {"files": [FILE, ...], "failed": [{"path", "error", "stage", "kind"}, ...],
 //    "albums": [ALBUM, ...]}
 // written piece by piece as the files are done, in the order given. Numbers
 // are JSON numbers written in the C locale; a value that is not a finite
@@ -47,9 +47,17 @@ std::string jsonFile(const std::string& path, const AnalysedFile& file, bool lou
 // channels: per channel name the summed histogram.
 std::string jsonAlbum(const AlbumSummary& album);
 
-// The end of the document: the failures, each {"path": ..., "error": ...},
-// and the albums, each as jsonAlbum gives it.
-std::string jsonEnd(const std::vector<std::pair<std::string, std::string>>& failures,
-                    const std::vector<std::string>& albums = {});
+// A file that was not analysed: its name as given, the one-line message, and
+// the stage and kind of its failure by name ("header", "cut").
+struct JsonFailure {
+    std::string path;
+    std::string error;
+    std::string stage;
+    std::string kind;
+};
+
+// The end of the document: the failures, each {"path", "error", "stage",
+// "kind"}, and the albums, each as jsonAlbum gives it.
+std::string jsonEnd(const std::vector<JsonFailure>& failures, const std::vector<std::string>& albums = {});
 
 }  // namespace vantorel::writers

@@ -98,16 +98,76 @@ TEST(Batch, NamesSortWithTheirNumbersAsNumbers) {
     EXPECT_FALSE(comesBeforeByName("a", "a"));
 }
 
-TEST(Batch, ErrorBoxesBecomeOneLineAndCsvNamesAreQuoted) {
-    EXPECT_EQ(errorLine(kFileNotFoundMessage), "File not found. Please enter a valid filename");
-    EXPECT_EQ(errorLine(wave::rejectionMessage(wave::HeaderRejection::EightBit)),
-              "This is an 8-bit Wave file. The resolution must be 16-bit or higher");
-    EXPECT_EQ(errorLine(" a\\\\n b "), "a\\ b");
-    EXPECT_EQ(errorLine("Could not write \"x VT.emf\":\\npermission denied\\nNo result file was changed."),
-              "Could not write \"x VT.emf\": permission denied. No result file was changed.");
-    EXPECT_EQ(errorLine("The result \"b VT.emf\"\\nis \"b VT.emf\", another file being analysed.\\nNothing was written."),
-              "The result \"b VT.emf\" is \"b VT.emf\", another file being analysed. Nothing was written.");
+// A failure's box in the dialogue, its line on standard error and in the JSON,
+// and its names there, from the record alone.
+struct FailureRendering {
+    JobFailure failure;
+    std::string box;
+    std::string line;
+    std::string_view stage;
+    std::string_view kind;
+};
 
+JobFailure failureOf(FailureStage stage, FailureKind kind, std::string file, std::string detail = {},
+                     std::string other = {}, std::vector<std::string> written = {}) {
+    return {.stage = stage, .kind = kind, .file = std::move(file), .detail = std::move(detail),
+            .otherFile = std::move(other), .written = std::move(written)};
+}
+
+TEST(Batch, FailuresRenderAsBoxLineAndNames) {
+    using enum FailureStage;
+    const std::vector<FailureRendering> table{
+        {failureOf(Open, FailureKind::NotFound, "x.wav"), "           File not found.\\nPlease enter a valid filename  ",
+         "File not found. Please enter a valid filename", "open", "not_found"},
+        {failureOf(Open, FailureKind::Unreadable, "x.wav", "name too long"), "This file cannot be read:\\nname too long",
+         "This file cannot be read: name too long", "open", "unreadable"},
+        {failureOf(Header, FailureKind::EightBit, "x.wav"),
+         "           This is an 8-bit Wave file.\\n The resolution must be 16-bit or higher   ",
+         "This is an 8-bit Wave file. The resolution must be 16-bit or higher", "header", "eight_bit"},
+        {failureOf(Header, FailureKind::Cut, "x.wav"),
+         "This Wave file is shorter than its header says:\\nIt was cut short, or is still being written  ",
+         "This Wave file is shorter than its header says: It was cut short, or is still being written", "header", "cut"},
+        {failureOf(Decode, FailureKind::Damaged, "x.flac", "Invalid data found when processing input"),
+         "This audio file is damaged:\\nInvalid data found when processing input\\nNo result file was changed.",
+         "This audio file is damaged: Invalid data found when processing input. No result file was changed.", "decode",
+         "damaged"},
+        {failureOf(Header, FailureKind::TooManyChannels, "x.flac", "10 channels"),
+         "This file has 10 channels.\\nThe tool analyses up to 8 channels.",
+         "This file has 10 channels. The tool analyses up to 8 channels.", "header", "too_many_channels"},
+        {failureOf(Measure, FailureKind::LoudnessFormat, "x.wav",
+                   std::string(measure::loudnessFailureMessage(measure::LoudnessFailure::BadFormat))),
+         "Loudness cannot be measured for this channel count or sample rate.\\nNo result file was changed.",
+         "Loudness cannot be measured for this channel count or sample rate. No result file was changed.", "measure",
+         "loudness_format"},
+        {failureOf(Write, FailureKind::WriteFailed, "dir/x VT.emf", "permission denied"),
+         "Could not write \"x VT.emf\":\\npermission denied\\nNo result file was changed.",
+         "Could not write \"x VT.emf\": permission denied. No result file was changed.", "write", "write_failed"},
+        {failureOf(Write, FailureKind::WriteFailed, "x VT.emf", "disk full", {}, {"x VT.txt"}),
+         "Could not write \"x VT.emf\":\\ndisk full\\nOnly \"x VT.txt\" was written.",
+         "Could not write \"x VT.emf\": disk full. Only \"x VT.txt\" was written.", "write", "write_failed"},
+        {failureOf(Write, FailureKind::ResultIsOtherInput, "b VT.emf", {}, "sub/b VT.emf"),
+         "The result \"b VT.emf\"\\nis \"b VT.emf\", another file being analysed.\\nNothing was written.",
+         "The result \"b VT.emf\" is \"b VT.emf\", another file being analysed. Nothing was written.", "write",
+         "result_is_other_input"},
+        {failureOf(Write, FailureKind::SharedResults, "take VT.txt", {}, "take.wav"),
+         "Its results would replace those of \"take.wav\" in this batch.\\nNothing was written.",
+         "Its results would replace those of \"take.wav\" in this batch. Nothing was written.", "write",
+         "shared_results"},
+        {failureOf(Write, FailureKind::Stopped, "x.wav"), "Stopped before its results were written.",
+         "stopped before its results were written", "write", "stopped"},
+    };
+    for (const FailureRendering& row : table) {
+        SCOPED_TRACE(row.line);
+        EXPECT_EQ(failureBoxText(row.failure), row.box);
+        EXPECT_EQ(failureLine(row.failure), row.line);
+        EXPECT_EQ(stageName(row.failure.stage), row.stage);
+        EXPECT_EQ(kindName(row.failure.kind), row.kind);
+    }
+    // A backslash before the n of a break stays a backslash.
+    EXPECT_EQ(errorLine(" a\\\\n b "), "a\\ b");
+}
+
+TEST(Batch, CsvNamesAreQuoted) {
     AnalysedFile mono;
     mono.levels.histograms.resize(1);
     mono.levels.histograms[0].bins[3] = 1;

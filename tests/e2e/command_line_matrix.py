@@ -201,8 +201,9 @@ def check_cut_wave(tool: str, make_wav: str, work: str) -> None:
     except json.JSONDecodeError:
         document = {}
     check(done.returncode == 1 and document.get("files") == []
-          and document.get("failed") == [{"path": "take.wav", "error": " ".join(matrix.CUT)}],
-          "--json: the cut wave file among the failures with the refusal", repr(done))
+          and document.get("failed") == [{"path": "take.wav", "error": " ".join(matrix.CUT), "stage": "header",
+                                          "kind": "cut"}],
+          "--json: the cut wave file among the failures with the refusal, its stage and kind", repr(done))
     # In a folder it is named as well, not passed over as a file of no audio.
     done = run(tool, folder)
     check(done.returncode == 1 and done.stderr == f"vantorel: {os.path.join(folder, 'take.wav')}: " + said[len(
@@ -435,8 +436,10 @@ def check_json_and_loudness(tool: str, make_wav: str, work: str) -> None:
         check(False, "--json: a valid JSON document", f"{error}: {done.stdout[:200]!r}")
         return
     check(done.returncode == 1 and [f["path"] for f in document["files"]] == names
-          and [f["path"] for f in document["failed"]] == ["missing.wav"] and document["failed"][0]["error"],
-          "--json: every file in order, the missing one among the failures", done.stderr)
+          and [f["path"] for f in document["failed"]] == ["missing.wav"] and document["failed"][0]["error"]
+          and (document["failed"][0]["stage"], document["failed"][0]["kind"]) == ("open", "not_found"),
+          "--json: every file in order, the missing one among the failures (stage open, kind not_found)",
+          done.stderr)
     numbers, maybe = (int, float), (int, float, type(None))
     keys = {"path": str, "format": str, "channels": int, "sample_rate": int, "bits": (int, type(None)),
             "frames": int, "duration_s": numbers, "slices": int, "written": list, "peak_dbfs": maybe,
