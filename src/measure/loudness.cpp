@@ -249,21 +249,16 @@ void startBatch(Batch& batch, const Batch& leadIn) {
 
 constexpr std::size_t kLevelsMeter = 0;  // meter 0: integrated loudness and range; the others true peak
 
-// The rate a finished meter is set to while it is kept for an album.
-constexpr unsigned long kKeptMeterRate = 1000;
+// The gating constants of BS.1770 and EBU Tech 3342, as energies and
+// factors, computed as libebur128 computes them, so that blocks gated here
+// give what its meters give.
+double absoluteGateEnergy() { return std::pow(10.0, (-70.0 + 0.691) / 10.0); }
+double relativeGateFactor() { return std::pow(10.0, -10.0 / 10.0); }
+double rangeGateFactor() { return std::pow(10.0, -20.0 / 10.0); }
+double energyToLoudness(double energy) { return 10 * (std::log(energy) / std::log(10.0)) - 0.691; }
+double loudnessToEnergy(double lufs) { return std::pow(10.0, (lufs + 0.691) / 10.0); }
 
 }  // namespace
-
-// The integrated-loudness meter of a finished recording; destroys it.
-struct LoudnessBlocks {
-    ebur128_state* state = nullptr;
-    explicit LoudnessBlocks(ebur128_state* meter) : state(meter) {}
-    LoudnessBlocks(const LoudnessBlocks&) = delete;
-    LoudnessBlocks& operator=(const LoudnessBlocks&) = delete;
-    ~LoudnessBlocks() {
-        if (state) ebur128_destroy(&state);
-    }
-};
 
 struct LoudnessWork {
     int channels = 0;
@@ -300,7 +295,11 @@ struct LoudnessWork {
     bool finished = false;
 
     std::vector<std::jthread> workers;  // one per meter
-    std::shared_ptr<LoudnessBlocks> blocks;  // the levels meter, once finished
+    // The levels meter's worker's alone until it is joined: the frames it has
+    // taken, their 100 ms hops, and the blocks read off the meter at each hop.
+    std::size_t hopFrames = 1;
+    std::uint64_t levelsFrames = 0;
+    LoudnessBlocks blocks;
 
     ~LoudnessWork() {
         for (std::jthread& worker : workers) {
@@ -323,13 +322,46 @@ struct LoudnessWork {
         changed.notify_all();
     }
 
+    // The levels meter takes a batch 100 ms hop by hop: at the end of each hop
+    // it has just measured its newest gating block (from the fourth hop on),
+    // and every tenth hop from the thirtieth on its newest short-term block,
+    // which are read off it here as its momentary and short-term loudness.
+    bool takeLevels(ebur128_state* meter, const Batch& batch) {
+        std::size_t first = batch.leadInFrames;
+        std::size_t left = batch.frames;
+        while (left > 0) {
+            const std::size_t take = std::min<std::size_t>(left, hopFrames - levelsFrames % hopFrames);
+            if (addFrames(meter, *kind, batch, first, take) != EBUR128_SUCCESS) return false;
+            first += take;
+            left -= take;
+            levelsFrames += take;
+            if (levelsFrames % hopFrames == 0 && !keepBlocks(meter, levelsFrames / hopFrames)) return false;
+        }
+        return true;
+    }
+
+    bool keepBlocks(ebur128_state* meter, std::uint64_t hops) {
+        double lufs = 0;
+        if (hops >= 4) {
+            if (ebur128_loudness_momentary(meter, &lufs) != EBUR128_SUCCESS) return false;
+            if (const double energy = loudnessToEnergy(lufs); energy >= absoluteGateEnergy())
+                blocks.gating.push_back(energy);
+        }
+        if (hops >= 30 && hops % 10 == 0) {
+            if (ebur128_loudness_shortterm(meter, &lufs) != EBUR128_SUCCESS) return false;
+            if (const double energy = loudnessToEnergy(lufs); energy >= absoluteGateEnergy())
+                blocks.shortTerm.push_back(energy);
+        }
+        return true;
+    }
+
     // Feeds one batch to meter `index`: the levels meter takes the batch; a
     // true-peak meter takes it step by step, each step that could raise the
     // true peak found so far after the frames before it where it did not take
     // them, and keeps the peaks found in those steps.
     bool take(std::size_t index, const Batch& batch) {
         ebur128_state* meter = meters[index];
-        if (index == kLevelsMeter) return addFrames(meter, *kind, batch, batch.leadInFrames, batch.frames) == EBUR128_SUCCESS;
+        if (index == kLevelsMeter) return takeLevels(meter, batch);
         const auto channelCount = static_cast<std::size_t>(channels);
         std::int64_t& next = truePeakNext[index - 1];
         for (std::size_t step = 0; step < batch.frames; step += kTruePeakStepFrames) {
@@ -424,6 +456,7 @@ std::variant<LoudnessMeter, LoudnessFailure> startLoudness(int channels, std::in
         LoudnessMeter meter{{new LoudnessWork, [](LoudnessWork* work) { delete work; }}};
         LoudnessWork& work = *meter.work;
         work.channels = channels;
+        work.hopFrames = static_cast<std::size_t>((sampleRate + 5) / 10);  // libebur128's 100 ms
         const auto meters = static_cast<std::size_t>(1 + truePeakWorkers);
         work.meters.assign(meters, nullptr);
         work.truePeaks.assign(meters - 1, {});
@@ -513,35 +546,20 @@ std::variant<Loudness, LoudnessFailure> finishLoudness(LoudnessMeter& meter) {
         }
     }
     if (work->failed) return work->meterRefused ? LoudnessFailure::MeterFailed : LoudnessFailure::OutOfMemory;
-    if (!work->blocks) {
-        try {
-            work->blocks = std::make_shared<LoudnessBlocks>(work->meters[kLevelsMeter]);
-        } catch (...) {
-            return LoudnessFailure::OutOfMemory;
-        }
-        work->meters[kLevelsMeter] = nullptr;  // the blocks own it now
-    }
-
     Loudness loudness;
     double integrated = 0;
-    if (ebur128_loudness_global(work->blocks->state, &integrated) == EBUR128_SUCCESS && std::isfinite(integrated)) {
+    ebur128_state* levels = work->meters[kLevelsMeter];
+    if (ebur128_loudness_global(levels, &integrated) == EBUR128_SUCCESS && std::isfinite(integrated)) {
         loudness.integratedLufs = integrated;
         double range = 0;
-        if (ebur128_loudness_range(work->blocks->state, &range) == EBUR128_SUCCESS && std::isfinite(range))
+        if (ebur128_loudness_range(levels, &range) == EBUR128_SUCCESS && std::isfinite(range))
             loudness.rangeLu = range;
     }
-    // Only the gating blocks are needed from here on: one channel at a low
-    // rate lets the meter drop its 3-second sample window (libebur128 keeps
-    // the finished blocks when its parameters change), so that an album's
-    // many kept meters cost a few numbers per 100 ms each.
-    if (work->blocks->state) {
-        const int changed = ebur128_change_parameters(work->blocks->state, 1, kKeptMeterRate);
-        if (changed != EBUR128_SUCCESS && changed != EBUR128_ERROR_NO_CHANGE) {
-            ebur128_destroy(&work->blocks->state);  // invalid after a failure
-            work->blocks->state = nullptr;
-        }
+    try {
+        loudness.blocks = std::move(work->blocks);
+    } catch (...) {
+        return LoudnessFailure::OutOfMemory;
     }
-    if (work->blocks->state) loudness.blocks = work->blocks;
     double truePeak = 0;
     for (const auto& peaks : work->truePeaks)
         for (const double peak : peaks) truePeak = std::max(truePeak, peak);
@@ -550,32 +568,51 @@ std::variant<Loudness, LoudnessFailure> finishLoudness(LoudnessMeter& meter) {
     return loudness;
 }
 
-AlbumLoudness albumLoudness(std::span<const std::shared_ptr<LoudnessBlocks>> recordings) {
-    std::vector<ebur128_state*> states;
+AlbumLoudness albumLoudness(std::span<const LoudnessBlocks* const> recordings) {
     AlbumLoudness album;
-    for (const std::shared_ptr<LoudnessBlocks>& recording : recordings) {
-        if (!recording || !recording->state) return album;
-        states.push_back(recording->state);
-    }
-    if (states.empty()) return album;
-    double integrated = 0;
-    if (ebur128_loudness_global_multiple(states.data(), states.size(), &integrated) == EBUR128_SUCCESS &&
-        std::isfinite(integrated)) {
-        album.integratedLufs = integrated;
-        double range = 0;
-        if (ebur128_loudness_range_multiple(states.data(), states.size(), &range) == EBUR128_SUCCESS &&
-            std::isfinite(range))
-            album.rangeLu = range;
-    }
+    // Integrated: the mean of the blocks above the relative gate, which lies
+    // 10 LU below the mean of them all (all are above the absolute gate).
+    double sum = 0;
+    std::size_t count = 0;
+    for (const LoudnessBlocks* recording : recordings)
+        for (const double energy : recording->gating) sum += energy, ++count;
+    if (count == 0) return album;
+    const double relativeGate = sum / static_cast<double>(count) * relativeGateFactor();
+    double gated = 0;
+    std::size_t gatedCount = 0;
+    for (const LoudnessBlocks* recording : recordings)
+        for (const double energy : recording->gating)
+            if (energy >= relativeGate) gated += energy, ++gatedCount;
+    if (gatedCount == 0) return album;
+    const double integrated = energyToLoudness(gated / static_cast<double>(gatedCount));
+    if (!std::isfinite(integrated)) return album;
+    album.integratedLufs = integrated;
+
+    // Range: between the 10th and the 95th percentile of the short-term
+    // blocks above a gate 20 LU below their mean.
+    std::vector<double> shortTerm;
+    for (const LoudnessBlocks* recording : recordings)
+        shortTerm.insert(shortTerm.end(), recording->shortTerm.begin(), recording->shortTerm.end());
+    album.rangeLu = 0.0;
+    if (shortTerm.empty()) return album;
+    std::sort(shortTerm.begin(), shortTerm.end());
+    double power = 0;
+    for (const double energy : shortTerm) power += energy;
+    const double rangeGate = rangeGateFactor() * (power / static_cast<double>(shortTerm.size()));
+    const auto firstAbove = std::find_if(shortTerm.begin(), shortTerm.end(), [&](double e) { return e >= rangeGate; });
+    const auto above = static_cast<std::size_t>(shortTerm.end() - firstAbove);
+    if (above == 0) return album;
+    const double high = firstAbove[static_cast<std::size_t>(static_cast<double>(above - 1) * 0.95 + 0.5)];
+    const double low = firstAbove[static_cast<std::size_t>(static_cast<double>(above - 1) * 0.1 + 0.5)];
+    const double range = energyToLoudness(high) - energyToLoudness(low);
+    if (std::isfinite(range)) album.rangeLu = range;
     return album;
 }
 
 #else  // no libebur128
 
 struct LoudnessWork {};
-struct LoudnessBlocks {};
-
-AlbumLoudness albumLoudness(std::span<const std::shared_ptr<LoudnessBlocks>>) { return {}; }
+AlbumLoudness albumLoudness(std::span<const LoudnessBlocks* const>) { return {}; }
 
 bool loudnessAvailable() { return false; }
 

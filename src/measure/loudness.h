@@ -39,6 +39,7 @@
 #include <span>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "wave/sample_loader.h"
 
@@ -58,18 +59,27 @@ inline constexpr int kMaxTruePeakWorkers = 4;
 // Whether this build measures loudness (libebur128 was found when it was built).
 bool loudnessAvailable();
 
-struct LoudnessBlocks;
+// What several recordings measured as one need of each: the energies (mean
+// weighted square, 1.0 = a full-scale sine in a front channel less 0.691 dB,
+// as BS.1770 sums them) of its 400 ms gating blocks, one every 100 ms from
+// 400 ms on, and of its 3-second short-term blocks, one every second from 3 s
+// on, each only where it lies at or above the absolute gate of -70 LUFS; in
+// the order they were measured. Plain numbers: they can be kept and summed
+// later.
+struct LoudnessBlocks {
+    std::vector<double> gating;
+    std::vector<double> shortTerm;
+    friend bool operator==(const LoudnessBlocks&, const LoudnessBlocks&) = default;
+};
 
 struct Loudness {
     std::optional<double> integratedLufs;  // LUFS; none when no 400 ms block is above the -70 LUFS gate
     std::optional<double> rangeLu;         // LU; none where the integrated loudness is none
     std::optional<double> truePeakDbtp;    // dBTP, the largest of the channels' (1.0 = 0 dBTP); none for silence
     std::optional<double> plrDb;           // true peak less integrated loudness, dB; none where either is none
-    // The gating blocks of the integrated-loudness meter as it ended, kept so
-    // that several recordings can be measured as one (see albumLoudness):
-    // a few numbers per 100 ms of sound. None when they could not be kept.
-    // Read only once finished, so it may be shared.
-    std::shared_ptr<LoudnessBlocks> blocks;
+    // The blocks, kept so that several recordings can be measured as one (see
+    // albumLoudness): a few numbers per second of sound.
+    std::optional<LoudnessBlocks> blocks;
 };
 
 // Several recordings measured as one programme, as libebur128 does for an
@@ -79,8 +89,9 @@ struct AlbumLoudness {
     std::optional<double> rangeLu;         // LU; none where the integrated loudness is none
 };
 
-// None for both when a recording has no kept blocks (its meter failed).
-AlbumLoudness albumLoudness(std::span<const std::shared_ptr<LoudnessBlocks>> recordings);
+// The gating of BS.1770 and EBU Tech 3342 over the blocks of all the
+// recordings, in their order, as libebur128 gates a meter's own blocks.
+AlbumLoudness albumLoudness(std::span<const LoudnessBlocks* const> recordings);
 
 enum class LoudnessFailure {
     NotAvailable,  // this build has no loudness meter

@@ -13,14 +13,14 @@ AlbumSummary summariseAlbum(const std::string& folder, std::span<const AnalysedF
                        .loudness = {}, .truePeakDbtp = {}, .histograms = {}};
     long long drSum = 0;
     int drCount = 0;
-    std::vector<std::shared_ptr<measure::LoudnessBlocks>> blocks;
+    std::vector<const measure::LoudnessBlocks*> blocks;
     for (const AnalysedFile* track : tracks) {
         const analysis::LevelAnalysis& levels = track->levels;
         album.durationSeconds += track->info.durationSeconds;
         if (levels.dynamics.dr) drSum += *levels.dynamics.dr, ++drCount;
         album.peak = std::max(album.peak, levels.dynamics.peak);
         if (levels.loudness) {
-            blocks.push_back(levels.loudness->blocks);
+            if (levels.loudness->blocks) blocks.push_back(&*levels.loudness->blocks);
             if (const std::optional<double> peak = levels.loudness->truePeakDbtp)
                 album.truePeakDbtp = std::max(album.truePeakDbtp.value_or(*peak), *peak);
         }

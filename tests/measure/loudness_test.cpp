@@ -100,6 +100,9 @@ TEST(Loudness, EbuTestSignalsAndChannelLayouts) {
          within(-23, 0.1), {}, {}},
         {"mono counts its one channel once", SampleKind::Int16, 0, {at23}, within(-23 - 3.01, 0.1), {}, {}},
         {"silence", SampleKind::Int16, 0, {{silence}, {silence}}, {}, {}, {}, 1000, 0, true},
+        {"3342-1 with silence between: the absolute gate", SampleKind::Int16, 0,
+         std::vector<std::vector<Tone>>(2, {{10, amplitudeOf(-20)}, {10, 0}, {10, amplitudeOf(-30)}}), {},
+         within(10, 1), {}},
     };
     constexpr int kRate = 48000;
     for (const LoudnessExample& example : examples) {
@@ -135,6 +138,16 @@ TEST(Loudness, EbuTestSignalsAndChannelLayouts) {
             if (example.truePeakDbtp) expectWithin(found.truePeakDbtp, *example.truePeakDbtp);
             EXPECT_EQ(found.truePeakDbtp.has_value(), anyTone);
             EXPECT_EQ(found.plrDb.has_value(), found.truePeakDbtp && found.integratedLufs);
+            // The kept blocks, gated on their own, give what the meter gave.
+            ASSERT_TRUE(found.blocks.has_value());
+            const LoudnessBlocks* alone[] = {&*found.blocks};
+            const AlbumLoudness fromBlocks = albumLoudness(alone);
+            EXPECT_EQ(fromBlocks.integratedLufs.has_value(), found.integratedLufs.has_value());
+            if (found.integratedLufs && fromBlocks.integratedLufs) {
+                EXPECT_NEAR(*fromBlocks.integratedLufs, *found.integratedLufs, 1e-9);
+                ASSERT_TRUE(found.rangeLu && fromBlocks.rangeLu);
+                EXPECT_NEAR(*fromBlocks.rangeLu, *found.rangeLu, 1e-9);
+            }
         });
     }
 }
