@@ -42,7 +42,7 @@
 namespace {
 
 using namespace vantorel;
-using wave::SampleKind;
+using stream::SampleKind;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kRate = 44100;
@@ -75,8 +75,8 @@ private:
 
 template <SampleKind kind>
 std::vector<std::byte> hourOf() {
-    constexpr std::size_t width = wave::fileSampleWidth<kind>();
-    std::vector<std::byte> bytes(kFrames * kChannels * width + wave::kBlockPadding);
+    constexpr std::size_t width = stream::fileSampleWidth<kind>();
+    std::vector<std::byte> bytes(kFrames * kChannels * width + stream::kBlockPadding);
     Music music;
     std::byte* at = bytes.data();
     for (std::size_t sample = 0; sample < kFrames * kChannels; ++sample, at += width) {
@@ -102,11 +102,11 @@ constexpr const char* kSourceNames[] = {"from memory      ", "from cache, quiet"
 // piece is the one at the start (quiet) or 63 s in (the loudest, clipped).
 template <SampleKind kind, class Receive>
 void eachPiece(const std::vector<std::byte>& bytes, Source source, Receive receive) {
-    constexpr std::size_t frameBytes = kChannels * wave::fileSampleWidth<kind>();
+    constexpr std::size_t frameBytes = kChannels * stream::fileSampleWidth<kind>();
     const std::size_t pieceFrames = wave::kPieceBytes / frameBytes;
     const std::byte* piece = bytes.data() + (source == Source::LoudPiece ? 63 * kRate * frameBytes : 0);
     for (std::size_t frame = 0; frame < kFrames; frame += pieceFrames) {
-        wave::ChannelSamples<kind> block;
+        stream::ChannelSamples<kind> block;
         block.channels = kChannels;
         block.firstFrame = static_cast<std::int64_t>(frame);
         block.frames = std::min(pieceFrames, kFrames - frame);
@@ -129,12 +129,12 @@ double bestOf(int repeats, Run run) {
 template <SampleKind kind>
 void benchKind(const char* name, int repeats) {
     const std::vector<std::byte> bytes = hourOf<kind>();
-    const double gigabytes = static_cast<double>(bytes.size() - wave::kBlockPadding) / 1e9;
+    const double gigabytes = static_cast<double>(bytes.size() - stream::kBlockPadding) / 1e9;
     std::vector<std::byte> piece(wave::kPieceBytes);
     for (const Source source : {Source::Memory, Source::QuietPiece, Source::LoudPiece}) {
         const double copy = bestOf(repeats, [&] {
             eachPiece<kind>(bytes, source, [&](const auto& block) {
-                std::memcpy(piece.data(), block.bytes, block.frames * kChannels * wave::fileSampleWidth<kind>());
+                std::memcpy(piece.data(), block.bytes, block.frames * kChannels * stream::fileSampleWidth<kind>());
             });
         });
         const double slices = bestOf(repeats, [&] {

@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const decode::DecodedFormat announced = audio.format;
     check(announced.channels >= 1 && announced.channels <= decode::kMaxDecodedChannels);
     check(announced.sampleRate > 0 && announced.frames >= 0);
-    check(announced.kind != wave::SampleKind::Int24);
+    check(announced.kind != stream::SampleKind::Int24);
 
     const auto measured = analysis::analyseDecodedLevels(audio);
     if (const auto* levels = std::get_if<analysis::LevelAnalysis>(&measured)) {

@@ -52,7 +52,7 @@ namespace {
 
 using namespace vantorel;
 using analysis::Channel;
-using wave::SampleKind;
+using stream::SampleKind;
 
 // The temporary wave file of this process, removed when the process ends.
 class ScratchFile {
@@ -144,7 +144,7 @@ template <> struct KindFacts<SampleKind::Float32> {
 };
 
 template <SampleKind kind>
-using Element = typename wave::SampleElement<kind>::type;
+using Element = typename stream::SampleElement<kind>::type;
 
 // One sample as it must stand in memory, from its little-endian bytes at the
 // offset: two's complement for the integers (24 bits sign-extended), IEEE for float.
@@ -233,7 +233,7 @@ void checkLoader(const platform::ReadOnlyFile& file, std::span<const std::uint8_
     const std::uint64_t frameBytes = static_cast<std::uint64_t>(info.channels) * KindFacts<kind>::fileWidth;
     const std::vector<std::byte> expected = dataBytesOf(bytes, info, reference.frames, frameBytes);
     std::uint64_t handed = 0;
-    const wave::SampleBlockReceiver<kind> receive = [&](const wave::ChannelSamples<kind>& block) {
+    const stream::SampleBlockReceiver<kind> receive = [&](const stream::ChannelSamples<kind>& block) {
         FUZZ_CHECK(block.firstFrame >= 0 && static_cast<std::uint64_t>(block.firstFrame) == handed);
         FUZZ_CHECK(block.channels == info.channels);
         const std::uint64_t size = block.frames;
@@ -334,7 +334,7 @@ std::vector<std::pair<Channel, int>> scanInChosenBlocks(const ReferenceSamples<k
         // that the kernels may read but must never use.
         const auto from = data.bytes.begin() + static_cast<std::ptrdiff_t>(first * frameBytes);
         std::vector<std::byte> block(from, from + static_cast<std::ptrdiff_t>(size * frameBytes));
-        block.resize(block.size() + wave::kBlockPadding, std::byte{0xFF});
+        block.resize(block.size() + stream::kBlockPadding, std::byte{0xFF});
         analysis::scanSliceLevels<kind>(scan,
                                         {.channels = channels,
                                          .firstFrame = static_cast<std::int64_t>(first),

@@ -90,8 +90,8 @@ public:
         }
     }
 
-    template <wave::SampleKind kind>
-    void add(const wave::ChannelSamples<kind>& block) {
+    template <stream::SampleKind kind>
+    void add(const stream::ChannelSamples<kind>& block) {
         if (dynamics_) {
             addToDynamicsAndSlices(block);
         } else {
@@ -130,15 +130,15 @@ private:
     // One pass over the samples for both: the block is cut where slices end,
     // and the dynamics meter's peaks of each run are the slice's peaks. Frames
     // past the grid's last whole slice go to the dynamics alone.
-    template <wave::SampleKind kind>
-    void addToDynamicsAndSlices(const wave::ChannelSamples<kind>& block) {
-        const std::size_t frameBytes = static_cast<std::size_t>(block.channels) * wave::fileSampleWidth<kind>();
+    template <stream::SampleKind kind>
+    void addToDynamicsAndSlices(const stream::ChannelSamples<kind>& block) {
+        const std::size_t frameBytes = static_cast<std::size_t>(block.channels) * stream::fileSampleWidth<kind>();
         std::size_t frame = 0;
         while (frame < block.frames) {
             const std::int64_t sliceLeft = framesLeftInSlice(scan_);
             std::size_t take = block.frames - frame;
             if (sliceLeft > 0) take = std::min<std::size_t>(take, static_cast<std::size_t>(sliceLeft));
-            const wave::ChannelSamples<kind> run{.channels = block.channels,
+            const stream::ChannelSamples<kind> run{.channels = block.channels,
                                                  .firstFrame = block.firstFrame + static_cast<std::int64_t>(frame),
                                                  .frames = take,
                                                  .bytes = block.bytes + frame * frameBytes};
@@ -158,12 +158,12 @@ private:
 
 // Reads every frame the file holds, of one kind, and measures them block by
 // block. The slice scan takes the whole slices only; the dynamics all frames.
-template <wave::SampleKind kind>
+template <stream::SampleKind kind>
 std::optional<wave::LoadFailure> measureFile(const platform::ReadOnlyFile& file, const wave::WaveInfo& info,
                                              BlockMeasures& measures) {
     const auto frames = static_cast<std::uint64_t>(std::max<std::int64_t>(info.sampleCount, 0));
     const auto loaded = wave::loadSamples<kind>(file, info, frames,
-                                                [&](const wave::ChannelSamples<kind>& block) { measures.add(block); });
+                                                [&](const stream::ChannelSamples<kind>& block) { measures.add(block); });
     if (const auto* failure = std::get_if<wave::LoadFailure>(&loaded)) return *failure;
     measures.finishSlices();
     return std::nullopt;
@@ -179,7 +179,7 @@ std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInf
     analysis.grid = computeSliceGrid(info.sampleRate, info.sampleCount);
 
     // One histogram per channel of a layout that is loaded; none otherwise.
-    const std::optional<wave::SampleKind> kind = wave::sampleKindFor(info);
+    const std::optional<stream::SampleKind> kind = wave::sampleKindFor(info);
     if (!kind) {
         analysis.scale = chooseShareScale(0);
         return analysis;
@@ -189,11 +189,11 @@ std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInf
                            info.formatTag == 3 ? 0 : info.bitsPerSample, info.channelMask, options, afterEachBlock);
     std::optional<wave::LoadFailure> failure;
     switch (*kind) {
-    case wave::SampleKind::Int16: failure = measureFile<wave::SampleKind::Int16>(file, info, measures); break;
-    case wave::SampleKind::Int24: failure = measureFile<wave::SampleKind::Int24>(file, info, measures); break;
-    case wave::SampleKind::Int32: failure = measureFile<wave::SampleKind::Int32>(file, info, measures); break;
-    case wave::SampleKind::Float32: failure = measureFile<wave::SampleKind::Float32>(file, info, measures); break;
-    case wave::SampleKind::Float64: break;  // no wave file holds doubles
+    case stream::SampleKind::Int16: failure = measureFile<stream::SampleKind::Int16>(file, info, measures); break;
+    case stream::SampleKind::Int24: failure = measureFile<stream::SampleKind::Int24>(file, info, measures); break;
+    case stream::SampleKind::Int32: failure = measureFile<stream::SampleKind::Int32>(file, info, measures); break;
+    case stream::SampleKind::Float32: failure = measureFile<stream::SampleKind::Float32>(file, info, measures); break;
+    case stream::SampleKind::Float64: break;  // no wave file holds doubles
     }
     measures.finish();
     if (failure) return *failure;
@@ -213,7 +213,7 @@ constexpr std::int64_t kMostParts = 8;
 // Where the parts of a decoded file start, and its end: on boundaries of the
 // DR blocks, which are whole slices too. Empty when the file is not split.
 std::vector<std::int64_t> partBoundaries(const decode::DecodedFormat& format, const MeasureOptions& options) {
-    const bool integer = format.kind == wave::SampleKind::Int16 || format.kind == wave::SampleKind::Int32;
+    const bool integer = format.kind == stream::SampleKind::Int16 || format.kind == stream::SampleKind::Int32;
     if (options.decodeParts < 2 || options.loudness || !format.splittable || !integer || format.sampleRate % 10 != 0)
         return {};
     const std::int64_t blockFrames = std::int64_t{measure::kDrBlockSeconds} * format.sampleRate;
@@ -229,7 +229,7 @@ std::vector<std::int64_t> partBoundaries(const decode::DecodedFormat& format, co
 // Measures the file in parts, each decoded and measured on a thread of its
 // own (the first on this one), then joined in order. Nothing where a part
 // failed or no thread could be started.
-template <wave::SampleKind kind>
+template <stream::SampleKind kind>
 std::optional<LevelAnalysis> analyseInParts(const decode::OpenedAudio& opened, const std::vector<std::int64_t>& boundaries,
                                             const std::function<void()>& afterEachBlock) {
     const decode::DecodedFormat& format = opened.format;
@@ -249,7 +249,7 @@ std::optional<LevelAnalysis> analyseInParts(const decode::OpenedAudio& opened, c
         try {
             const auto result = decode::decodeAudioPart<kind>(
                 opened, boundaries[part], boundaries[part + 1],
-                [&measure = *measures[part]](const wave::ChannelSamples<kind>& block) { measure.add(block); });
+                [&measure = *measures[part]](const stream::ChannelSamples<kind>& block) { measure.add(block); });
             decoded[part] = std::holds_alternative<std::uint64_t>(result) ? 1 : 0;
         } catch (...) {
             decoded[part] = 0;
@@ -278,9 +278,9 @@ std::variant<LevelAnalysis, decode::DecodeFailure> analyseDecodedLevels(decode::
     const decode::DecodedFormat& format = opened.format;
     if (const std::vector<std::int64_t> boundaries = partBoundaries(format, options); !boundaries.empty()) {
         std::optional<LevelAnalysis> inParts =
-            format.kind == wave::SampleKind::Int16
-                ? analyseInParts<wave::SampleKind::Int16>(opened, boundaries, afterEachBlock)
-                : analyseInParts<wave::SampleKind::Int32>(opened, boundaries, afterEachBlock);
+            format.kind == stream::SampleKind::Int16
+                ? analyseInParts<stream::SampleKind::Int16>(opened, boundaries, afterEachBlock)
+                : analyseInParts<stream::SampleKind::Int32>(opened, boundaries, afterEachBlock);
         if (inParts) {
             inParts->grid = computeSliceGrid(format.sampleRate, format.frames);
             inParts->scale = chooseShareScale(highestShare(inParts->histograms, inParts->grid.sliceCount));
@@ -296,19 +296,19 @@ std::variant<LevelAnalysis, decode::DecodeFailure> analyseDecodedLevels(decode::
     BlockMeasures measures(analysis, open, format.channels, format.sampleRate,
                            format.floatSamples ? 0 : format.bitsPerSample, format.channelMask, options,
                            afterEachBlock);
-    const auto decode = [&]<wave::SampleKind kind>() -> std::optional<decode::DecodeFailure> {
+    const auto decode = [&]<stream::SampleKind kind>() -> std::optional<decode::DecodeFailure> {
         const auto decoded = decode::decodeAudio<kind>(
-            opened, [&](const wave::ChannelSamples<kind>& block) { measures.add(block); });
+            opened, [&](const stream::ChannelSamples<kind>& block) { measures.add(block); });
         if (const auto* failure = std::get_if<decode::DecodeFailure>(&decoded)) return *failure;
         return std::nullopt;
     };
     std::optional<decode::DecodeFailure> failure;
     switch (format.kind) {
-    case wave::SampleKind::Int16: failure = decode.template operator()<wave::SampleKind::Int16>(); break;
-    case wave::SampleKind::Int32: failure = decode.template operator()<wave::SampleKind::Int32>(); break;
-    case wave::SampleKind::Float32: failure = decode.template operator()<wave::SampleKind::Float32>(); break;
-    case wave::SampleKind::Float64: failure = decode.template operator()<wave::SampleKind::Float64>(); break;
-    case wave::SampleKind::Int24: failure = decode::DecodeFailure{decode::DecodeFailureKind::Unsupported, {}}; break;
+    case stream::SampleKind::Int16: failure = decode.template operator()<stream::SampleKind::Int16>(); break;
+    case stream::SampleKind::Int32: failure = decode.template operator()<stream::SampleKind::Int32>(); break;
+    case stream::SampleKind::Float32: failure = decode.template operator()<stream::SampleKind::Float32>(); break;
+    case stream::SampleKind::Float64: failure = decode.template operator()<stream::SampleKind::Float64>(); break;
+    case stream::SampleKind::Int24: failure = decode::DecodeFailure{decode::DecodeFailureKind::Unsupported, {}}; break;
     }
     measures.finish();
     if (failure) return *failure;

@@ -22,7 +22,7 @@ namespace vantorel::analysis {
 
 namespace {
 
-using wave::SampleKind;
+using stream::SampleKind;
 
 // How one kind of sample becomes a magnitude, in a type that holds every
 // magnitude of that kind exactly, so that peaks are found with plain maxima:
@@ -48,7 +48,7 @@ template <> struct SampleMagnitude<SampleKind::Int24> {
     using type = std::uint32_t;
     static constexpr double fullScale = 8388608.0;  // 2^23
     static type of(const std::byte* bytes) {
-        const std::int32_t sample = wave::decodeInt24(std::to_integer<std::uint8_t>(bytes[0]),
+        const std::int32_t sample = stream::decodeInt24(std::to_integer<std::uint8_t>(bytes[0]),
                                                       std::to_integer<std::uint8_t>(bytes[1]),
                                                       std::to_integer<std::uint8_t>(bytes[2]));
         return static_cast<std::uint32_t>(sample < 0 ? -sample : sample);
@@ -112,7 +112,7 @@ using PeakKernel = ParityPeaks<kind> (*)(const std::byte* bytes, std::size_t sam
 // Finishes samples done .. samples - 1 one by one.
 template <SampleKind kind>
 ParityPeaks<kind> finishPlain(ParityPeaks<kind> result, const std::byte* bytes, std::size_t samples) {
-    constexpr std::size_t width = wave::fileSampleWidth<kind>();
+    constexpr std::size_t width = stream::fileSampleWidth<kind>();
     for (std::size_t index = result.done; index < samples; ++index) {
         auto& peak = result.peaks[index % 2];
         peak = larger(SampleMagnitude<kind>::of(bytes + index * width), peak);
@@ -343,11 +343,11 @@ std::int64_t framesToScan(const SliceGrid& grid) {
 }
 
 template <SampleKind kind>
-void scanSliceLevels(SliceScan& scan, const wave::ChannelSamples<kind>& block, const SliceLevelReceiver& receiver) {
+void scanSliceLevels(SliceScan& scan, const stream::ChannelSamples<kind>& block, const SliceLevelReceiver& receiver) {
     const std::int64_t sliceLength = scan.grid.sliceLength;
     if (sliceLength <= 0 || block.channels < 1 || block.channels > kMaxChannels) return;
     const auto channels = static_cast<std::size_t>(block.channels);
-    const std::size_t frameBytes = channels * wave::fileSampleWidth<kind>();
+    const std::size_t frameBytes = channels * stream::fileSampleWidth<kind>();
     scan.channels = block.channels;
     scan.fullScale = SampleMagnitude<kind>::fullScale;
 
@@ -375,7 +375,7 @@ void scanSliceLevels(SliceScan& scan, const wave::ChannelSamples<kind>& block, c
             std::array<Magnitude, kMaxChannels> found{};
             for (std::size_t index = 0; index < take * channels; ++index) {
                 Magnitude& peak = found[index % channels];
-                peak = larger(SampleMagnitude<kind>::of(first + index * wave::fileSampleWidth<kind>()), peak);
+                peak = larger(SampleMagnitude<kind>::of(first + index * stream::fileSampleWidth<kind>()), peak);
             }
             for (std::size_t channel = 0; channel < channels; ++channel) {
                 const double peak = static_cast<double>(found[channel]);
@@ -388,15 +388,15 @@ void scanSliceLevels(SliceScan& scan, const wave::ChannelSamples<kind>& block, c
     }
 }
 
-template void scanSliceLevels<SampleKind::Int16>(SliceScan&, const wave::ChannelSamples<SampleKind::Int16>&,
+template void scanSliceLevels<SampleKind::Int16>(SliceScan&, const stream::ChannelSamples<SampleKind::Int16>&,
                                                  const SliceLevelReceiver&);
-template void scanSliceLevels<SampleKind::Int24>(SliceScan&, const wave::ChannelSamples<SampleKind::Int24>&,
+template void scanSliceLevels<SampleKind::Int24>(SliceScan&, const stream::ChannelSamples<SampleKind::Int24>&,
                                                  const SliceLevelReceiver&);
-template void scanSliceLevels<SampleKind::Int32>(SliceScan&, const wave::ChannelSamples<SampleKind::Int32>&,
+template void scanSliceLevels<SampleKind::Int32>(SliceScan&, const stream::ChannelSamples<SampleKind::Int32>&,
                                                  const SliceLevelReceiver&);
-template void scanSliceLevels<SampleKind::Float32>(SliceScan&, const wave::ChannelSamples<SampleKind::Float32>&,
+template void scanSliceLevels<SampleKind::Float32>(SliceScan&, const stream::ChannelSamples<SampleKind::Float32>&,
                                                    const SliceLevelReceiver&);
-template void scanSliceLevels<SampleKind::Float64>(SliceScan&, const wave::ChannelSamples<SampleKind::Float64>&,
+template void scanSliceLevels<SampleKind::Float64>(SliceScan&, const stream::ChannelSamples<SampleKind::Float64>&,
                                                    const SliceLevelReceiver&);
 
 template <SampleKind kind>

@@ -14,7 +14,7 @@
 #include <span>
 #include <vector>
 
-#include "wave/sample_loader.h"
+#include "stream/samples.h"
 
 namespace vantorel::analysis {
 
@@ -23,8 +23,7 @@ struct SliceGrid {
     std::int64_t sliceCount = 0;   // whole slices analysed; the denominator of every share
 };
 
-// The most channels a recording may have.
-inline constexpr int kMaxChannels = 8;
+using stream::kMaxChannels;
 
 // A channel by its place in the frame: mono, or left then right, then the
 // further channels of a surround recording (channelAt(2) and on).
@@ -75,13 +74,13 @@ std::int64_t framesToScan(const SliceGrid& grid);
 // (Int16), 2^23 (Int24), 2^31 (Int32), 1.0 (Float32, Float64); a NaN sample is
 // never a peak. Blocks of 1 .. kMaxChannels channels must come in order; frames
 // beyond framesToScan are ignored.
-template <wave::SampleKind kind>
-void scanSliceLevels(SliceScan& scan, const wave::ChannelSamples<kind>& block, const SliceLevelReceiver& receiver);
+template <stream::SampleKind kind>
+void scanSliceLevels(SliceScan& scan, const stream::ChannelSamples<kind>& block, const SliceLevelReceiver& receiver);
 
 // For tests: the largest magnitude of the samples at even and at odd positions
 // of `samples` samples in file layout (followed by block padding), found by
 // every peak kernel this CPU runs, the plain loop first. All must agree.
-template <wave::SampleKind kind>
+template <stream::SampleKind kind>
 std::vector<std::array<double, 2>> parityPeaksByEveryKernel(const std::byte* bytes, std::size_t samples);
 
 // Frames of the current slice still to come; 0 once every slice of the grid

@@ -12,7 +12,7 @@
 #include "app/job_failure.h"
 #include "output/chart_metafile.h"
 #include "output/text_report.h"
-#include "wave/channel_layout.h"
+#include "stream/channel_layout.h"
 #include "wave/sample_loader.h"
 
 namespace vantorel::app {
@@ -204,7 +204,7 @@ std::variant<std::vector<std::string>, JobFailure> writeJobResults(const std::st
                                                                     const wave::WaveInfo& info,
                                                                     const analysis::LevelAnalysis& levels, bool svg) {
     const std::vector<std::string> names = resultNames(name, !info.formatName.empty(), svg);
-    const std::vector<std::string> channelNames = wave::channelNames(info.channels, info.channelMask);
+    const std::vector<std::string> channelNames = stream::channelNames(info.channels, info.channelMask);
     const std::string_view report = output::reportLine(info.channels);
     const auto draw = [&](output::ChartFormat format) {
         return output::drawChart(format, info.channels, levels.histograms, levels.grid.sliceCount, levels.scale,

@@ -24,7 +24,7 @@
 #include <string>
 #include <variant>
 
-#include "wave/sample_loader.h"
+#include "stream/samples.h"
 
 namespace vantorel::decode {
 
@@ -35,18 +35,15 @@ struct InputBytes {
     std::uint64_t size = 0;
 };
 
-// The most channels a decoded file may have.
-inline constexpr int kMaxDecodedChannels = 8;
-
 // What the decoder will deliver.
 struct DecodedFormat {
     std::string formatName;         // the codec's common name: "FLAC", "MP3", "AIFF PCM", ...
-    int channels = 0;               // 1 .. kMaxDecodedChannels
+    int channels = 0;               // 1 .. stream::kMaxChannels
     std::int32_t sampleRate = 0;    // frames per second
     int bitsPerSample = 0;          // of the source where it has them (16, 24), else of the delivered samples
     bool floatSamples = false;      // the delivered samples are float or double
     bool lossy = false;             // a lossy codec: the samples are its float decoding
-    wave::SampleKind kind = wave::SampleKind::Int16;  // of the blocks handed on
+    stream::SampleKind kind = stream::SampleKind::Int16;  // of the blocks handed on
     std::int64_t frames = 0;        // frames the decoder delivers (after encoder delay and padding): exact
                                     // before decoding where exactFrames, else set by decodeAudio
     bool exactFrames = false;       // lossless: the packets told the frames exactly
@@ -58,7 +55,7 @@ struct DecodedFormat {
 enum class DecodeFailureKind {
     NotAudio,        // no audio stream in a known audio or media container
     NoDecoders,      // an audio container, but this build has no decoders
-    TooManyChannels, // more than kMaxDecodedChannels
+    TooManyChannels, // more than stream::kMaxChannels
     Unsupported,     // a sample format or codec the decoders cannot deliver
     ReadFailed,      // a read error, or the file shrank
     Damaged,         // a decode error, a missing frame, a file that ends early
@@ -85,16 +82,13 @@ struct OpenedAudio {
 // decoding). `input` must stay valid while the result is used.
 std::variant<OpenedAudio, DecodeFailure> openDecodedAudio(const InputBytes& input);
 
-template <wave::SampleKind kind>
-using DecodedBlockReceiver = std::function<void(const wave::ChannelSamples<kind>& block)>;
-
 // Decodes the whole stream and hands on the frames in order, in blocks of
 // whole frames, interleaved, host byte order, followed by block padding.
 // Gives the frames handed on and sets opened.format.frames to them, or the
 // failure (a decode error, a read error, frames that were lost). `kind` must be
 // opened.format.kind. Runs once per OpenedAudio.
-template <wave::SampleKind kind>
-std::variant<std::uint64_t, DecodeFailure> decodeAudio(OpenedAudio& opened, const DecodedBlockReceiver<kind>& receive);
+template <stream::SampleKind kind>
+std::variant<std::uint64_t, DecodeFailure> decodeAudio(OpenedAudio& opened, const stream::SampleBlockReceiver<kind>& receive);
 
 // Decodes frames firstFrame .. endFrame - 1 of a splittable stream through an
 // opening of its own, so that parts of one file can be decoded on several
@@ -103,8 +97,8 @@ std::variant<std::uint64_t, DecodeFailure> decodeAudio(OpenedAudio& opened, cons
 // checks that the stream ends there. Gives the frames handed on, or the failure
 // (also where a frame's stamp is not where it should be: the caller then
 // decodes the stream in one piece). `kind` must be Int16 or Int32, the stream's.
-template <wave::SampleKind kind>
+template <stream::SampleKind kind>
 std::variant<std::uint64_t, DecodeFailure> decodeAudioPart(const OpenedAudio& opened, std::int64_t firstFrame,
-                                                           std::int64_t endFrame, const DecodedBlockReceiver<kind>& receive);
+                                                           std::int64_t endFrame, const stream::SampleBlockReceiver<kind>& receive);
 
 }  // namespace vantorel::decode

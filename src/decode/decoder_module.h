@@ -12,16 +12,16 @@ namespace vantorel::decode {
 // describes them.
 struct DecoderModule {
     std::variant<OpenedAudio, DecodeFailure> (*open)(const InputBytes& input);
-    std::variant<std::uint64_t, DecodeFailure> (*decodeInt16)(OpenedAudio&, const DecodedBlockReceiver<wave::SampleKind::Int16>&);
-    std::variant<std::uint64_t, DecodeFailure> (*decodeInt32)(OpenedAudio&, const DecodedBlockReceiver<wave::SampleKind::Int32>&);
+    std::variant<std::uint64_t, DecodeFailure> (*decodeInt16)(OpenedAudio&, const stream::SampleBlockReceiver<stream::SampleKind::Int16>&);
+    std::variant<std::uint64_t, DecodeFailure> (*decodeInt32)(OpenedAudio&, const stream::SampleBlockReceiver<stream::SampleKind::Int32>&);
     std::variant<std::uint64_t, DecodeFailure> (*decodeFloat32)(OpenedAudio&,
-                                                                const DecodedBlockReceiver<wave::SampleKind::Float32>&);
+                                                                const stream::SampleBlockReceiver<stream::SampleKind::Float32>&);
     std::variant<std::uint64_t, DecodeFailure> (*decodeFloat64)(OpenedAudio&,
-                                                                const DecodedBlockReceiver<wave::SampleKind::Float64>&);
+                                                                const stream::SampleBlockReceiver<stream::SampleKind::Float64>&);
     std::variant<std::uint64_t, DecodeFailure> (*decodePartInt16)(const OpenedAudio&, std::int64_t, std::int64_t,
-                                                                  const DecodedBlockReceiver<wave::SampleKind::Int16>&);
+                                                                  const stream::SampleBlockReceiver<stream::SampleKind::Int16>&);
     std::variant<std::uint64_t, DecodeFailure> (*decodePartInt32)(const OpenedAudio&, std::int64_t, std::int64_t,
-                                                                  const DecodedBlockReceiver<wave::SampleKind::Int32>&);
+                                                                  const stream::SampleBlockReceiver<stream::SampleKind::Int32>&);
 };
 
 // The module's file and its one exported function, which gives the table.

@@ -62,11 +62,11 @@ const DecoderModule* decoderModule() {
 #endif
 }
 
-template <wave::SampleKind kind>
+template <stream::SampleKind kind>
 auto moduleDecoder(const DecoderModule& module) {
-    if constexpr (kind == wave::SampleKind::Int16) return module.decodeInt16;
-    else if constexpr (kind == wave::SampleKind::Int32) return module.decodeInt32;
-    else if constexpr (kind == wave::SampleKind::Float32) return module.decodeFloat32;
+    if constexpr (kind == stream::SampleKind::Int16) return module.decodeInt16;
+    else if constexpr (kind == stream::SampleKind::Int32) return module.decodeInt32;
+    else if constexpr (kind == stream::SampleKind::Float32) return module.decodeFloat32;
     else return module.decodeFloat64;
 }
 
@@ -80,32 +80,32 @@ std::variant<OpenedAudio, DecodeFailure> openDecodedAudio(const InputBytes& inpu
     return DecodeFailure{DecodeFailureKind::NotAudio, {}};
 }
 
-template <wave::SampleKind kind>
-std::variant<std::uint64_t, DecodeFailure> decodeAudio(OpenedAudio& opened, const DecodedBlockReceiver<kind>& receive) {
+template <stream::SampleKind kind>
+std::variant<std::uint64_t, DecodeFailure> decodeAudio(OpenedAudio& opened, const stream::SampleBlockReceiver<kind>& receive) {
     if (const DecoderModule* module = decoderModule()) return moduleDecoder<kind>(*module)(opened, receive);
     return DecodeFailure{DecodeFailureKind::NoDecoders, {}};
 }
 
-template <wave::SampleKind kind>
+template <stream::SampleKind kind>
 std::variant<std::uint64_t, DecodeFailure> decodeAudioPart(const OpenedAudio& opened, std::int64_t firstFrame,
-                                                           std::int64_t endFrame, const DecodedBlockReceiver<kind>& receive) {
+                                                           std::int64_t endFrame, const stream::SampleBlockReceiver<kind>& receive) {
     const DecoderModule* module = decoderModule();
     if (module == nullptr) return DecodeFailure{DecodeFailureKind::NoDecoders, {}};
-    if constexpr (kind == wave::SampleKind::Int16) return module->decodePartInt16(opened, firstFrame, endFrame, receive);
+    if constexpr (kind == stream::SampleKind::Int16) return module->decodePartInt16(opened, firstFrame, endFrame, receive);
     else return module->decodePartInt32(opened, firstFrame, endFrame, receive);
 }
 
-template std::variant<std::uint64_t, DecodeFailure> decodeAudioPart<wave::SampleKind::Int16>(
-    const OpenedAudio&, std::int64_t, std::int64_t, const DecodedBlockReceiver<wave::SampleKind::Int16>&);
-template std::variant<std::uint64_t, DecodeFailure> decodeAudioPart<wave::SampleKind::Int32>(
-    const OpenedAudio&, std::int64_t, std::int64_t, const DecodedBlockReceiver<wave::SampleKind::Int32>&);
-template std::variant<std::uint64_t, DecodeFailure> decodeAudio<wave::SampleKind::Int16>(
-    OpenedAudio&, const DecodedBlockReceiver<wave::SampleKind::Int16>&);
-template std::variant<std::uint64_t, DecodeFailure> decodeAudio<wave::SampleKind::Int32>(
-    OpenedAudio&, const DecodedBlockReceiver<wave::SampleKind::Int32>&);
-template std::variant<std::uint64_t, DecodeFailure> decodeAudio<wave::SampleKind::Float32>(
-    OpenedAudio&, const DecodedBlockReceiver<wave::SampleKind::Float32>&);
-template std::variant<std::uint64_t, DecodeFailure> decodeAudio<wave::SampleKind::Float64>(
-    OpenedAudio&, const DecodedBlockReceiver<wave::SampleKind::Float64>&);
+template std::variant<std::uint64_t, DecodeFailure> decodeAudioPart<stream::SampleKind::Int16>(
+    const OpenedAudio&, std::int64_t, std::int64_t, const stream::SampleBlockReceiver<stream::SampleKind::Int16>&);
+template std::variant<std::uint64_t, DecodeFailure> decodeAudioPart<stream::SampleKind::Int32>(
+    const OpenedAudio&, std::int64_t, std::int64_t, const stream::SampleBlockReceiver<stream::SampleKind::Int32>&);
+template std::variant<std::uint64_t, DecodeFailure> decodeAudio<stream::SampleKind::Int16>(
+    OpenedAudio&, const stream::SampleBlockReceiver<stream::SampleKind::Int16>&);
+template std::variant<std::uint64_t, DecodeFailure> decodeAudio<stream::SampleKind::Int32>(
+    OpenedAudio&, const stream::SampleBlockReceiver<stream::SampleKind::Int32>&);
+template std::variant<std::uint64_t, DecodeFailure> decodeAudio<stream::SampleKind::Float32>(
+    OpenedAudio&, const stream::SampleBlockReceiver<stream::SampleKind::Float32>&);
+template std::variant<std::uint64_t, DecodeFailure> decodeAudio<stream::SampleKind::Float64>(
+    OpenedAudio&, const stream::SampleBlockReceiver<stream::SampleKind::Float64>&);
 
 }  // namespace vantorel::decode

@@ -24,7 +24,7 @@ namespace vantorel::decode {
 
 namespace {
 
-using wave::SampleKind;
+using stream::SampleKind;
 
 // Bytes the demuxer reads from the input at a time.
 constexpr int kIoBufferBytes = 256 * 1024;
@@ -414,10 +414,10 @@ std::optional<std::int64_t> statedFrames(const Demuxer& demuxer, std::int32_t sa
 // the padding the scan may read past the last sample.
 template <SampleKind kind>
 void interleave(const AVFrame& frame, int channels, std::vector<std::byte>& block) {
-    using Element = typename wave::SampleElement<kind>::type;
+    using Element = typename stream::SampleElement<kind>::type;
     const auto frames = static_cast<std::size_t>(frame.nb_samples);
     const std::size_t count = frames * static_cast<std::size_t>(channels);
-    block.resize(count * sizeof(Element) + wave::kBlockPadding);
+    block.resize(count * sizeof(Element) + stream::kBlockPadding);
     auto* out = reinterpret_cast<Element*>(block.data());
     const auto format = static_cast<AVSampleFormat>(frame.format);
     const bool planar = av_sample_fmt_is_planar(format) != 0;
@@ -436,7 +436,7 @@ void interleave(const AVFrame& frame, int channels, std::vector<std::byte>& bloc
             for (std::size_t i = 0; i < frames; ++i) out[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(channel)] = plane[i];
         }
     }
-    std::fill(block.end() - static_cast<std::ptrdiff_t>(wave::kBlockPadding), block.end(), std::byte{0});
+    std::fill(block.end() - static_cast<std::ptrdiff_t>(stream::kBlockPadding), block.end(), std::byte{0});
 }
 
 }  // namespace
@@ -484,7 +484,7 @@ std::variant<OpenedAudio, DecodeFailure> openDecodedAudio(const InputBytes& inpu
     DecodedFormat format;
     format.channels = codec.ch_layout.nb_channels;
     format.sampleRate = codec.sample_rate;
-    if (format.channels > kMaxDecodedChannels)
+    if (format.channels > stream::kMaxChannels)
         return failure(DecodeFailureKind::TooManyChannels, std::to_string(format.channels) + " channels");
     if (format.channels < 1 || format.sampleRate < 1) return failure(DecodeFailureKind::Unsupported);
     const std::optional<SampleKind> kind = kindOf(codec.sample_fmt);
@@ -633,7 +633,7 @@ bool confirmedByDecoding(const InputBytes& input, const AVInputFormat* container
 }
 
 template <SampleKind kind>
-std::variant<std::uint64_t, DecodeFailure> decodeAudio(OpenedAudio& opened, const DecodedBlockReceiver<kind>& receive) {
+std::variant<std::uint64_t, DecodeFailure> decodeAudio(OpenedAudio& opened, const stream::SampleBlockReceiver<kind>& receive) {
     if (!opened.state || !opened.state->demuxer || opened.format.kind != kind)
         return failure(DecodeFailureKind::Unsupported);
     const int channels = opened.format.channels;
@@ -663,7 +663,7 @@ std::variant<std::uint64_t, DecodeFailure> decodeAudio(OpenedAudio& opened, cons
 
 template <SampleKind kind>
 std::variant<std::uint64_t, DecodeFailure> decodeAudioPart(const OpenedAudio& opened, std::int64_t firstFrame,
-                                                           std::int64_t endFrame, const DecodedBlockReceiver<kind>& receive) {
+                                                           std::int64_t endFrame, const stream::SampleBlockReceiver<kind>& receive) {
     if (!opened.state || opened.state->input == nullptr || !opened.format.splittable || opened.format.kind != kind ||
         firstFrame < 0 || endFrame <= firstFrame || endFrame > opened.format.frames)
         return failure(DecodeFailureKind::Unsupported);
@@ -682,7 +682,7 @@ std::variant<std::uint64_t, DecodeFailure> decodeAudioPart(const OpenedAudio& op
     }
 
     const int channels = opened.format.channels;
-    const std::size_t frameBytes = static_cast<std::size_t>(channels) * sizeof(typename wave::SampleElement<kind>::type);
+    const std::size_t frameBytes = static_cast<std::size_t>(channels) * sizeof(typename stream::SampleElement<kind>::type);
     std::vector<std::byte> block;
     std::int64_t next = firstFrame;  // the next frame to hand on
     const bool lastPart = endFrame == opened.format.frames;

@@ -19,7 +19,7 @@ namespace vantorel::measure {
 
 namespace {
 
-using wave::SampleKind;
+using stream::SampleKind;
 
 static_assert(std::endian::native == std::endian::little, "samples are read in the host's byte order");
 
@@ -91,7 +91,7 @@ std::int32_t integerAt(const std::byte* at) {
         std::memcpy(&sample, at, sizeof sample);
         return sample;
     } else if constexpr (kind == SampleKind::Int24) {
-        return wave::decodeInt24(std::to_integer<std::uint8_t>(at[0]), std::to_integer<std::uint8_t>(at[1]),
+        return stream::decodeInt24(std::to_integer<std::uint8_t>(at[0]), std::to_integer<std::uint8_t>(at[1]),
                                  std::to_integer<std::uint8_t>(at[2]));
     } else {
         std::int32_t sample;
@@ -115,7 +115,7 @@ struct LaneSums {
 // kernel is tested against.
 template <SampleKind kind>
 void takeSample(LaneSums<kind>& lane, const std::byte* at, const FullScaleCodes& codes) {
-    constexpr std::size_t width = wave::fileSampleWidth<kind>();
+    constexpr std::size_t width = stream::fileSampleWidth<kind>();
     static_assert(width > 0);
     if constexpr (kIntegerKind<kind>) {
         const std::int32_t sample = integerAt<kind>(at);
@@ -142,7 +142,7 @@ void takeSample(LaneSums<kind>& lane, const std::byte* at, const FullScaleCodes&
 template <SampleKind kind>
 void takePlain(LaneSums<kind>* lanes, std::size_t laneCount, const std::byte* bytes, std::size_t from,
                std::size_t samples, const FullScaleCodes& codes) {
-    constexpr std::size_t width = wave::fileSampleWidth<kind>();
+    constexpr std::size_t width = stream::fileSampleWidth<kind>();
     std::size_t lane = from % laneCount;
     for (std::size_t index = from; index < samples; ++index) {
         takeSample<kind>(lanes[lane], bytes + index * width, codes);
@@ -240,7 +240,7 @@ ParitySums<kind> chunkedKernel(const std::byte* bytes, std::size_t samples, cons
     std::size_t index = 0;
     while (samples - index >= stepSamples) {
         const std::size_t steps = std::min((samples - index) / stepSamples, kStepsPerChunk);
-        const std::byte* chunk = bytes + index * wave::fileSampleWidth<kind>();
+        const std::byte* chunk = bytes + index * stream::fileSampleWidth<kind>();
         const bool reached = (counting ? sumsAndCounts : sums)(result, chunk, steps, codes);
         if (reached && !counting) counts(result, chunk, steps, codes);
         counting = reached;
@@ -435,7 +435,7 @@ __attribute__((target("avx2"))) inline void foldInt32Avx2(Int32Avx2& acc, const 
 template <SampleKind kind, Fold fold>
 __attribute__((target("avx2"))) bool int32FoldAvx2(ParitySums<kind>& sums, const std::byte* chunk, std::size_t steps,
                                                    const FullScaleCodes& codes) {
-    constexpr std::size_t vectorBytes = 8 * wave::fileSampleWidth<kind>();
+    constexpr std::size_t vectorBytes = 8 * stream::fileSampleWidth<kind>();
     const auto [highest, lowest] = scaledCodes<kind>(codes);
     const __m256i zero = _mm256_setzero_si256();
     Int32Avx2 acc{_mm256_set1_epi32(highest), _mm256_set1_epi32(lowest), zero, zero, zero, zero};
@@ -468,7 +468,7 @@ __attribute__((target("avx2"))) bool int32FoldAvx2(ParitySums<kind>& sums, const
 template <SampleKind kind, Fold fold>
 __attribute__((target("sse4.1,ssse3"))) bool int32FoldSse41(ParitySums<kind>& sums, const std::byte* chunk,
                                                             std::size_t steps, const FullScaleCodes& codes) {
-    constexpr std::size_t vectorBytes = 4 * wave::fileSampleWidth<kind>();
+    constexpr std::size_t vectorBytes = 4 * stream::fileSampleWidth<kind>();
     const auto [highest, lowest] = scaledCodes<kind>(codes);
     const __m128i belowHighest = _mm_set1_epi32(highest);
     const __m128i lowestCode = _mm_set1_epi32(lowest);
@@ -740,11 +740,11 @@ std::optional<DynamicsMeter> startDynamics(int channels, std::int32_t sampleRate
 }
 
 template <SampleKind kind>
-std::array<double, kMaxChannels> addDynamicsBlock(DynamicsMeter& meter, const wave::ChannelSamples<kind>& block) {
+std::array<double, kMaxChannels> addDynamicsBlock(DynamicsMeter& meter, const stream::ChannelSamples<kind>& block) {
     std::array<double, kMaxChannels> peaks{};
     if (meter.channels < 1 || block.channels != meter.channels || meter.blockFrames <= 0) return peaks;
     const auto channels = static_cast<std::size_t>(meter.channels);
-    const std::size_t frameBytes = channels * wave::fileSampleWidth<kind>();
+    const std::size_t frameBytes = channels * stream::fileSampleWidth<kind>();
     const FullScaleCodes codes = fullScaleCodes<kind>(meter.sourceBits);
     meter.squareUnit = KindTraits<kind>::squareUnit;
     const DynamicsKernel<kind> kernel = chooseKernel<kind>();
@@ -772,13 +772,13 @@ std::array<double, kMaxChannels> addDynamicsBlock(DynamicsMeter& meter, const wa
     return peaks;
 }
 
-template std::array<double, kMaxChannels> addDynamicsBlock<SampleKind::Int16>(DynamicsMeter&, const wave::ChannelSamples<SampleKind::Int16>&);
-template std::array<double, kMaxChannels> addDynamicsBlock<SampleKind::Int24>(DynamicsMeter&, const wave::ChannelSamples<SampleKind::Int24>&);
-template std::array<double, kMaxChannels> addDynamicsBlock<SampleKind::Int32>(DynamicsMeter&, const wave::ChannelSamples<SampleKind::Int32>&);
+template std::array<double, kMaxChannels> addDynamicsBlock<SampleKind::Int16>(DynamicsMeter&, const stream::ChannelSamples<SampleKind::Int16>&);
+template std::array<double, kMaxChannels> addDynamicsBlock<SampleKind::Int24>(DynamicsMeter&, const stream::ChannelSamples<SampleKind::Int24>&);
+template std::array<double, kMaxChannels> addDynamicsBlock<SampleKind::Int32>(DynamicsMeter&, const stream::ChannelSamples<SampleKind::Int32>&);
 template std::array<double, kMaxChannels> addDynamicsBlock<SampleKind::Float32>(DynamicsMeter&,
-                                                    const wave::ChannelSamples<SampleKind::Float32>&);
+                                                    const stream::ChannelSamples<SampleKind::Float32>&);
 template std::array<double, kMaxChannels> addDynamicsBlock<SampleKind::Float64>(DynamicsMeter&,
-                                                    const wave::ChannelSamples<SampleKind::Float64>&);
+                                                    const stream::ChannelSamples<SampleKind::Float64>&);
 
 bool appendDynamics(DynamicsMeter& earlier, const DynamicsMeter& later) {
     if (earlier.channels != later.channels || earlier.blockFrames != later.blockFrames ||

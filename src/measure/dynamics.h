@@ -27,12 +27,11 @@
 #include <optional>
 #include <vector>
 
-#include "wave/sample_loader.h"
+#include "stream/samples.h"
 
 namespace vantorel::measure {
 
-// The most channels the meter takes.
-inline constexpr int kMaxChannels = 8;
+using stream::kMaxChannels;
 
 // Length of a DR block in seconds.
 inline constexpr int kDrBlockSeconds = 3;
@@ -98,8 +97,8 @@ std::optional<DynamicsMeter> startDynamics(int channels, std::int32_t sampleRate
 // 2^-23 of full scale). Gives the block's peak per channel (1.0 = full scale;
 // 0 past the channels), so that a caller cutting the blocks at boundaries of
 // its own (the slice scan's) needs no pass of its own for them.
-template <wave::SampleKind kind>
-std::array<double, kMaxChannels> addDynamicsBlock(DynamicsMeter& meter, const wave::ChannelSamples<kind>& block);
+template <stream::SampleKind kind>
+std::array<double, kMaxChannels> addDynamicsBlock(DynamicsMeter& meter, const stream::ChannelSamples<kind>& block);
 
 struct ChannelDynamics {
     double peak = 0;                    // largest magnitude, 1.0 = full scale; 0 for silence
@@ -139,7 +138,7 @@ struct ParityDynamics {
     std::array<double, 2> peaks{};
     std::array<std::uint64_t, 2> fullScaleSamples{};
 };
-template <wave::SampleKind kind>
+template <stream::SampleKind kind>
 std::vector<ParityDynamics> parityDynamicsByEveryKernel(const std::byte* bytes, std::size_t samples, int sourceBits);
 
 }  // namespace vantorel::measure

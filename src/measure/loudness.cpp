@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "measure/dynamics.h"
-#include "wave/channel_layout.h"
+#include "stream/channel_layout.h"
 
 #if VANTOREL_HAS_LOUDNESS
 #include <ebur128.h>
@@ -38,7 +38,7 @@ std::string_view loudnessFailureMessage(LoudnessFailure failure) {
 
 namespace {
 
-using wave::SampleKind;
+using stream::SampleKind;
 
 // Copied frames for the meters, in the libebur128 type of the blocks' kind:
 // short (16-bit), int (24-bit moved to the top bits, and 32-bit), float,
@@ -93,7 +93,7 @@ int positionOfMaskBit(int bit) {
 // Positions every channel of a state from the mask (see the header).
 bool positionChannels(ebur128_state* state, int channels, std::uint64_t channelMask) {
     if (channelMask == 0 && channels <= 2) return true;  // libebur128's own: mono, or left and right
-    channelMask = wave::channelMaskOrAssumed(channels, channelMask);
+    channelMask = stream::channelMaskOrAssumed(channels, channelMask);
     int channel = 0;
     for (int bit = 0; bit < 64 && channel < channels; ++bit) {
         if ((channelMask >> bit & 1) == 0) continue;
@@ -213,7 +213,7 @@ void appendFrames(Batch& batch, const std::byte* bytes, std::size_t frames, std:
     if constexpr (kind == SampleKind::Int24) {
         for (std::size_t index = 0; index < count; ++index) {
             const std::byte* sample = bytes + 3 * index;
-            const std::int32_t value = wave::decodeInt24(std::to_integer<std::uint8_t>(sample[0]),
+            const std::int32_t value = stream::decodeInt24(std::to_integer<std::uint8_t>(sample[0]),
                                                          std::to_integer<std::uint8_t>(sample[1]),
                                                          std::to_integer<std::uint8_t>(sample[2]));
             samples[at + index] = value * 256;  // the 24-bit value in the top 24 bits, exact
@@ -485,7 +485,7 @@ std::variant<LoudnessMeter, LoudnessFailure> startLoudness(int channels, std::in
 }
 
 template <SampleKind kind>
-void addLoudnessBlock(LoudnessMeter& meter, const wave::ChannelSamples<kind>& block) {
+void addLoudnessBlock(LoudnessMeter& meter, const stream::ChannelSamples<kind>& block) {
     LoudnessWork* work = meter.work.get();
     if (!work || work->finished || block.channels != work->channels) return;
     const auto channels = static_cast<std::size_t>(work->channels);
@@ -495,7 +495,7 @@ void addLoudnessBlock(LoudnessMeter& meter, const wave::ChannelSamples<kind>& bl
         work->batchFrames = std::max<std::size_t>(1, kLoudnessBatchBytes / (channels * sampleBytes));
     }
     if (*work->kind != kind) return;
-    const std::size_t frameBytes = channels * wave::fileSampleWidth<kind>();
+    const std::size_t frameBytes = channels * stream::fileSampleWidth<kind>();
     std::size_t frame = 0;
     try {
         while (frame < block.frames) {
@@ -521,13 +521,13 @@ void addLoudnessBlock(LoudnessMeter& meter, const wave::ChannelSamples<kind>& bl
     }
 }
 
-template void addLoudnessBlock<SampleKind::Int16>(LoudnessMeter&, const wave::ChannelSamples<SampleKind::Int16>&);
-template void addLoudnessBlock<SampleKind::Int24>(LoudnessMeter&, const wave::ChannelSamples<SampleKind::Int24>&);
-template void addLoudnessBlock<SampleKind::Int32>(LoudnessMeter&, const wave::ChannelSamples<SampleKind::Int32>&);
+template void addLoudnessBlock<SampleKind::Int16>(LoudnessMeter&, const stream::ChannelSamples<SampleKind::Int16>&);
+template void addLoudnessBlock<SampleKind::Int24>(LoudnessMeter&, const stream::ChannelSamples<SampleKind::Int24>&);
+template void addLoudnessBlock<SampleKind::Int32>(LoudnessMeter&, const stream::ChannelSamples<SampleKind::Int32>&);
 template void addLoudnessBlock<SampleKind::Float32>(LoudnessMeter&,
-                                                    const wave::ChannelSamples<SampleKind::Float32>&);
+                                                    const stream::ChannelSamples<SampleKind::Float32>&);
 template void addLoudnessBlock<SampleKind::Float64>(LoudnessMeter&,
-                                                    const wave::ChannelSamples<SampleKind::Float64>&);
+                                                    const stream::ChannelSamples<SampleKind::Float64>&);
 
 std::variant<Loudness, LoudnessFailure> finishLoudness(LoudnessMeter& meter) {
     LoudnessWork* work = meter.work.get();
@@ -620,19 +620,19 @@ std::variant<LoudnessMeter, LoudnessFailure> startLoudness(int, std::int32_t, st
     return LoudnessFailure::NotAvailable;
 }
 
-template <wave::SampleKind kind>
-void addLoudnessBlock(LoudnessMeter&, const wave::ChannelSamples<kind>&) {}
+template <stream::SampleKind kind>
+void addLoudnessBlock(LoudnessMeter&, const stream::ChannelSamples<kind>&) {}
 
-template void addLoudnessBlock<wave::SampleKind::Int16>(LoudnessMeter&,
-                                                        const wave::ChannelSamples<wave::SampleKind::Int16>&);
-template void addLoudnessBlock<wave::SampleKind::Int24>(LoudnessMeter&,
-                                                        const wave::ChannelSamples<wave::SampleKind::Int24>&);
-template void addLoudnessBlock<wave::SampleKind::Int32>(LoudnessMeter&,
-                                                        const wave::ChannelSamples<wave::SampleKind::Int32>&);
-template void addLoudnessBlock<wave::SampleKind::Float32>(LoudnessMeter&,
-                                                          const wave::ChannelSamples<wave::SampleKind::Float32>&);
-template void addLoudnessBlock<wave::SampleKind::Float64>(LoudnessMeter&,
-                                                          const wave::ChannelSamples<wave::SampleKind::Float64>&);
+template void addLoudnessBlock<stream::SampleKind::Int16>(LoudnessMeter&,
+                                                        const stream::ChannelSamples<stream::SampleKind::Int16>&);
+template void addLoudnessBlock<stream::SampleKind::Int24>(LoudnessMeter&,
+                                                        const stream::ChannelSamples<stream::SampleKind::Int24>&);
+template void addLoudnessBlock<stream::SampleKind::Int32>(LoudnessMeter&,
+                                                        const stream::ChannelSamples<stream::SampleKind::Int32>&);
+template void addLoudnessBlock<stream::SampleKind::Float32>(LoudnessMeter&,
+                                                          const stream::ChannelSamples<stream::SampleKind::Float32>&);
+template void addLoudnessBlock<stream::SampleKind::Float64>(LoudnessMeter&,
+                                                          const stream::ChannelSamples<stream::SampleKind::Float64>&);
 
 std::variant<Loudness, LoudnessFailure> finishLoudness(LoudnessMeter&) { return LoudnessFailure::NotAvailable; }
 

@@ -28,7 +28,7 @@
 // left/right, 11-17 the top positions) channel i takes the position of the
 // mask's i-th set bit; channels past the mask's bits count like a front
 // channel. Without a mask one or two channels are mono or left and right, more
-// take the layout assumed for their count (wave::assumedChannelMask: five are
+// take the layout assumed for their count (stream::assumedChannelMask: five are
 // L R C Ls Rs, six L R C LFE Ls Rs). The LFE channel is not counted; back and side channels weigh
 // 1.41 (+1.5 dB), the others 1.0, as BS.1770-4 sets.
 
@@ -41,7 +41,7 @@
 #include <variant>
 #include <vector>
 
-#include "wave/sample_loader.h"
+#include "stream/samples.h"
 
 namespace vantorel::measure {
 
@@ -122,8 +122,8 @@ std::variant<LoudnessMeter, LoudnessFailure> startLoudness(int channels, std::in
 // returns). Blocks must come in order, all of one kind and of the meter's
 // channel count (others are ignored); any cut gives the same answer. May wait
 // while the workers catch up.
-template <wave::SampleKind kind>
-void addLoudnessBlock(LoudnessMeter& meter, const wave::ChannelSamples<kind>& block);
+template <stream::SampleKind kind>
+void addLoudnessBlock(LoudnessMeter& meter, const stream::ChannelSamples<kind>& block);
 
 // Waits for the workers to take every block handed in, and gives the results.
 // The meter measures nothing more afterwards.

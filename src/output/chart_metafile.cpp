@@ -11,7 +11,7 @@
 
 #include "text/number_format.h"
 #include "drawing/metafile.h"
-#include "wave/channel_layout.h"
+#include "stream/channel_layout.h"
 
 namespace vantorel::output {
 
@@ -274,7 +274,7 @@ std::vector<std::uint8_t> drawChart(ChartFormat format, int channels,
         for (const analysis::LevelHistogram& histogram : histograms)
             curves.push_back(chartPoints(histogram, sliceCount, usedScale.top));
     // The legend's names: the caller's when there is one per curve.
-    const std::vector<std::string> numberedNames = wave::numberedChannelNames(static_cast<int>(curves.size()));
+    const std::vector<std::string> numberedNames = stream::numberedChannelNames(static_cast<int>(curves.size()));
     const std::span<const std::string> legendNames =
         channelNames.size() == curves.size() ? channelNames : std::span<const std::string>(numberedNames);
 

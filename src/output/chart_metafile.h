@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/level_distribution.h"
+#include "stream/samples.h"
 
 namespace vantorel::output {
 
@@ -55,7 +56,7 @@ enum class ChartFormat {
 };
 
 // The most channels the chart draws curves for.
-inline constexpr int kMostChartChannels = 8;
+inline constexpr int kMostChartChannels = stream::kMaxChannels;
 
 // Draws the chart and gives the file's bytes, recorded in memory (none if it
 // cannot be recorded). One curve per channel for 1 to 8 channels with as many

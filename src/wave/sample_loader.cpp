@@ -13,6 +13,11 @@
 
 namespace vantorel::wave {
 
+using stream::SampleBlockReceiver;
+using stream::SampleKind;
+using stream::fileSampleWidth;
+using stream::kBlockPadding;
+
 namespace {
 
 std::uint64_t ceilDivide(std::uint64_t value, std::uint64_t divisor) { return value / divisor + (value % divisor != 0); }

@@ -20,57 +20,15 @@
 #include <variant>
 
 #include "platform/files.h"
+#include "stream/samples.h"
 #include "wave/wave_info.h"
 
 namespace vantorel::wave {
 
-// How the samples of one channel are held in memory.
-enum class SampleKind {
-    Int16,    // int16_t, full scale 32768
-    Int24,    // int32_t holding -8,388,608 .. 8,388,607 unscaled, full scale 2^23
-    Int32,    // int32_t, full scale 2^31
-    Float32,  // float, full scale 1.0
-    Float64,  // double, full scale 1.0 (decoded files only)
-};
-
-// Element type of each kind.
-template <SampleKind kind> struct SampleElement;
-template <> struct SampleElement<SampleKind::Int16> { using type = std::int16_t; };
-template <> struct SampleElement<SampleKind::Int24> { using type = std::int32_t; };
-template <> struct SampleElement<SampleKind::Int32> { using type = std::int32_t; };
-template <> struct SampleElement<SampleKind::Float32> { using type = float; };
-template <> struct SampleElement<SampleKind::Float64> { using type = double; };
-
-// Bytes of one sample of the kind in the file.
-template <SampleKind kind>
-constexpr std::size_t fileSampleWidth() {
-    return kind == SampleKind::Int24 ? 3 : sizeof(typename SampleElement<kind>::type);
-}
-
-// Readable bytes that follow every block: wide loads may look that far past the
-// last sample, and never use what they find there.
-inline constexpr std::size_t kBlockPadding = 16;
-
-// One block of consecutive whole frames as the file holds them: a mono file's
-// samples, or a stereo file's frames of a left and a right sample, each sample
-// little-endian in fileSampleWidth<kind>() bytes (two's complement, or IEEE
-// single for Float32). The bytes stay valid only while the receiver runs, and
-// are followed by kBlockPadding readable bytes.
-template <SampleKind kind>
-struct ChannelSamples {
-    static constexpr SampleKind sampleKind = kind;
-    int channels = 1;             // 1 mono, 2 stereo
-    std::int64_t firstFrame = 0;  // index in the recording of the block's first frame
-    std::size_t frames = 0;
-    const std::byte* bytes = nullptr;  // frames x channels x fileSampleWidth<kind>() bytes
-};
-
-template <SampleKind kind>
-using SampleBlockReceiver = std::function<void(const ChannelSamples<kind>& block)>;
 
 // The kind a header gets, or none for layouts that are not loaded (channels
 // other than 1 to 8, bit depths other than 16, 24 and 32).
-std::optional<SampleKind> sampleKindFor(const WaveInfo& info);
+std::optional<stream::SampleKind> sampleKindFor(const WaveInfo& info);
 
 enum class LoadFailure {
     OutOfMemory,  // the read buffer cannot be allocated
@@ -94,14 +52,8 @@ inline constexpr std::uint64_t kPieceBytes = 256 * 1024;
 // An exception from the receiver ends the load and reaches the caller, after
 // any reading thread has stopped and been joined. `kind` must be
 // sampleKindFor(info), the channels 1 to 8. Prints nothing.
-template <SampleKind kind>
+template <stream::SampleKind kind>
 std::variant<std::uint64_t, LoadFailure> loadSamples(const platform::ReadOnlyFile& file, const WaveInfo& info,
-                                                     std::uint64_t frames, const SampleBlockReceiver<kind>& receive);
-
-// Decodes one 24-bit little-endian two's-complement sample.
-constexpr std::int32_t decodeInt24(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2) {
-    const std::int32_t value = b0 + 256 * b1 + 65536 * b2;
-    return value > 0x7FFFFF ? value - 0x1000000 : value;
-}
+                                                     std::uint64_t frames, const stream::SampleBlockReceiver<kind>& receive);
 
 }  // namespace vantorel::wave

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "stream/samples.h"
 
 namespace vantorel::wave {
 
@@ -27,7 +28,6 @@ constexpr std::uint32_t kUnknownSize = 0xFFFFFFFF;
 constexpr std::size_t kFormatBytes = 40;
 constexpr std::size_t kChannelMaskOffset = 20;  // speaker positions, 4 bytes
 constexpr std::size_t kSubFormatOffset = 24;
-constexpr int kMaxWaveChannels = 8;
 constexpr std::int16_t kExtensibleTag = -2;  // 0xFFFE read as signed
 
 // The sub-format GUIDs of integer PCM and IEEE float, in file byte order: the
@@ -308,7 +308,7 @@ std::variant<WaveInfo, HeaderRejection> parseWaveHeader(const FileByteReader& re
     // Mono and stereo take the low byte of the count as it stands (258 reads as
     // 2). More channels must be what the full count and the block alignment
     // say, so that a count such as 260 is not taken for 4.
-    const bool surround = info.channels >= 3 && info.channels <= kMaxWaveChannels &&
+    const bool surround = info.channels >= 3 && info.channels <= stream::kMaxChannels &&
                           readLe16(format, 2) == static_cast<std::uint16_t>(info.channels) &&
                           readLe16(format, 12) == info.channels * info.bitsPerSample / 8;
     if (info.channels != 1 && info.channels != 2 && !surround) return HeaderRejection::UnreadableChannels;

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <memory>
 
-#include "wave/channel_layout.h"
+#include "stream/channel_layout.h"
 
 namespace vantorel::writers {
 
@@ -25,7 +25,7 @@ AlbumSummary summariseAlbum(const std::string& folder, std::span<const AnalysedF
                 album.truePeakDbtp = std::max(album.truePeakDbtp.value_or(*peak), *peak);
         }
         const std::vector<std::string> names =
-            wave::channelNames(static_cast<int>(levels.histograms.size()), track->info.channelMask);
+            stream::channelNames(static_cast<int>(levels.histograms.size()), track->info.channelMask);
         for (std::size_t channel = 0; channel < levels.histograms.size() && channel < names.size(); ++channel) {
             auto summed = std::find_if(album.histograms.begin(), album.histograms.end(),
                                        [&](const auto& entry) { return entry.first == names[channel]; });

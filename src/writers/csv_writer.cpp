@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "wave/channel_layout.h"
+#include "stream/channel_layout.h"
 
 namespace vantorel::writers {
 
@@ -35,7 +35,7 @@ std::string shareText(double share) {
 std::string csvRows(const std::string& name, const AnalysedFile& file) {
     const std::vector<analysis::LevelHistogram>& histograms = file.levels.histograms;
     const std::vector<std::string> channels =
-        wave::channelNames(static_cast<int>(histograms.size()), file.info.channelMask);
+        stream::channelNames(static_cast<int>(histograms.size()), file.info.channelMask);
     const std::string field = csvField(name);
     std::string rows;
     for (std::size_t channel = 0; channel < histograms.size() && channel < channels.size(); ++channel) {

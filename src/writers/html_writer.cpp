@@ -1,7 +1,7 @@
 #include "writers/html_writer.h"
 
 #include "measure/dynamics.h"
-#include "wave/channel_layout.h"
+#include "stream/channel_layout.h"
 #include "writers/rounding.h"
 
 namespace vantorel::writers {
@@ -24,7 +24,7 @@ output::ReportTrack reportTrack(const std::string& name, const AnalysedFile& fil
                               .histograms = levels.histograms,
                               .sliceCount = levels.grid.sliceCount,
                               .scale = levels.scale,
-                              .channelNames = wave::channelNames(static_cast<int>(levels.histograms.size()),
+                              .channelNames = stream::channelNames(static_cast<int>(levels.histograms.size()),
                                                                  info.channelMask)};
     if (levels.loudness) {
         track.loudnessLufs = oneDecimal(levels.loudness->integratedLufs);

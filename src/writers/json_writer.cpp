@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "text/utf8.h"
-#include "wave/channel_layout.h"
+#include "stream/channel_layout.h"
 #include "writers/rounding.h"
 
 namespace vantorel::writers {
@@ -117,7 +117,7 @@ std::string jsonFile(const std::string& path, const AnalysedFile& file, bool lou
         json += field("plr_db", optionalNumber(oneDecimal(measured.plrDb))) + ", ";
     }
     const std::vector<std::string> names =
-        wave::channelNames(static_cast<int>(levels.histograms.size()), info.channelMask);
+        stream::channelNames(static_cast<int>(levels.histograms.size()), info.channelMask);
     std::string channels = "[";
     for (std::size_t channel = 0; channel < levels.histograms.size(); ++channel) {
         const measure::ChannelDynamics measured =

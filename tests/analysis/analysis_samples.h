@@ -33,15 +33,15 @@ struct SampleArray {
     bool empty() const { return int16.empty() && int32.empty() && float32.empty(); }
 };
 
-template <wave::SampleKind kind>
+template <stream::SampleKind kind>
 auto& elementsOf(SampleArray& array) {
-    if constexpr (kind == wave::SampleKind::Int16) return array.int16;
-    else if constexpr (kind == wave::SampleKind::Float32) return array.float32;
+    if constexpr (kind == stream::SampleKind::Int16) return array.int16;
+    else if constexpr (kind == stream::SampleKind::Float32) return array.float32;
     else return array.int32;
 }
 
-template <wave::SampleKind kind>
-std::span<typename wave::SampleElement<kind>::type> samplesOf(SampleArray& array) {
+template <stream::SampleKind kind>
+std::span<typename stream::SampleElement<kind>::type> samplesOf(SampleArray& array) {
     return elementsOf<kind>(array);
 }
 
@@ -49,7 +49,7 @@ std::span<typename wave::SampleElement<kind>::type> samplesOf(SampleArray& array
 // (analyseRecording), it holds only the frames before `zeroFrom`; the rest of
 // the header's count is missing.
 struct Recording {
-    std::optional<wave::SampleKind> sampleKind;
+    std::optional<stream::SampleKind> sampleKind;
     SampleArray mono;
     SampleArray left;
     SampleArray right;
@@ -57,7 +57,7 @@ struct Recording {
 };
 
 // Silent mono or stereo samples of one kind, `count` per channel.
-template <wave::SampleKind kind>
+template <stream::SampleKind kind>
 Recording silentSamples(int channels, std::int64_t count) {
     Recording recording;
     recording.sampleKind = kind;
@@ -84,14 +84,14 @@ using Levels = std::vector<std::pair<Channel, int>>;
 // The recording's first `frames` frames as the file holds them (interleaved,
 // little-endian, 3 bytes per 24-bit sample), followed by block padding that is
 // all ones, so that a kernel that used it would show.
-template <wave::SampleKind kind>
+template <stream::SampleKind kind>
 std::vector<std::byte> fileBytesOf(Recording& recording, std::int64_t frames) {
-    constexpr std::size_t width = wave::fileSampleWidth<kind>();
+    constexpr std::size_t width = stream::fileSampleWidth<kind>();
     std::vector<SampleArray*> channels;
     if (!recording.mono.empty()) channels.push_back(&recording.mono);
     if (!recording.left.empty()) channels = {&recording.left, &recording.right};
     std::vector<std::byte> bytes;
-    bytes.reserve(static_cast<std::size_t>(frames) * channels.size() * width + wave::kBlockPadding);
+    bytes.reserve(static_cast<std::size_t>(frames) * channels.size() * width + stream::kBlockPadding);
     for (std::size_t frame = 0; frame < static_cast<std::size_t>(frames); ++frame) {
         for (SampleArray* channel : channels) {
             const auto value = elementsOf<kind>(*channel)[frame];
@@ -100,26 +100,26 @@ std::vector<std::byte> fileBytesOf(Recording& recording, std::int64_t frames) {
             bytes.insert(bytes.end(), encoded.begin(), encoded.begin() + width);
         }
     }
-    bytes.resize(bytes.size() + wave::kBlockPadding, std::byte{0xFF});
+    bytes.resize(bytes.size() + stream::kBlockPadding, std::byte{0xFF});
     return bytes;
 }
 
 // Feeds frames [0, frames) of the recording to the scan in blocks of
 // `blockFrames`, then finishes it.
-template <wave::SampleKind kind>
+template <stream::SampleKind kind>
 Levels scanInBlocks(Recording& recording, const SliceGrid& grid, std::int64_t frames, std::int64_t blockFrames) {
     Levels levels;
     const SliceLevelReceiver receiver = [&levels](Channel channel, int level) { levels.emplace_back(channel, level); };
     SliceScan scan{.grid = grid};
     const int channels = recording.left.empty() ? 1 : 2;
-    const std::size_t frameBytes = static_cast<std::size_t>(channels) * wave::fileSampleWidth<kind>();
+    const std::size_t frameBytes = static_cast<std::size_t>(channels) * stream::fileSampleWidth<kind>();
     const std::vector<std::byte> bytes = fileBytesOf<kind>(recording, frames);
     for (std::int64_t first = 0; first < frames; first += blockFrames) {
         // Each block in a buffer of its own with its padding, as the loader hands them on.
         const auto count = static_cast<std::size_t>(std::min(blockFrames, frames - first));
         const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(first) * frameBytes);
         std::vector<std::byte> block(from, from + static_cast<std::ptrdiff_t>(count * frameBytes));
-        block.resize(block.size() + wave::kBlockPadding, std::byte{0xFF});
+        block.resize(block.size() + stream::kBlockPadding, std::byte{0xFF});
         scanSliceLevels<kind>(scan, {.channels = channels, .firstFrame = first, .frames = count, .bytes = block.data()},
                               receiver);
     }
@@ -146,12 +146,12 @@ inline Levels scanAll(const wave::WaveInfo& info, Recording& recording) {
     }
     const auto scanWith = [&](std::int64_t blockFrames) {
         switch (*recording.sampleKind) {
-        case wave::SampleKind::Int16: return scanInBlocks<wave::SampleKind::Int16>(recording, grid, frames, blockFrames);
-        case wave::SampleKind::Int24: return scanInBlocks<wave::SampleKind::Int24>(recording, grid, frames, blockFrames);
-        case wave::SampleKind::Int32: return scanInBlocks<wave::SampleKind::Int32>(recording, grid, frames, blockFrames);
-        case wave::SampleKind::Float32:
-            return scanInBlocks<wave::SampleKind::Float32>(recording, grid, frames, blockFrames);
-        case wave::SampleKind::Float64: break;  // no wave file holds doubles
+        case stream::SampleKind::Int16: return scanInBlocks<stream::SampleKind::Int16>(recording, grid, frames, blockFrames);
+        case stream::SampleKind::Int24: return scanInBlocks<stream::SampleKind::Int24>(recording, grid, frames, blockFrames);
+        case stream::SampleKind::Int32: return scanInBlocks<stream::SampleKind::Int32>(recording, grid, frames, blockFrames);
+        case stream::SampleKind::Float32:
+            return scanInBlocks<stream::SampleKind::Float32>(recording, grid, frames, blockFrames);
+        case stream::SampleKind::Float64: break;  // no wave file holds doubles
         }
         return Levels{};
     };
@@ -180,11 +180,11 @@ inline std::variant<LevelAnalysis, wave::LoadFailure> analyseRecording(wave::Wav
             channels.push_back(std::move(values));
         }
         switch (*recording.sampleKind) {
-        case wave::SampleKind::Int16: kind = WaveKind::Int16; break;
-        case wave::SampleKind::Int24: kind = WaveKind::Int24; break;
-        case wave::SampleKind::Int32: kind = WaveKind::Int32; break;
-        case wave::SampleKind::Float32: kind = WaveKind::Float32; break;
-        case wave::SampleKind::Float64: break;
+        case stream::SampleKind::Int16: kind = WaveKind::Int16; break;
+        case stream::SampleKind::Int24: kind = WaveKind::Int24; break;
+        case stream::SampleKind::Int32: kind = WaveKind::Int32; break;
+        case stream::SampleKind::Float32: kind = WaveKind::Float32; break;
+        case stream::SampleKind::Float64: break;
         }
     }
     std::vector<std::byte> bytes;

@@ -19,7 +19,7 @@ namespace {
 using testing::samplesOf;
 using testing::silentSamples;
 using testing::waveInfo;
-using wave::SampleKind;
+using stream::SampleKind;
 
 // The recording written as a file and analysed as the job does it.
 LevelAnalysis analyse(const wave::WaveInfo& info, testing::Recording& samples) {

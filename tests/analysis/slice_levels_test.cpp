@@ -27,7 +27,7 @@ using testing::samplesOf;
 using testing::scanAll;
 using testing::silentSamples;
 using testing::waveInfo;
-using wave::SampleKind;
+using stream::SampleKind;
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
@@ -198,8 +198,8 @@ TEST(SliceScan, LevelBoundariesOfEveryIntegerKind) {
 // and one full-scale sample (negative) somewhere in a slice of 45 samples, which
 // is long enough to use every lane of the block loop and leave a remainder.
 template <SampleKind kind>
-void expectPeakFoundAtEveryPosition(typename wave::SampleElement<kind>::type background,
-                                    typename wave::SampleElement<kind>::type fullScaleSample) {
+void expectPeakFoundAtEveryPosition(typename stream::SampleElement<kind>::type background,
+                                    typename stream::SampleElement<kind>::type fullScaleSample) {
     for (int position = 0; position < 45; ++position) {
         auto samples = silentSamples<kind>(1, 90);
         auto values = samplesOf<kind>(samples.mono);
@@ -222,7 +222,7 @@ TEST(SliceScan, PeakFoundAtEveryPositionOfASlice) {
 // peak search and in the samples it finishes one by one: each slice holds one
 // boundary code at its own position over a background of +-1.
 template <SampleKind kind>
-void expectBoundariesInLongSlices(const std::vector<std::pair<typename wave::SampleElement<kind>::type, int>>& codes) {
+void expectBoundariesInLongSlices(const std::vector<std::pair<typename stream::SampleElement<kind>::type, int>>& codes) {
     constexpr std::int64_t kSlice = 4410;
     const std::vector<std::int64_t> positions = {0, 1, 7, 8, 15, 16, 31, 32, 33, 2205, 4383, 4399, 4400, 4407, 4408, 4409};
     const auto slices = static_cast<std::int64_t>(codes.size() * positions.size());
@@ -264,7 +264,7 @@ TEST(SliceScan, LevelBoundariesHoldInLongSlices) {
 // peak worked out here in 64-bit integers.
 template <SampleKind kind>
 void expectRandomPeaksExact(std::uint64_t seed) {
-    using Element = typename wave::SampleElement<kind>::type;
+    using Element = typename stream::SampleElement<kind>::type;
     constexpr std::int64_t kRate = 10070;  // slices of 1007 samples
     constexpr std::int64_t kSlice = 1007;
     constexpr std::int64_t kSlices = 300;
@@ -310,9 +310,9 @@ TEST(SliceScan, RandomIntegerPeaksAreExact) {
 template <SampleKind kind>
 void expectEveryKernelAgrees(std::uint64_t seed) {
     std::mt19937_64 random(seed);
-    std::vector<std::byte> bytes(70 * 4 + 32 + wave::kBlockPadding);
+    std::vector<std::byte> bytes(70 * 4 + 32 + stream::kBlockPadding);
     for (std::byte& byte : bytes) byte = static_cast<std::byte>(random());
-    constexpr std::size_t width = wave::fileSampleWidth<kind>();
+    constexpr std::size_t width = stream::fileSampleWidth<kind>();
     // Plant the most negative code and, for floats, a NaN and an infinity.
     bytes[width * 5 + width - 1] = std::byte{0x80};
     for (std::size_t i = 0; i + 1 < width; ++i) bytes[width * 5 + i] = std::byte{0};

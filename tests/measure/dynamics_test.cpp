@@ -19,7 +19,7 @@ using testing::feedBlocks;
 using testing::fileBytes;
 using testing::Tone;
 using testing::withKind;
-using wave::SampleKind;
+using stream::SampleKind;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
@@ -107,7 +107,7 @@ TEST(Dynamics, DrOfRecordingsWhoseValueIsKnown) {
                 part.frames = before;
                 if (before > 0) addDynamicsBlock(*first, part);
                 part.frames = block.frames - before;
-                part.bytes = block.bytes + before * static_cast<std::size_t>(channelCount) * wave::fileSampleWidth<kind>();
+                part.bytes = block.bytes + before * static_cast<std::size_t>(channelCount) * stream::fileSampleWidth<kind>();
                 if (part.frames > 0) addDynamicsBlock(*second, part);
             });
             ASSERT_TRUE(appendDynamics(*first, *second));
@@ -185,7 +185,7 @@ TEST(Dynamics, SamplesAtFullScaleAndPeaks) {
 // starts that are not aligned.
 template <SampleKind kind>
 void expectEveryKernelAgrees(std::uint64_t seed, int sourceBits) {
-    constexpr std::size_t width = wave::fileSampleWidth<kind>();
+    constexpr std::size_t width = stream::fileSampleWidth<kind>();
     constexpr std::size_t kLong = 600'000;
     std::mt19937_64 random(seed);
     std::vector<double> samples(kLong + 8);

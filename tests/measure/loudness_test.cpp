@@ -26,7 +26,7 @@ using testing::feedBlocks;
 using testing::fileBytes;
 using testing::Tone;
 using testing::withKind;
-using wave::SampleKind;
+using stream::SampleKind;
 
 // A value and how far below and above it a result may lie.
 struct Expected {

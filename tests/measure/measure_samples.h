@@ -15,7 +15,7 @@
 
 namespace vantorel::measure::testing {
 
-using wave::SampleKind;
+using stream::SampleKind;
 
 // A stretch of a sine: its length and its amplitude (1.0 = full scale).
 struct Tone {
@@ -43,19 +43,19 @@ inline std::vector<double> tones(int rate, const std::vector<Tone>& segments, do
 // The channels interleaved in the file layout of `kind` (values clamped to the
 // integer codes), followed by block padding. Channels shorter than the first
 // are silent at their end.
-template <SampleKind kind>
+template <stream::SampleKind kind>
 std::vector<std::byte> fileBytes(const std::vector<std::vector<double>>& channels) {
-    constexpr std::size_t width = wave::fileSampleWidth<kind>();
+    constexpr std::size_t width = stream::fileSampleWidth<kind>();
     const std::size_t frames = channels.empty() ? 0 : channels[0].size();
-    std::vector<std::byte> bytes(frames * channels.size() * width + wave::kBlockPadding);
+    std::vector<std::byte> bytes(frames * channels.size() * width + stream::kBlockPadding);
     std::byte* at = bytes.data();
     for (std::size_t frame = 0; frame < frames; ++frame) {
         for (const std::vector<double>& channel : channels) {
             const double x = frame < channel.size() ? channel[frame] : 0.0;
-            if constexpr (kind == SampleKind::Float32) {
+            if constexpr (kind == stream::SampleKind::Float32) {
                 const auto value = static_cast<float>(x);
                 std::memcpy(at, &value, 4);
-            } else if constexpr (kind == SampleKind::Float64) {
+            } else if constexpr (kind == stream::SampleKind::Float64) {
                 std::memcpy(at, &x, 8);
             } else {
                 const double fullScale = std::ldexp(1.0, static_cast<int>(width) * 8 - 1);
@@ -72,17 +72,17 @@ std::vector<std::byte> fileBytes(const std::vector<std::vector<double>>& channel
 
 // Hands `frames` frames of `bytes` to `add` in blocks: all at once when
 // `seed` is 0, else cut at random lengths of 1 .. 5000 frames.
-template <SampleKind kind, class Add>
+template <stream::SampleKind kind, class Add>
 void feedBlocks(const std::vector<std::byte>& bytes, int channels, std::size_t frames, std::uint64_t seed, Add add) {
     std::mt19937_64 random(seed);
     std::size_t frame = 0;
     while (frame < frames) {
         const std::size_t take = seed == 0 ? frames : std::min<std::size_t>(frames - frame, 1 + random() % 5000);
-        wave::ChannelSamples<kind> block;
+        stream::ChannelSamples<kind> block;
         block.channels = channels;
         block.firstFrame = static_cast<std::int64_t>(frame);
         block.frames = take;
-        block.bytes = bytes.data() + frame * static_cast<std::size_t>(channels) * wave::fileSampleWidth<kind>();
+        block.bytes = bytes.data() + frame * static_cast<std::size_t>(channels) * stream::fileSampleWidth<kind>();
         add(block);
         frame += take;
     }
@@ -90,13 +90,13 @@ void feedBlocks(const std::vector<std::byte>& bytes, int channels, std::size_t f
 
 // Calls f.template operator()<kind>() for a kind given at run time.
 template <class F>
-void withKind(SampleKind kind, F&& f) {
+void withKind(stream::SampleKind kind, F&& f) {
     switch (kind) {
-        case SampleKind::Int16: f.template operator()<SampleKind::Int16>(); break;
-        case SampleKind::Int24: f.template operator()<SampleKind::Int24>(); break;
-        case SampleKind::Int32: f.template operator()<SampleKind::Int32>(); break;
-        case SampleKind::Float32: f.template operator()<SampleKind::Float32>(); break;
-        case SampleKind::Float64: f.template operator()<SampleKind::Float64>(); break;
+        case stream::SampleKind::Int16: f.template operator()<stream::SampleKind::Int16>(); break;
+        case stream::SampleKind::Int24: f.template operator()<stream::SampleKind::Int24>(); break;
+        case stream::SampleKind::Int32: f.template operator()<stream::SampleKind::Int32>(); break;
+        case stream::SampleKind::Float32: f.template operator()<stream::SampleKind::Float32>(); break;
+        case stream::SampleKind::Float64: f.template operator()<stream::SampleKind::Float64>(); break;
     }
 }
 

@@ -20,6 +20,13 @@
 #include "wave_writer.h"
 
 namespace vantorel::wave {
+
+using stream::ChannelSamples;
+using stream::SampleBlockReceiver;
+using stream::SampleElement;
+using stream::SampleKind;
+using stream::decodeInt24;
+using stream::fileSampleWidth;
 namespace {
 
 using test_support::bytesOf;

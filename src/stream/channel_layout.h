@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace vantorel::wave {
+namespace vantorel::stream {
 
 // Speaker positions in the bit order of the extensible format's channel mask
 // (which FFmpeg's channel layouts share): bit 0 front left, 1 front right,
@@ -43,4 +43,4 @@ std::uint64_t assumedChannelMask(int channels);
 // The file's own mask, or without one the mask assumed for its channel count.
 std::uint64_t channelMaskOrAssumed(int channels, std::uint64_t layoutMask);
 
-}  // namespace vantorel::wave
+}  // namespace vantorel::stream

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "wave/channel_layout.h"
+#include "stream/channel_layout.h"
 
-namespace vantorel::wave {
+namespace vantorel::stream {
 namespace {
 
 struct LayoutRow {
@@ -54,4 +54,4 @@ TEST(ChannelNames, FollowTheCountAndTheSpeakerMask) {
 }
 
 }  // namespace
-}  // namespace vantorel::wave
+}  // namespace vantorel::stream

@@ -1,10 +1,10 @@
-#include "wave/channel_layout.h"
+#include "stream/channel_layout.h"
 
 #include <array>
 #include <bit>
 #include <string_view>
 
-namespace vantorel::wave {
+namespace vantorel::stream {
 
 namespace {
 
@@ -66,4 +66,4 @@ std::vector<std::string> channelNames(int channels, std::uint64_t layoutMask) {
     return names;
 }
 
-}  // namespace vantorel::wave
+}  // namespace vantorel::stream
