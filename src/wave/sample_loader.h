@@ -51,15 +51,16 @@ constexpr std::size_t fileSampleWidth() {
 // last sample, and never use what they find there.
 inline constexpr std::size_t kBlockPadding = 16;
 
-// One block of consecutive whole frames as the file holds them: a mono file's
-// samples, or a stereo file's frames of a left and a right sample, each sample
+// One block of consecutive whole frames as the file holds them: each frame one
+// sample of each of the file's 1 to 8 channels in the file's order (mono: one
+// sample; stereo: left then right; more: in the file's layout), each sample
 // little-endian in fileSampleWidth<kind>() bytes (two's complement, or IEEE
 // single for Float32). The bytes stay valid only while the receiver runs, and
 // are followed by kBlockPadding readable bytes.
 template <SampleKind kind>
 struct ChannelSamples {
     static constexpr SampleKind sampleKind = kind;
-    int channels = 1;             // 1 mono, 2 stereo
+    int channels = 1;             // 1 to 8 (1 mono, 2 stereo)
     std::int64_t firstFrame = 0;  // index in the recording of the block's first frame
     std::size_t frames = 0;
     const std::byte* bytes = nullptr;  // frames x channels x fileSampleWidth<kind>() bytes
