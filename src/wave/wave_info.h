@@ -73,7 +73,7 @@ enum class HeaderRejection {
     EightBit,            // 8 bits per sample
     NotPcmOrFloat,       // format tag neither 1 nor 3
     UnreadableBits,      // bits per sample other than 16, 24 and 32
-    UnreadableChannels,  // channel counts other than 1 and 2
+    UnreadableChannels,  // channel counts other than 1 to 8 (3 to 8 also in the full count and block alignment)
     Cut,                 // fewer whole frames than the data size states, or no data chunk header at all
 };
 
