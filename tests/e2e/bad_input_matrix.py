@@ -123,6 +123,8 @@ class Context:
         self.failures = 0
         self.skipped: list[str] = []
         self.immutable: list[str] = []
+        # The program user nobody runs (a copy when nobody cannot reach ctx.tool).
+        self.tool_for_nobody: Optional[str] = None
         self.cleanups: list[Callable[[], None]] = []
         # Run after the folder is listed (unmounting a file system in it).
         self.late_cleanups: list[Callable[[], None]] = []
@@ -423,10 +425,23 @@ def unprivileged_unsupported(ctx: Context) -> Optional[str]:
         return None
     if shutil.which("setpriv") is None:
         return "setpriv is not installed, and root reads any file"
-    done = subprocess.run(SETPRIV_NOBODY + ["test", "-x", ctx.tool], capture_output=True, text=True)
-    if done.returncode != 0:
-        return f"user nobody cannot run {ctx.tool}, and root reads any file"
+    ctx.tool_for_nobody = ctx.tool
+    if not runs_as_nobody(ctx.tool):
+        # The build lies where nobody may not go (a clone in /root): a copy of
+        # the program in a folder open to all runs instead, removed after the case.
+        folder = tempfile.mkdtemp(prefix="vantorel-nobody.")
+        os.chmod(folder, 0o755)
+        ctx.late_cleanups.append(lambda: shutil.rmtree(folder, ignore_errors=True))
+        ctx.tool_for_nobody = os.path.join(folder, os.path.basename(ctx.tool))
+        shutil.copy(ctx.tool, ctx.tool_for_nobody)
+        os.chmod(ctx.tool_for_nobody, 0o755)
+    if not runs_as_nobody(ctx.tool_for_nobody):
+        return f"user nobody cannot run {ctx.tool_for_nobody}, and root reads any file"
     return None
+
+
+def runs_as_nobody(tool: str) -> bool:
+    return subprocess.run(SETPRIV_NOBODY + ["test", "-x", tool], capture_output=True).returncode == 0
 
 
 SETPRIV_NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
@@ -679,7 +694,7 @@ DELAY_SECONDS = 2.5
 def start_tool(ctx: Context, session: str, folder: str, state: str, case: Case, typed_name: str) -> None:
     command = [ctx.tool]
     if case.user is not None and os.geteuid() == 0:
-        command = SETPRIV_NOBODY + command
+        command = SETPRIV_NOBODY + [ctx.tool_for_nobody or ctx.tool]
     if case.inject:
         asan_options = ":".join(filter(None, [os.environ.get("ASAN_OPTIONS", ""), "detect_leaks=0"]))
         command = ["strace", "-o", os.path.join(state, "strace.log"), *(["-P", typed_name] if case.trace_input else []),
