@@ -186,6 +186,11 @@ def check_batch(ctx: matrix.Context) -> None:
         subprocess.run(["chattr", "-i", folder], check=False)
     for cleanup in ctx.cleanups:
         cleanup()
+    # Then what must wait for the results to be read (the full disk's mounts).
+    for cleanup in ctx.late_cleanups:
+        cleanup()
+    ctx.cleanups.clear()
+    ctx.late_cleanups.clear()
 
 
 # --- Inputs that meet each other's results, and names on the screen -----------------
