@@ -35,16 +35,6 @@ if [ "$root" = / ] || [ -n "$(ls -A "$root")" ]; then
     exit 2
 fi
 
-command -v debootstrap > /dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap
-# The mirror apt already uses (one-line or deb822 sources).
-mirror=$(sed -n -e 's/^deb \(\[[^]]*\] \)\{0,1\}\(https\{0,1\}:[^ ]*\) .*/\2/p' -e 's/^URIs: *\(https\{0,1\}:[^ ]*\).*/\1/p' \
-    /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2> /dev/null |
-    grep -v -e security -e updates | head -n 1)
-if [ -z "$mirror" ]; then
-    echo "$0: no Debian mirror found in /etc/apt/sources.list*" >&2
-    exit 1
-fi
-
 mounts=(proc sys dev dev/pts dev/shm tmp)
 # shellcheck disable=SC2317  # run by the trap
 cleanup() {
@@ -64,6 +54,16 @@ cleanup() {
     fi
 }
 trap cleanup EXIT
+
+command -v debootstrap > /dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap
+# The mirror apt already uses (one-line or deb822 sources).
+mirror=$(sed -n -e 's/^deb \(\[[^]]*\] \)\{0,1\}\(https\{0,1\}:[^ ]*\) .*/\2/p' -e 's/^URIs: *\(https\{0,1\}:[^ ]*\).*/\1/p' \
+    /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2> /dev/null |
+    grep -v -e security -e updates | head -n 1 || true)
+if [ -z "$mirror" ]; then
+    echo "$0: no Debian mirror found in /etc/apt/sources.list*" >&2
+    exit 1
+fi
 
 echo "== debootstrap --variant=minbase bookworm into $root"
 debootstrap --variant=minbase bookworm "$root" "$mirror" > "$root.debootstrap.log" 2>&1 ||
