@@ -34,6 +34,7 @@ if [ "$root" = / ] || [ -n "$(ls -A "$root")" ]; then
     echo "$0: $root is not an empty folder" >&2
     exit 2
 fi
+chmod 755 "$root"  # the system's / (mktemp made it 0700, closed to all but root)
 
 mounts=(proc sys dev dev/pts dev/shm tmp)
 # shellcheck disable=SC2317  # run by the trap
