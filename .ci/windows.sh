@@ -9,19 +9,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-# Packages: the cross compiler, Wine, and what the Linux build needs for the
-# reference run.
-packages=(cmake ninja-build g++ libgtest-dev libncurses-dev tmux g++-mingw-w64-x86-64 wine64)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# Packages: the cross compiler and Wine, besides what the Linux build of the
+# reference run uses.
+tools/install-dependencies.sh --windows
 
 wine=$(command -v wine || command -v wine-stable || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || command -v wineserver-stable || echo /usr/lib/wine/wineserver)

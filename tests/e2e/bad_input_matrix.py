@@ -124,6 +124,8 @@ class Context:
         self.failures = 0
         self.skipped: list[str] = []
         self.immutable: list[str] = []
+        # The program user nobody runs (a copy when nobody cannot reach ctx.tool).
+        self.tool_for_nobody: Optional[str] = None
         self.cleanups: list[Callable[[], None]] = []
         # Run after the folder is listed (unmounting a file system in it).
         self.late_cleanups: list[Callable[[], None]] = []
@@ -201,6 +203,24 @@ def alive(pid: int) -> bool:
 # --- Folder listings -----------------------------------------------------------
 
 
+def read_own_file(path: str, status: os.stat_result) -> bytes:
+    """The file's bytes, also when a case took its read permission away (root
+    reads it anyway; its owner gets the bit for the read, then the mode it had).
+    Changing the mode touches only the file's change time, which is not listed."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except PermissionError:
+        if status.st_uid != os.geteuid():
+            raise
+    os.chmod(path, stat.S_IMODE(status.st_mode) | stat.S_IRUSR)
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    finally:
+        os.chmod(path, stat.S_IMODE(status.st_mode))
+
+
 def listing(folder: str) -> dict[str, tuple]:
     """Every entry under the folder: type, size, mtime, checksum or link target.
     Pipes and devices are listed, never opened."""
@@ -211,8 +231,7 @@ def listing(folder: str) -> dict[str, tuple]:
             status = os.lstat(path)
             kind = stat.S_IFMT(status.st_mode)
             if stat.S_ISREG(status.st_mode):
-                with open(path, "rb") as f:
-                    content = hashlib.sha256(f.read()).hexdigest()
+                content = hashlib.sha256(read_own_file(path, status)).hexdigest()
             elif stat.S_ISLNK(status.st_mode):
                 content = os.readlink(path)
             else:
@@ -407,10 +426,23 @@ def unprivileged_unsupported(ctx: Context) -> Optional[str]:
         return None
     if shutil.which("setpriv") is None:
         return "setpriv is not installed, and root reads any file"
-    done = subprocess.run(SETPRIV_NOBODY + ["test", "-x", ctx.tool], capture_output=True, text=True)
-    if done.returncode != 0:
-        return f"user nobody cannot run {ctx.tool}, and root reads any file"
+    ctx.tool_for_nobody = ctx.tool
+    if not runs_as_nobody(ctx.tool):
+        # The build lies where nobody may not go (a clone in /root): a copy of
+        # the program in a folder open to all runs instead, removed after the case.
+        folder = tempfile.mkdtemp(prefix="vantorel-nobody.")
+        os.chmod(folder, 0o755)
+        ctx.late_cleanups.append(lambda: shutil.rmtree(folder, ignore_errors=True))
+        ctx.tool_for_nobody = os.path.join(folder, os.path.basename(ctx.tool))
+        shutil.copy(ctx.tool, ctx.tool_for_nobody)
+        os.chmod(ctx.tool_for_nobody, 0o755)
+    if not runs_as_nobody(ctx.tool_for_nobody):
+        return f"user nobody cannot run {ctx.tool_for_nobody}, and root reads any file"
     return None
+
+
+def runs_as_nobody(tool: str) -> bool:
+    return subprocess.run(SETPRIV_NOBODY + ["test", "-x", tool], capture_output=True).returncode == 0
 
 
 SETPRIV_NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
@@ -448,6 +480,12 @@ def tmpfs_unsupported(ctx: Context) -> Optional[str]:
         return f"tmpfs cannot be mounted here ({done.stderr.strip()})"
     subprocess.run(["umount", probe], check=True)
     return None
+
+
+def immutable_unsupported(ctx: Context) -> Optional[str]:
+    if os.geteuid() != 0:
+        return "making a file immutable (chattr +i) needs root"
+    return readonly_unsupported(ctx)
 
 
 def immutable_earlier_chart(ctx: Context, folder: str) -> str:
@@ -637,7 +675,7 @@ CASES: list[Case] = [
     # The report is in place when the chart's rename fails: the earlier report comes back.
     Case("second rename fails", immutable_earlier_chart,
          Box(('Could not write "take VT.emf":', "permission denied", NOTHING_CHANGED), after_job=True),
-         unsupported=readonly_unsupported),
+         unsupported=immutable_unsupported),
     # The same, and putting the earlier report back fails too: the box says which file is new.
     Case("second rename and its undoing fail", earlier_stereo_results,
          Box(('Could not write "take VT.emf":', "disk error", 'Only "take VT.txt" was written.'), after_job=True),
@@ -674,7 +712,7 @@ DELAY_SECONDS = 2.5
 def start_tool(ctx: Context, session: str, folder: str, state: str, case: Case, typed_name: str) -> None:
     command = [ctx.tool]
     if case.user is not None and os.geteuid() == 0:
-        command = SETPRIV_NOBODY + command
+        command = SETPRIV_NOBODY + [ctx.tool_for_nobody or ctx.tool]
     if case.inject:
         asan_options = ":".join(filter(None, [os.environ.get("ASAN_OPTIONS", ""), "detect_leaks=0"]))
         command = ["strace", "-o", os.path.join(state, "strace.log"), *(["-P", typed_name] if case.trace_input else []),

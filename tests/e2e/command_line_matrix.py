@@ -129,8 +129,15 @@ def summaries(stdout: str) -> dict[str, list[str]]:
 def check_batch(ctx: matrix.Context) -> None:
     # Cases that need strace, another user or a held system call run only in the dialogue's matrix; on the
     # command line a folder is an album (see check_albums).
-    cases = [c for c in matrix.CASES if c.delay_open is None and not c.inject and c.user is None
-             and not (c.unsupported and c.unsupported(ctx)) and c.name != "folder"]
+    cases = []
+    for c in matrix.CASES:
+        if c.delay_open is not None or c.inject or c.user is not None or c.name == "folder":
+            continue
+        reason = c.unsupported(ctx) if c.unsupported else None
+        if reason:
+            print(f"skip: {c.name}: {reason}")
+        else:
+            cases.append(c)
     arguments, folders = [], []
     for number, case in enumerate(cases, start=1):
         dialogue, batch = (os.path.join(ctx.work, f"{side}{number:02d}") for side in ("d", "b"))
@@ -180,6 +187,11 @@ def check_batch(ctx: matrix.Context) -> None:
         subprocess.run(["chattr", "-i", folder], check=False)
     for cleanup in ctx.cleanups:
         cleanup()
+    # Then what must wait for the results to be read (the full disk's mounts).
+    for cleanup in ctx.late_cleanups:
+        cleanup()
+    ctx.cleanups.clear()
+    ctx.late_cleanups.clear()
 
 
 def check_cut_wave(tool: str, make_wav: str, work: str) -> None:
