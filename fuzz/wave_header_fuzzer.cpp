@@ -26,6 +26,7 @@
 #include "platform/console.h"
 #include "platform/memory_console.h"
 #include "platform/screen_buffer.h"
+#include "wave/sample_loader.h"
 #include "wave/wave_info.h"
 
 namespace {
@@ -177,7 +178,7 @@ void checkDuration(const wave::WaveInfo& info) {
 void checkPanel(const wave::WaveInfo& info) {
     platform::MemoryConsoleDevice device;
     platform::Console console = platform::makeConsole(device);
-    app::printFileDataPanel(console, info);
+    app::printFileDataPanel(console, wave::streamFormatOf(info));
 
     const std::string label(28, ' ');
     FUZZ_CHECK(platform::rowText(console.screen, 1).starts_with(label + "FILE DATA"));

@@ -118,7 +118,10 @@ public:
     }
 
     void finish() {
-        if (dynamics_) analysis_.dynamics = measure::finishDynamics(*dynamics_);
+        if (dynamics_) {
+            analysis_.dynamics = measure::finishDynamics(*dynamics_);
+            analysis_.drBlocks = measure::dynamicsBlocks(*dynamics_);
+        }
         if (loudness_) {
             auto measured = measure::finishLoudness(*loudness_);
             if (auto* loudness = std::get_if<measure::Loudness>(&measured)) analysis_.loudness = *loudness;

@@ -35,6 +35,7 @@ struct LevelAnalysis {
     SliceGrid grid;
     ShareScale scale;
     measure::Dynamics dynamics;               // of every frame read, the last partial slice's too
+    std::vector<measure::DrBlock> drBlocks;   // its 3-second blocks, `channels` per block in frame order
     std::optional<measure::Loudness> loudness;  // when asked for and measured
     std::optional<measure::LoudnessFailure> loudnessFailure;  // when asked for and not measured
 };

@@ -33,11 +33,11 @@ FileOutcome analyseFile(const std::string& name, const BatchOptions& options, in
     JobInput& input = std::get<JobInput>(opened);
     auto measured = measureJobInput(name, input, {}, {.loudness = options.loudness, .decodeParts = decodeParts});
     if (const auto* failure = std::get_if<JobFailure>(&measured)) return FailedFile{*failure};
-    AnalysedFile analysed{.info = input.info, .levels = std::move(std::get<analysis::LevelAnalysis>(measured)), .written = {}};
+    AnalysedFile analysed{.result = std::move(std::get<analysis::TrackResult>(measured)), .written = {}};
 
     std::variant<std::vector<std::string>, JobFailure> written;
     const bool wrote = watch.writeUnlessStopped(
-        [&] { written = writeJobResults(name, analysed.info, analysed.levels, options.svg); });
+        [&] { written = writeJobResults(name, analysed.result, options.svg); });
     if (!wrote)
         return FailedFile{JobFailure{.stage = FailureStage::Write, .kind = FailureKind::Stopped, .file = name,
                                      .detail = {}, .otherFile = {}, .written = {}}};
@@ -69,8 +69,8 @@ int runBatch(const BatchInputs& inputs, const BatchOptions& options, std::FILE* 
                                               : analyseFile(files[index], options, decodeParts, watch);
         // Only an album's tracks are measured together later.
         if (auto* analysed = std::get_if<AnalysedFile>(&outcome);
-            analysed && !inputs.files[index].album && analysed->levels.loudness)
-            analysed->levels.loudness->blocks.reset();
+            analysed && !inputs.files[index].album && analysed->result.levels.loudness)
+            analysed->result.levels.loudness->blocks.reset();
         ++filesDone;
         return outcome;
     };

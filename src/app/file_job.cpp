@@ -26,22 +26,6 @@ bool isWaveFile(const platform::ReadOnlyFile& file) {
     return platform::readAt(file, 0, head) == head.size() && std::memcmp(head.data() + 8, "WAVE", 4) == 0;
 }
 
-// What the panel shows of a decoded file, in the wave header's terms.
-wave::WaveInfo decodedInfo(const decode::DecodedFormat& format) {
-    wave::WaveInfo info;
-    info.formatTag = format.floatSamples ? 3 : 1;
-    info.channels = static_cast<std::int16_t>(format.channels);
-    info.sampleRate = format.sampleRate;
-    info.bitsPerSample = static_cast<std::int16_t>(format.bitsPerSample);
-    info.sampleCount = format.frames;
-    info.durationSeconds = static_cast<double>(format.frames) / static_cast<double>(format.sampleRate);
-    info.resolutionText = format.floatSamples ? " bits (float)" : format.bitsPerSample == 32 ? " bits (integer)" : " bits";
-    info.channelMask = format.channelMask;
-    info.formatName = format.formatName;
-    info.lossy = format.lossy;
-    return info;
-}
-
 using IdentityKey = std::pair<std::uint64_t, std::uint64_t>;
 
 IdentityKey keyOf(const platform::FileIdentity& identity) { return {identity.volume, identity.index}; }
@@ -124,14 +108,15 @@ std::variant<JobInput, JobFailure> openJobInput(const std::string& name, bool sv
                           .otherFile = {}, .written = {}};
     }
     JobInput input{.file = std::make_unique<platform::ReadOnlyFile>(std::move(std::get<platform::ReadOnlyFile>(opened))),
-                   .info = {}, .bytes = {}, .decoded = {}};
+                   .format = {}, .wave = {}, .bytes = {}, .decoded = {}};
 
     // The wave reader first: it refuses a file whose bytes 8-11 are not "WAVE"
     // as not a wave file, and only such a file is probed for other formats.
     const auto parsed = wave::parseWaveFile(*input.file);
     const auto* rejection = std::get_if<wave::HeaderRejection>(&parsed);
     if (!rejection) {
-        input.info = std::get<wave::WaveInfo>(parsed);
+        input.wave = std::get<wave::WaveInfo>(parsed);
+        input.format = wave::streamFormatOf(input.wave);
     } else if (*rejection != wave::HeaderRejection::NotWave) {
         return headerFailure(*rejection, name);
     } else {
@@ -150,7 +135,7 @@ std::variant<JobInput, JobFailure> openJobInput(const std::string& name, bool sv
             return decodeFailure(*failure, name, ofHeader ? FailureStage::Header : FailureStage::Decode);
         }
         input.decoded = std::move(std::get<decode::OpenedAudio>(decoded));
-        input.info = decodedInfo(input.decoded->format);
+        input.format = decode::streamFormatOf(input.decoded->format);
     }
 
     // A result name that leads to the input (through a link, or as another name
@@ -181,33 +166,35 @@ bool holdsAnalysableAudio(const std::string& name) {
     return std::holds_alternative<decode::OpenedAudio>(decode::openDecodedAudio(bytes));
 }
 
-std::variant<analysis::LevelAnalysis, JobFailure> measureJobInput(const std::string& name, JobInput& input,
-                                                                  const std::function<void()>& afterEachBlock,
-                                                                  const analysis::MeasureOptions& options) {
+std::variant<analysis::TrackResult, JobFailure> measureJobInput(const std::string& name, JobInput& input,
+                                                                const std::function<void()>& afterEachBlock,
+                                                                const analysis::MeasureOptions& options) {
     std::optional<analysis::LevelAnalysis> levels;
     if (!input.decoded) {
-        auto measured = analysis::analyseLevels(input.info, *input.file, afterEachBlock, options);
+        auto measured = analysis::analyseLevels(input.wave, *input.file, afterEachBlock, options);
         if (const auto* failure = std::get_if<wave::LoadFailure>(&measured)) return loadFailure(*failure, name);
         levels = std::move(std::get<analysis::LevelAnalysis>(measured));
     } else {
         auto measured = analysis::analyseDecodedLevels(*input.decoded, afterEachBlock, options);
         if (const auto* failure = std::get_if<decode::DecodeFailure>(&measured))
             return decodeFailure(*failure, name, FailureStage::Decode);
-        input.info = decodedInfo(input.decoded->format);
+        input.format = decode::streamFormatOf(input.decoded->format);
         levels = std::move(std::get<analysis::LevelAnalysis>(measured));
     }
     if (levels->loudnessFailure) return loudnessFailure(*levels->loudnessFailure, name);
-    return std::move(*levels);
+    return analysis::TrackResult{.version = analysis::kTrackResultVersion, .format = input.format,
+                                 .levels = std::move(*levels)};
 }
 
 std::variant<std::vector<std::string>, JobFailure> writeJobResults(const std::string& name,
-                                                                    const wave::WaveInfo& info,
-                                                                    const analysis::LevelAnalysis& levels, bool svg) {
-    const std::vector<std::string> names = resultNames(name, !info.formatName.empty(), svg);
-    const std::vector<std::string> channelNames = stream::channelNames(info.channels, info.channelMask);
-    const std::string_view report = output::reportLine(info.channels);
-    const auto draw = [&](output::ChartFormat format) {
-        return output::drawChart(format, info.channels, levels.histograms, levels.grid.sliceCount, levels.scale,
+                                                                   const analysis::TrackResult& result, bool svg) {
+    const stream::StreamFormat& format = result.format;
+    const analysis::LevelAnalysis& levels = result.levels;
+    const std::vector<std::string> names = resultNames(name, !format.codecName.empty(), svg);
+    const std::vector<std::string> channelNames = stream::channelNames(format.channels, format.channelMask);
+    const std::string_view report = output::reportLine(format.channels);
+    const auto draw = [&](output::ChartFormat chartFormat) {
+        return output::drawChart(chartFormat, format.channels, levels.histograms, levels.grid.sliceCount, levels.scale,
                                  channelNames);
     };
     const std::vector<std::uint8_t> chart = draw(output::ChartFormat::Metafile);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "analysis/level_distribution.h"
+#include "analysis/track_result.h"
 #include "app/job_failure.h"
 #include "decode/audio_decoder.h"
 #include "platform/files.h"
@@ -23,11 +24,11 @@ namespace vantorel::app {
 // An input opened for its whole job: the header and the samples come from
 // this one open file. A file whose bytes 8-11 are "WAVE" is read by the wave
 // reader; any other is probed by its content and, when it holds audio in a
-// known container, decoded. `info` holds what the panel shows (for a decoded
-// file its formatName names the codec).
+// known container, decoded. `format` is what the panel shows.
 struct JobInput {
     std::unique_ptr<platform::ReadOnlyFile> file;  // held in place: the decoder reads through it
-    wave::WaveInfo info;
+    stream::StreamFormat format;
+    wave::WaveInfo wave;                         // a wave file's header; unused for a decoded file
     std::unique_ptr<decode::InputBytes> bytes;   // the decoder's view of `file`
     std::optional<decode::OpenedAudio> decoded;  // none for a wave file
 };
@@ -46,10 +47,10 @@ bool holdsAnalysableAudio(const std::string& name);
 
 // Reads and measures the samples of the input named `name`; the failure when
 // reading, decoding or the loudness (where asked for) fails.
-// For a lossy file the decoder tells its exact length only here: input.info's
-// sample count and duration are then updated. `afterEachBlock` as for
+// For a lossy file the decoder tells its exact length only here: input.format's
+// frames are then updated. `afterEachBlock` as for
 // analysis::analyseLevels.
-std::variant<analysis::LevelAnalysis, JobFailure> measureJobInput(const std::string& name, JobInput& input,
+std::variant<analysis::TrackResult, JobFailure> measureJobInput(const std::string& name, JobInput& input,
                                                                   const std::function<void()>& afterEachBlock = {},
                                                                   const analysis::MeasureOptions& options = {});
 
@@ -72,7 +73,6 @@ std::vector<std::optional<JobFailure>> refuseBatchCollisions(std::span<const std
 // written, or none replaces its earlier version and the failure says which
 // file failed and why. Gives the names written, in that order.
 std::variant<std::vector<std::string>, JobFailure> writeJobResults(const std::string& name,
-                                                                    const wave::WaveInfo& info,
-                                                                    const analysis::LevelAnalysis& levels, bool svg);
+                                                                   const analysis::TrackResult& result, bool svg);
 
 }  // namespace vantorel::app

@@ -6,6 +6,7 @@
 
 #include "app/main_loop.h"
 #include "app/number_format.h"
+#include "wave/sample_loader.h"
 
 namespace vantorel::app {
 
@@ -32,19 +33,19 @@ std::optional<wave::WaveInfo> readWaveHeader(platform::Console& console, const p
         return std::nullopt;
     }
     const wave::WaveInfo& info = std::get<wave::WaveInfo>(parsed);
-    showFileData(console, info);
+    showFileData(console, wave::streamFormatOf(info));
     return info;
 }
 
-int showFileData(platform::Console& console, const wave::WaveInfo& info) {
+int showFileData(platform::Console& console, const stream::StreamFormat& format) {
     newLine(console, 2);
     platform::setCursorVisible(console, false);
     const int headingRow = console.screen.cursorRow;
-    printFileDataPanel(console, info);
+    printFileDataPanel(console, format);
     return headingRow;
 }
 
-void printFileDataPanel(platform::Console& console, const wave::WaveInfo& info) {
+void printFileDataPanel(platform::Console& console, const stream::StreamFormat& format) {
     using platform::newLine;
     using platform::writeText;
     platform::setAttribute(console, platform::kAttributeDim);
@@ -53,24 +54,24 @@ void printFileDataPanel(platform::Console& console, const wave::WaveInfo& info) 
     newLine(console, 2);
 
     writeText(console, kChannelsLabel);
-    printNumber(console, info.channels, 7);
+    printNumber(console, format.channels, 7);
     newLine(console);
 
     writeText(console, kSampleRateLabel);
-    printNumber(console, info.sampleRate, 15);
+    printNumber(console, format.sampleRate, 15);
     writeText(console, "Hz");
     newLine(console);
 
     writeText(console, kResolutionLabel);
-    writeText(console, numberText(info.bitsPerSample, 7));
-    writeText(console, info.resolutionText);
+    writeText(console, numberText(format.bitsPerSample, 7));
+    writeText(console, stream::resolutionText(format));
     newLine(console);
 
-    printLengthLines(console, info);
+    printLengthLines(console, format);
     // A file in another format names its codec on the first of the three empty lines.
-    if (!info.formatName.empty()) {
+    if (!format.codecName.empty()) {
         writeText(console, kFormatLabel);
-        writeText(console, " " + info.formatName);
+        writeText(console, " " + format.codecName);
         newLine(console);
         newLine(console, 2);
     } else {
@@ -78,21 +79,21 @@ void printFileDataPanel(platform::Console& console, const wave::WaveInfo& info) 
     }
 }
 
-void printLengthLines(platform::Console& console, const wave::WaveInfo& info) {
+void printLengthLines(platform::Console& console, const stream::StreamFormat& format) {
     using platform::newLine;
     using platform::writeText;
     writeText(console, kLengthLabel);
-    printNumber(console, static_cast<long double>(info.sampleCount), 15);
+    printNumber(console, static_cast<long double>(format.frames), 15);
     writeText(console, "samples");
     newLine(console);
 
     writeText(console, kDurationLabel);
-    printNumber(console, roundDecimals(info.durationSeconds, 2), 15);
+    printNumber(console, roundDecimals(stream::durationSeconds(format), 2), 15);
     writeText(console, "seconds");
     newLine(console);
 }
 
-void reprintLengthLines(platform::Console& console, int headingRow, const wave::WaveInfo& info) {
+void reprintLengthLines(platform::Console& console, int headingRow, const stream::StreamFormat& format) {
     const int row = console.screen.cursorRow;
     const int column = console.screen.cursorColumn;
     for (const int offset : {kLengthRowOffset, kLengthRowOffset + 1}) {
@@ -100,7 +101,7 @@ void reprintLengthLines(platform::Console& console, int headingRow, const wave::
         platform::writeText(console, std::string(kLengthLabel.size() + 30, ' '));
     }
     platform::moveCursor(console, headingRow + kLengthRowOffset, 1);
-    printLengthLines(console, info);
+    printLengthLines(console, format);
     platform::moveCursor(console, row, column);
 }
 

@@ -101,8 +101,8 @@ JobEnd runJob(Console& console) {
         return JobEnd::NextJob;
     }
     JobInput& input = std::get<JobInput>(opened);
-    const wave::WaveInfo panelInfo = input.info;
-    const int panelRow = showFileData(console, panelInfo);
+    const stream::StreamFormat panelFormat = input.format;
+    const int panelRow = showFileData(console, panelFormat);
 
     // The samples are measured while they are read, under "Reading input file...";
     // the analysis line then reports the grid they were measured on.
@@ -118,17 +118,17 @@ JobEnd runJob(Console& console) {
         showErrorBox(console, failureBoxText(*failure));
         return JobEnd::NextJob;
     }
-    const analysis::LevelAnalysis& levels = std::get<analysis::LevelAnalysis>(measured);
-    if (input.info.sampleCount != panelInfo.sampleCount) reprintLengthLines(console, panelRow, input.info);
+    const analysis::TrackResult& result = std::get<analysis::TrackResult>(measured);
+    if (result.format.frames != panelFormat.frames) reprintLengthLines(console, panelRow, result.format);
     platform::setAttribute(console, kAttributeStrong);
     platform::writeText(console, "   Done");
     platform::newLine(console, 2);
     platform::setAttribute(console, kAttributeDim);
 
-    printAnalysisLine(console, levels.grid);
+    printAnalysisLine(console, result.levels.grid);
     // Both results are made first and written as a unit: a failure leaves the
     // earlier results as they were and ends the job with a box, not "Done".
-    const auto written = writeJobResults(*name, input.info, levels, false);
+    const auto written = writeJobResults(*name, result, false);
     if (const auto* failure = std::get_if<JobFailure>(&written)) {
         showErrorBox(console, failureBoxText(*failure));
         return JobEnd::NextJob;

@@ -25,6 +25,7 @@
 #include <variant>
 
 #include "stream/samples.h"
+#include "stream/stream_format.h"
 
 namespace vantorel::decode {
 
@@ -51,6 +52,9 @@ struct DecodedFormat {
     bool splittable = false;        // parts can be decoded side by side (decodeAudioPart): a lossless
                                     // integer codec whose container seeks to any frame exactly
 };
+
+// The format as every source describes its stream.
+stream::StreamFormat streamFormatOf(const DecodedFormat& format);
 
 enum class DecodeFailureKind {
     NotAudio,        // no audio stream in a known audio or media container

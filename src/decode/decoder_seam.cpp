@@ -14,6 +14,19 @@
 
 namespace vantorel::decode {
 
+stream::StreamFormat streamFormatOf(const DecodedFormat& format) {
+    return {.channels = format.channels,
+            .sampleRate = format.sampleRate,
+            .kind = format.kind,
+            .bitsPerSample = format.bitsPerSample,
+            .floatEncoding = format.floatSamples,
+            .lossy = format.lossy,
+            .frames = format.frames,
+            .framesKnown = format.exactFrames,
+            .channelMask = format.channelMask,
+            .codecName = format.formatName};
+}
+
 namespace {
 
 bool startsWith(std::span<const std::byte> bytes, std::size_t offset, std::string_view magic) {

@@ -798,15 +798,20 @@ bool appendDynamics(DynamicsMeter& earlier, const DynamicsMeter& later) {
     return true;
 }
 
-Dynamics finishDynamics(const DynamicsMeter& meter) {
-    Dynamics result;
-    result.frames = meter.frames;
-    const auto channels = static_cast<std::size_t>(std::max(meter.channels, 0));
+std::vector<DrBlock> dynamicsBlocks(const DynamicsMeter& meter) {
     std::vector<DrBlock> blocks = meter.blocks;
     if (meter.framesInBlock > 0) {
         const std::vector<DrBlock> last = currentBlock(meter);
         blocks.insert(blocks.end(), last.begin(), last.end());
     }
+    return blocks;
+}
+
+Dynamics finishDynamics(const DynamicsMeter& meter) {
+    Dynamics result;
+    result.frames = meter.frames;
+    const auto channels = static_cast<std::size_t>(std::max(meter.channels, 0));
+    const std::vector<DrBlock> blocks = dynamicsBlocks(meter);
     double drSum = 0;
     int drCount = 0;
     for (std::size_t channel = 0; channel < channels; ++channel) {

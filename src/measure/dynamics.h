@@ -125,6 +125,10 @@ bool appendDynamics(DynamicsMeter& earlier, const DynamicsMeter& later);
 // The results so far, the current (shorter) block included as the last.
 Dynamics finishDynamics(const DynamicsMeter& meter);
 
+// Every block so far, the current (shorter) one included as the last:
+// `channels` per block in frame order.
+std::vector<DrBlock> dynamicsBlocks(const DynamicsMeter& meter);
+
 // A peak (1.0 = full scale) in dBFS: 20 log10(peak). None for silence (a peak
 // of 0) or NaN; an infinite peak gives +infinity.
 std::optional<double> peakDbfs(double peak);

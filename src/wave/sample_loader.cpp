@@ -219,7 +219,7 @@ std::variant<std::uint64_t, LoadFailure> loadKind(const platform::ReadOnlyFile& 
 }  // namespace
 
 std::optional<SampleKind> sampleKindFor(const WaveInfo& info) {
-    if (info.channels < 1 || info.channels > 8) return std::nullopt;
+    if (info.channels < 1 || info.channels > stream::kMaxChannels) return std::nullopt;
     switch (info.bitsPerSample) {
         case 16: return SampleKind::Int16;
         case 24: return SampleKind::Int24;
@@ -229,6 +229,19 @@ std::optional<SampleKind> sampleKindFor(const WaveInfo& info) {
             return std::nullopt;
         default: return std::nullopt;
     }
+}
+
+stream::StreamFormat streamFormatOf(const WaveInfo& info) {
+    return {.channels = info.channels,
+            .sampleRate = info.sampleRate,
+            .kind = sampleKindFor(info).value_or(SampleKind::Int16),
+            .bitsPerSample = info.bitsPerSample,
+            .floatEncoding = info.formatTag == 3,
+            .lossy = false,
+            .frames = info.sampleCount,
+            .framesKnown = true,
+            .channelMask = info.channelMask,
+            .codecName = {}};
 }
 
 std::string_view loadFailureMessage(LoadFailure failure) {

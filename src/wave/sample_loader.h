@@ -21,6 +21,7 @@
 
 #include "platform/files.h"
 #include "stream/samples.h"
+#include "stream/stream_format.h"
 #include "wave/wave_info.h"
 
 namespace vantorel::wave {
@@ -29,6 +30,10 @@ namespace vantorel::wave {
 // The kind a header gets, or none for layouts that are not loaded (channels
 // other than 1 to 8, bit depths other than 16, 24 and 32).
 std::optional<stream::SampleKind> sampleKindFor(const WaveInfo& info);
+
+// The header as every source describes its stream (a layout that is not
+// loaded gets the kind Int16 and is never read).
+stream::StreamFormat streamFormatOf(const WaveInfo& info);
 
 enum class LoadFailure {
     OutOfMemory,  // the read buffer cannot be allocated

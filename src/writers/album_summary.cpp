@@ -15,8 +15,8 @@ AlbumSummary summariseAlbum(const std::string& folder, std::span<const AnalysedF
     int drCount = 0;
     std::vector<const measure::LoudnessBlocks*> blocks;
     for (const AnalysedFile* track : tracks) {
-        const analysis::LevelAnalysis& levels = track->levels;
-        album.durationSeconds += track->info.durationSeconds;
+        const analysis::LevelAnalysis& levels = track->result.levels;
+        album.durationSeconds += stream::durationSeconds(track->result.format);
         if (levels.dynamics.dr) drSum += *levels.dynamics.dr, ++drCount;
         album.peak = std::max(album.peak, levels.dynamics.peak);
         if (levels.loudness) {
@@ -25,7 +25,7 @@ AlbumSummary summariseAlbum(const std::string& folder, std::span<const AnalysedF
                 album.truePeakDbtp = std::max(album.truePeakDbtp.value_or(*peak), *peak);
         }
         const std::vector<std::string> names =
-            stream::channelNames(static_cast<int>(levels.histograms.size()), track->info.channelMask);
+            stream::channelNames(static_cast<int>(levels.histograms.size()), track->result.format.channelMask);
         for (std::size_t channel = 0; channel < levels.histograms.size() && channel < names.size(); ++channel) {
             auto summed = std::find_if(album.histograms.begin(), album.histograms.end(),
                                        [&](const auto& entry) { return entry.first == names[channel]; });

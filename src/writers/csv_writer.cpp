@@ -33,9 +33,9 @@ std::string shareText(double share) {
 }  // namespace
 
 std::string csvRows(const std::string& name, const AnalysedFile& file) {
-    const std::vector<analysis::LevelHistogram>& histograms = file.levels.histograms;
+    const std::vector<analysis::LevelHistogram>& histograms = file.result.levels.histograms;
     const std::vector<std::string> channels =
-        stream::channelNames(static_cast<int>(histograms.size()), file.info.channelMask);
+        stream::channelNames(static_cast<int>(histograms.size()), file.result.format.channelMask);
     const std::string field = csvField(name);
     std::string rows;
     for (std::size_t channel = 0; channel < histograms.size() && channel < channels.size(); ++channel) {
@@ -43,7 +43,7 @@ std::string csvRows(const std::string& name, const AnalysedFile& file) {
             const std::int64_t count = histograms[channel].bins[static_cast<std::size_t>(level)];
             rows += field + "," + std::string(channels[channel]) + "," + std::to_string(level) + "," +
                     std::to_string(count) + "," +
-                    shareText(analysis::binShare(count, file.levels.grid.sliceCount)) + "\n";
+                    shareText(analysis::binShare(count, file.result.levels.grid.sliceCount)) + "\n";
         }
     }
     return rows;

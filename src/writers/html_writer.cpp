@@ -8,14 +8,15 @@ namespace vantorel::writers {
 
 // A track of the HTML page from an analysed file.
 output::ReportTrack reportTrack(const std::string& name, const AnalysedFile& file) {
-    const wave::WaveInfo& info = file.info;
-    const analysis::LevelAnalysis& levels = file.levels;
-    std::string format = info.formatName.empty() ? "WAV" : info.formatName;
-    if (!info.lossy) format += std::string(" ") + std::to_string(info.bitsPerSample) + "-bit" + (info.formatTag == 3 ? " float" : "");
-    format += std::string(", ") + std::to_string(info.sampleRate) + " Hz";
+    const stream::StreamFormat& format = file.result.format;
+    const analysis::LevelAnalysis& levels = file.result.levels;
+    std::string shown = format.codecName.empty() ? "WAV" : format.codecName;
+    if (!format.lossy)
+        shown += std::string(" ") + std::to_string(format.bitsPerSample) + "-bit" + (format.floatEncoding ? " float" : "");
+    shown += std::string(", ") + std::to_string(format.sampleRate) + " Hz";
     output::ReportTrack track{.name = name,
-                              .format = format,
-                              .durationSeconds = info.durationSeconds,
+                              .format = shown,
+                              .durationSeconds = stream::durationSeconds(format),
                               .peakDbfs = oneDecimal(measure::peakDbfs(levels.dynamics.peak)),
                               .dr = levels.dynamics.dr,
                               .loudnessLufs = {},
@@ -25,7 +26,7 @@ output::ReportTrack reportTrack(const std::string& name, const AnalysedFile& fil
                               .sliceCount = levels.grid.sliceCount,
                               .scale = levels.scale,
                               .channelNames = stream::channelNames(static_cast<int>(levels.histograms.size()),
-                                                                 info.channelMask)};
+                                                                 format.channelMask)};
     if (levels.loudness) {
         track.loudnessLufs = oneDecimal(levels.loudness->integratedLufs);
         track.rangeLu = oneDecimal(levels.loudness->rangeLu);

@@ -92,17 +92,17 @@ std::string jsonNumber(double value) {
 
 
 std::string jsonFile(const std::string& path, const AnalysedFile& file, bool loudness) {
-    const wave::WaveInfo& info = file.info;
-    const analysis::LevelAnalysis& levels = file.levels;
+    const stream::StreamFormat& format = file.result.format;
+    const analysis::LevelAnalysis& levels = file.result.levels;
     const measure::Dynamics& dynamics = levels.dynamics;
     std::string json = "{";
     json += nameFields("path", path) + ", ";
-    json += field("format", jsonString(info.formatName.empty() ? "WAV" : info.formatName)) + ", ";
-    json += field("channels", std::to_string(info.channels)) + ", ";
-    json += field("sample_rate", std::to_string(info.sampleRate)) + ", ";
-    json += field("bits", info.lossy ? "null" : std::to_string(info.bitsPerSample)) + ", ";
-    json += field("frames", std::to_string(info.sampleCount)) + ", ";
-    json += field("duration_s", jsonNumber(info.durationSeconds)) + ", ";
+    json += field("format", jsonString(format.codecName.empty() ? "WAV" : format.codecName)) + ", ";
+    json += field("channels", std::to_string(format.channels)) + ", ";
+    json += field("sample_rate", std::to_string(format.sampleRate)) + ", ";
+    json += field("bits", format.lossy ? "null" : std::to_string(format.bitsPerSample)) + ", ";
+    json += field("frames", std::to_string(format.frames)) + ", ";
+    json += field("duration_s", jsonNumber(stream::durationSeconds(format))) + ", ";
     json += field("slices", std::to_string(levels.grid.sliceCount)) + ", ";
     std::string written = "[";
     for (const std::string& name : file.written) written += std::string(written.size() > 1 ? ", " : "") + jsonString(name);
@@ -117,7 +117,7 @@ std::string jsonFile(const std::string& path, const AnalysedFile& file, bool lou
         json += field("plr_db", optionalNumber(oneDecimal(measured.plrDb))) + ", ";
     }
     const std::vector<std::string> names =
-        stream::channelNames(static_cast<int>(levels.histograms.size()), info.channelMask);
+        stream::channelNames(static_cast<int>(levels.histograms.size()), format.channelMask);
     std::string channels = "[";
     for (std::size_t channel = 0; channel < levels.histograms.size(); ++channel) {
         const measure::ChannelDynamics measured =

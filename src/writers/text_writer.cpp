@@ -45,19 +45,19 @@ std::string decibelText(std::optional<double> value, std::string_view none) {
 }  // namespace
 
 std::string summaryText(const std::string& name, const AnalysedFile& file) {
-    const wave::WaveInfo& info = file.info;
+    const stream::StreamFormat& format = file.result.format;
     std::string text = escapeControlCharacters(name) + "\n";
-    text += summaryLine("Channels", numberText(info.channels, 7));
-    text += summaryLine("Sample rate", numberText(info.sampleRate, 15) + " Hz");
-    text += summaryLine("Resolution", numberText(info.bitsPerSample, 7) + info.resolutionText);
-    text += summaryLine("Length", numberText(static_cast<long double>(info.sampleCount), 15) + " samples");
-    text += summaryLine("Duration", numberText(roundDecimals(info.durationSeconds, 2), 15) + " seconds");
-    if (!info.formatName.empty()) text += summaryLine("Format", std::string(" ") + info.formatName);
-    text += summaryLine("Time slices", numberText(static_cast<long double>(file.levels.grid.sliceCount), 7));
-    const measure::Dynamics& dynamics = file.levels.dynamics;
+    text += summaryLine("Channels", numberText(format.channels, 7));
+    text += summaryLine("Sample rate", numberText(format.sampleRate, 15) + " Hz");
+    text += summaryLine("Resolution", numberText(format.bitsPerSample, 7) + stream::resolutionText(format));
+    text += summaryLine("Length", numberText(static_cast<long double>(format.frames), 15) + " samples");
+    text += summaryLine("Duration", numberText(roundDecimals(stream::durationSeconds(format), 2), 15) + " seconds");
+    if (!format.codecName.empty()) text += summaryLine("Format", std::string(" ") + format.codecName);
+    text += summaryLine("Time slices", numberText(static_cast<long double>(file.result.levels.grid.sliceCount), 7));
+    const measure::Dynamics& dynamics = file.result.levels.dynamics;
     text += summaryLine("Peak", decibelText(oneDecimal(measure::peakDbfs(dynamics.peak)), "-inf") + " dBFS");
     text += summaryLine("DR", dynamics.dr ? std::string(" DR") + std::to_string(*dynamics.dr) : " none");
-    if (const std::optional<measure::Loudness>& loudness = file.levels.loudness) {
+    if (const std::optional<measure::Loudness>& loudness = file.result.levels.loudness) {
         text += summaryLine("Loudness", decibelText(oneDecimal(loudness->integratedLufs), "-inf") + " LUFS");
         text += summaryLine("Range", decibelText(oneDecimal(loudness->rangeLu), " none") + " LU");
         text += summaryLine("True peak", decibelText(oneDecimal(loudness->truePeakDbtp), "-inf") + " dBTP");

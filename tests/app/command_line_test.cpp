@@ -169,9 +169,9 @@ TEST(Batch, FailuresRenderAsBoxLineAndNames) {
 
 TEST(Batch, CsvNamesAreQuoted) {
     AnalysedFile mono;
-    mono.levels.histograms.resize(1);
-    mono.levels.histograms[0].bins[3] = 1;
-    mono.levels.grid.sliceCount = 3;
+    mono.result.levels.histograms.resize(1);
+    mono.result.levels.histograms[0].bins[3] = 1;
+    mono.result.levels.grid.sliceCount = 3;
     const std::string rows = csvRows("take \"1\", mono.wav", mono);
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), analysis::kLevelBins);
     EXPECT_EQ(rows.substr(0, rows.find('\n') + 1), "\"take \"\"1\"\", mono.wav\",mono,0,0,0\n");

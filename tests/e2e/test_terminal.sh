@@ -258,7 +258,7 @@ else
 fi
 
 "${TMUX_COMMAND[@]}" new-session -d -s redirected -x 80 -y 33 \
-    "'$TOOL' > '$WORK/redirected.out' 2> '$WORK/redirected.err'; echo \$? > '$WORK/redirected.status'; exec sleep 600"
+    "'$TOOL' > '$WORK/redirected.out' 2> '$WORK/redirected.err'; echo \$? > '$WORK/redirected.status'; while [ -d '$WORK' ]; do sleep 1; done"
 if wait_until 10 0.1 file_exists "$WORK/redirected.status"; then
     status=$(cat "$WORK/redirected.status")
     if [[ $status -ne 0 && ! -s "$WORK/redirected.out" && $(wc -l < "$WORK/redirected.err") -eq 1 ]]; then

@@ -51,7 +51,9 @@ trap - HUP
 stty -g > "$work/$name.after"
 echo "tool ended with status $status"
 echo "$status" > "$work/$name.status"
-exec sleep 600
+# The pane stays open for its screen to be read, and ends with the work folder
+# (a pane whose hangups are ignored outlives the tmux server otherwise).
+while [ -d "$work" ]; do sleep 1; done
 EOF
 
 screen_of() { "${TMUX_COMMAND[@]}" capture-pane -p -t "$1" 2> /dev/null; }
