@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <cstddef>
+#include <limits>
+#include <memory>
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 namespace vantorel::analysis {
 
@@ -72,69 +75,45 @@ ShareScale chooseShareScale(double highestShare) {
 
 namespace {
 
-// Everything one read of the samples feeds: the slice scan counting into the
-// histograms, the dynamics and, when asked for, the loudness meters.
-class BlockMeasures {
+using stream::SampleKind;
+
+// The receivers of the measuring pass. Each keeps its own state, takes every
+// block of the stream in order (`add`), takes in the state of a receiver that
+// measured the frames that follow, from a DR block boundary on (`join`, for a
+// stream read in parts; false where it cannot), and writes its plain values
+// into the analysis at the end (`finish`). A new measurement is a receiver of
+// its own added to the list below; the pass itself does not change.
+struct ReceiverSetup {
+    SliceGrid grid;           // the slices to count: the stream's, or open-ended
+    bool endsAtGrid = false;  // the grid is the stream's: a slice it ends inside counts as it stands
+    int channels = 0;
+    std::int32_t sampleRate = 0;
+    int sourceBits = 0;  // of integer samples; 0: the samples' own
+    std::uint64_t channelMask = 0;
+    bool loudness = false;
+    const std::function<void()>* afterEachBlock = nullptr;
+};
+
+// The slice levels counted into the histograms, and the dynamics (peaks,
+// full-scale samples, DR blocks), in one pass over the samples: each block is
+// cut where slices end, and the dynamics meter's peaks of each run are the
+// slice's peaks. Frames past the grid's last whole slice go to the dynamics
+// alone.
+class SliceLevelsAndDynamics {
 public:
-    BlockMeasures(LevelAnalysis& analysis, SliceGrid grid, int channels, std::int32_t sampleRate, int sourceBits,
-                  std::uint64_t channelMask, const MeasureOptions& options, const std::function<void()>& afterEachBlock)
-        : analysis_(analysis),
-          scan_{.grid = grid},
-          count_([&analysis](Channel channel, int level) { countSliceLevel(analysis.histograms, channel, level); }),
-          dynamics_(measure::startDynamics(channels, sampleRate, sourceBits)),
-          afterEachBlock_(afterEachBlock) {
-        if (options.loudness) {
-            auto started = measure::startLoudness(channels, sampleRate, channelMask);
-            if (auto* meter = std::get_if<measure::LoudnessMeter>(&started)) loudness_ = std::move(*meter);
-            else analysis.loudnessFailure = std::get<measure::LoudnessFailure>(started);
-        }
-    }
+    explicit SliceLevelsAndDynamics(const ReceiverSetup& setup)
+        : scan_{.grid = setup.grid},
+          endsAtGrid_(setup.endsAtGrid),
+          histograms_(static_cast<std::size_t>(std::clamp(setup.channels, 0, kMaxChannels))),
+          dynamics_(measure::startDynamics(setup.channels, setup.sampleRate, setup.sourceBits)) {}
 
-    template <stream::SampleKind kind>
+    template <SampleKind kind>
     void add(const stream::ChannelSamples<kind>& block) {
-        if (dynamics_) {
-            addToDynamicsAndSlices(block);
-        } else {
-            scanSliceLevels<kind>(scan_, block, count_);
+        const SliceLevelReceiver count = [this](Channel channel, int level) { countSliceLevel(histograms_, channel, level); };
+        if (!dynamics_) {  // no rate: no slices either, but the plain scan knows that
+            scanSliceLevels<kind>(scan_, block, count);
+            return;
         }
-        if (loudness_) measure::addLoudnessBlock<kind>(*loudness_, block);
-        if (afterEachBlock_) afterEachBlock_();
-    }
-
-    // Where the file ends before the grid does, the slice it ends in is
-    // complete as it stands; the slices after it are silent.
-    void finishSlices() { finishSliceScan(scan_, count_); }
-
-    // Takes in what `later` measured of the frames that follow, from a slice
-    // and DR block boundary on. False where this one stands inside either.
-    bool absorb(const BlockMeasures& later) {
-        if (scan_.samplesInSlice != 0 || !dynamics_ || !later.dynamics_ ||
-            !measure::appendDynamics(*dynamics_, *later.dynamics_))
-            return false;
-        for (std::size_t channel = 0; channel < analysis_.histograms.size(); ++channel)
-            for (std::size_t bin = 0; bin < static_cast<std::size_t>(kLevelBins); ++bin)
-                analysis_.histograms[channel].bins[bin] += later.analysis_.histograms[channel].bins[bin];
-        return true;
-    }
-
-    void finish() {
-        if (dynamics_) {
-            analysis_.dynamics = measure::finishDynamics(*dynamics_);
-            analysis_.drBlocks = measure::dynamicsBlocks(*dynamics_);
-        }
-        if (loudness_) {
-            auto measured = measure::finishLoudness(*loudness_);
-            if (auto* loudness = std::get_if<measure::Loudness>(&measured)) analysis_.loudness = *loudness;
-            else analysis_.loudnessFailure = std::get<measure::LoudnessFailure>(measured);
-        }
-    }
-
-private:
-    // One pass over the samples for both: the block is cut where slices end,
-    // and the dynamics meter's peaks of each run are the slice's peaks. Frames
-    // past the grid's last whole slice go to the dynamics alone.
-    template <stream::SampleKind kind>
-    void addToDynamicsAndSlices(const stream::ChannelSamples<kind>& block) {
         const std::size_t frameBytes = static_cast<std::size_t>(block.channels) * stream::fileSampleWidth<kind>();
         std::size_t frame = 0;
         while (frame < block.frames) {
@@ -142,82 +121,142 @@ private:
             std::size_t take = block.frames - frame;
             if (sliceLeft > 0) take = std::min<std::size_t>(take, static_cast<std::size_t>(sliceLeft));
             const stream::ChannelSamples<kind> run{.channels = block.channels,
-                                                 .firstFrame = block.firstFrame + static_cast<std::int64_t>(frame),
-                                                 .frames = take,
-                                                 .bytes = block.bytes + frame * frameBytes};
-            const std::array<double, measure::kMaxChannels> peaks = measure::addDynamicsBlock<kind>(*dynamics_, run);
-            if (sliceLeft > 0) addSlicePeaks(scan_, block.channels, static_cast<std::int64_t>(take), peaks, count_);
+                                                   .firstFrame = block.firstFrame + static_cast<std::int64_t>(frame),
+                                                   .frames = take,
+                                                   .bytes = block.bytes + frame * frameBytes};
+            const std::array<double, kMaxChannels> peaks = measure::addDynamicsBlock<kind>(*dynamics_, run);
+            if (sliceLeft > 0) addSlicePeaks(scan_, block.channels, static_cast<std::int64_t>(take), peaks, count);
             frame += take;
         }
     }
 
-    LevelAnalysis& analysis_;
+    bool join(const SliceLevelsAndDynamics& later) {
+        if (scan_.samplesInSlice != 0 || !dynamics_ || !later.dynamics_ ||
+            !measure::appendDynamics(*dynamics_, *later.dynamics_))
+            return false;
+        for (std::size_t channel = 0; channel < histograms_.size(); ++channel)
+            for (std::size_t bin = 0; bin < static_cast<std::size_t>(kLevelBins); ++bin)
+                histograms_[channel].bins[bin] += later.histograms_[channel].bins[bin];
+        return true;
+    }
+
+    void finish(LevelAnalysis& analysis) {
+        // Where the stream ends before its grid does, the slice it ends in is
+        // complete as it stands; the slices after it are silent.
+        if (endsAtGrid_)
+            finishSliceScan(scan_, [this](Channel channel, int level) { countSliceLevel(histograms_, channel, level); });
+        analysis.histograms = std::move(histograms_);
+        if (dynamics_) {
+            analysis.dynamics = measure::finishDynamics(*dynamics_);
+            analysis.drBlocks = measure::dynamicsBlocks(*dynamics_);
+        }
+    }
+
+private:
     SliceScan scan_;
-    SliceLevelReceiver count_;
+    bool endsAtGrid_;
+    std::vector<LevelHistogram> histograms_;
     std::optional<measure::DynamicsMeter> dynamics_;
-    std::optional<measure::LoudnessMeter> loudness_;
-    const std::function<void()>& afterEachBlock_;
 };
 
-// Reads every frame the file holds, of one kind, and measures them block by
-// block. The slice scan takes the whole slices only; the dynamics all frames.
-template <stream::SampleKind kind>
-std::optional<wave::LoadFailure> measureFile(const platform::ReadOnlyFile& file, const wave::WaveInfo& info,
-                                             BlockMeasures& measures) {
-    const auto frames = static_cast<std::uint64_t>(std::max<std::int64_t>(info.sampleCount, 0));
-    const auto loaded = wave::loadSamples<kind>(file, info, frames,
-                                                [&](const stream::ChannelSamples<kind>& block) { measures.add(block); });
-    if (const auto* failure = std::get_if<wave::LoadFailure>(&loaded)) return *failure;
-    measures.finishSlices();
-    return std::nullopt;
+// The loudness meters, when asked for. They follow the stream in order: a
+// stream measured with them is never read in parts.
+class LoudnessMeasure {
+public:
+    explicit LoudnessMeasure(const ReceiverSetup& setup) {
+        if (!setup.loudness) return;
+        auto started = measure::startLoudness(setup.channels, setup.sampleRate, setup.channelMask);
+        if (auto* meter = std::get_if<measure::LoudnessMeter>(&started)) meter_ = std::move(*meter);
+        else failure_ = std::get<measure::LoudnessFailure>(started);
+    }
+
+    template <SampleKind kind>
+    void add(const stream::ChannelSamples<kind>& block) {
+        if (meter_) measure::addLoudnessBlock<kind>(*meter_, block);
+    }
+
+    bool join(const LoudnessMeasure& later) { return !meter_ && !later.meter_ && !failure_ && !later.failure_; }
+
+    void finish(LevelAnalysis& analysis) {
+        analysis.loudnessFailure = failure_;
+        if (!meter_) return;
+        auto measured = measure::finishLoudness(*meter_);
+        if (auto* loudness = std::get_if<measure::Loudness>(&measured)) analysis.loudness = std::move(*loudness);
+        else analysis.loudnessFailure = std::get<measure::LoudnessFailure>(measured);
+    }
+
+private:
+    std::optional<measure::LoudnessMeter> meter_;
+    std::optional<measure::LoudnessFailure> failure_;
+};
+
+// The caller's hook after each block (the dialogue keeps its screen shown).
+class AfterEachBlock {
+public:
+    explicit AfterEachBlock(const ReceiverSetup& setup) : hook_(setup.afterEachBlock) {}
+
+    template <SampleKind kind>
+    void add(const stream::ChannelSamples<kind>&) {
+        if (hook_ && *hook_) (*hook_)();
+    }
+
+    bool join(const AfterEachBlock&) { return true; }
+    void finish(LevelAnalysis&) {}
+
+private:
+    const std::function<void()>* hook_;
+};
+
+// The list: every block goes to each of them in this order.
+using Receivers = std::tuple<SliceLevelsAndDynamics, LoudnessMeasure, AfterEachBlock>;
+
+template <class... Each>
+std::tuple<Each...> startEach(const ReceiverSetup& setup, std::tuple<Each...>* /*list*/) {
+    return std::tuple<Each...>{Each(setup)...};
 }
 
-}  // namespace
+Receivers startReceivers(const ReceiverSetup& setup) { return startEach(setup, static_cast<Receivers*>(nullptr)); }
 
-std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInfo& info,
-                                                            const platform::ReadOnlyFile& file,
-                                                            const std::function<void()>& afterEachBlock,
-                                                            const MeasureOptions& options) {
-    LevelAnalysis analysis;
-    analysis.grid = computeSliceGrid(info.sampleRate, info.sampleCount);
-
-    // One histogram per channel of a layout that is loaded; none otherwise.
-    const std::optional<stream::SampleKind> kind = wave::sampleKindFor(info);
-    if (!kind) {
-        analysis.scale = chooseShareScale(0);
-        return analysis;
-    }
-    analysis.histograms.resize(static_cast<std::size_t>(info.channels));
-    BlockMeasures measures(analysis, analysis.grid, info.channels, info.sampleRate,
-                           info.formatTag == 3 ? 0 : info.bitsPerSample, info.channelMask, options, afterEachBlock);
-    std::optional<wave::LoadFailure> failure;
-    switch (*kind) {
-    case stream::SampleKind::Int16: failure = measureFile<stream::SampleKind::Int16>(file, info, measures); break;
-    case stream::SampleKind::Int24: failure = measureFile<stream::SampleKind::Int24>(file, info, measures); break;
-    case stream::SampleKind::Int32: failure = measureFile<stream::SampleKind::Int32>(file, info, measures); break;
-    case stream::SampleKind::Float32: failure = measureFile<stream::SampleKind::Float32>(file, info, measures); break;
-    case stream::SampleKind::Float64: break;  // no wave file holds doubles
-    }
-    measures.finish();
-    if (failure) return *failure;
-
-    analysis.scale = chooseShareScale(highestShare(analysis.histograms, analysis.grid.sliceCount));
-    return analysis;
+void addToAll(Receivers& receivers, const stream::AnyBlock& block) {
+    std::visit([&](const auto& typed) { std::apply([&](auto&... each) { (each.add(typed), ...); }, receivers); },
+               block);
 }
 
-namespace {
+bool joinAll(Receivers& earlier, const Receivers& later) {
+    return [&]<std::size_t... index>(std::index_sequence<index...>) {
+        return (std::get<index>(earlier).join(std::get<index>(later)) && ...);
+    }(std::make_index_sequence<std::tuple_size_v<Receivers>>{});
+}
+
+void finishAll(Receivers& receivers, LevelAnalysis& analysis) {
+    std::apply([&](auto&... each) { (each.finish(analysis), ...); }, receivers);
+}
+
+ReceiverSetup setupFor(const stream::StreamFormat& format, SliceGrid grid, bool endsAtGrid, bool loudness,
+                       const std::function<void()>* afterEachBlock) {
+    return {.grid = grid,
+            .endsAtGrid = endsAtGrid,
+            .channels = format.channels,
+            .sampleRate = format.sampleRate,
+            .sourceBits = format.floatEncoding ? 0 : format.bitsPerSample,
+            .channelMask = format.channelMask,
+            .loudness = loudness,
+            .afterEachBlock = afterEachBlock};
+}
 
 // A part is at least this many DR blocks long: shorter files gain too little
-// from a second decoder to pay for opening it.
+// from a second reader to pay for opening it.
 constexpr std::int64_t kLeastBlocksPerPart = 10;
-// The most parts of one file: each holds a decoder and its buffers.
+// The most parts of one stream: each holds a decoder and its buffers.
 constexpr std::int64_t kMostParts = 8;
 
-// Where the parts of a decoded file start, and its end: on boundaries of the
-// DR blocks, which are whole slices too. Empty when the file is not split.
-std::vector<std::int64_t> partBoundaries(const decode::DecodedFormat& format, const MeasureOptions& options) {
-    const bool integer = format.kind == stream::SampleKind::Int16 || format.kind == stream::SampleKind::Int32;
-    if (options.decodeParts < 2 || options.loudness || !format.splittable || !integer || format.sampleRate % 10 != 0)
+// Where the parts of a stream start, and its end: on boundaries of the DR
+// blocks, which are whole slices too. Empty when it is read in one piece.
+std::vector<std::int64_t> partBoundaries(const stream::SampleSource& source, const MeasureOptions& options) {
+    const stream::StreamFormat& format = source.format;
+    const bool integer = format.kind == SampleKind::Int16 || format.kind == SampleKind::Int32;
+    if (!source.readPart || options.decodeParts < 2 || options.loudness || !format.framesKnown || !integer ||
+        format.sampleRate <= 0 || format.sampleRate % 10 != 0)
         return {};
     const std::int64_t blockFrames = std::int64_t{measure::kDrBlockSeconds} * format.sampleRate;
     const std::int64_t blocks = format.frames / blockFrames;
@@ -229,96 +268,100 @@ std::vector<std::int64_t> partBoundaries(const decode::DecodedFormat& format, co
     return boundaries;
 }
 
-// Measures the file in parts, each decoded and measured on a thread of its
-// own (the first on this one), then joined in order. Nothing where a part
-// failed or no thread could be started.
-template <stream::SampleKind kind>
-std::optional<LevelAnalysis> analyseInParts(const decode::OpenedAudio& opened, const std::vector<std::int64_t>& boundaries,
+// Measures the stream in parts, each read and measured on a thread of its own
+// (the first on this one), then joined in order. Nothing where a part failed
+// or no thread could be started.
+std::optional<LevelAnalysis> analyseInParts(const stream::SampleSource& source,
+                                            const std::vector<std::int64_t>& boundaries,
                                             const std::function<void()>& afterEachBlock) {
-    const decode::DecodedFormat& format = opened.format;
+    const stream::StreamFormat& format = source.format;
     const std::size_t parts = boundaries.size() - 1;
     const SliceGrid open = computeSliceGrid(format.sampleRate, std::numeric_limits<std::int64_t>::max());
-    const std::function<void()> nothing;
-    std::vector<LevelAnalysis> analyses(parts);
-    std::vector<std::optional<BlockMeasures>> measures(parts);
-    std::vector<char> decoded(parts, 0);
-    for (std::size_t part = 0; part < parts; ++part) {
-        analyses[part].histograms.resize(static_cast<std::size_t>(format.channels));
-        measures[part].emplace(analyses[part], open, format.channels, format.sampleRate, format.bitsPerSample,
-                               format.channelMask, MeasureOptions{}, part == 0 ? afterEachBlock : nothing);
-    }
+    std::vector<std::unique_ptr<Receivers>> receivers;
+    for (std::size_t part = 0; part < parts; ++part)
+        receivers.push_back(std::make_unique<Receivers>(
+            startReceivers(setupFor(format, open, false, false, part == 0 ? &afterEachBlock : nullptr))));
+    std::vector<char> read(parts, 0);
     // Nothing may leave a thread: a part that throws (out of memory) has failed.
-    const auto decodePart = [&](std::size_t part) noexcept {
+    const auto readPart = [&](std::size_t part) noexcept {
         try {
-            const auto result = decode::decodeAudioPart<kind>(
-                opened, boundaries[part], boundaries[part + 1],
-                [&measure = *measures[part]](const stream::ChannelSamples<kind>& block) { measure.add(block); });
-            decoded[part] = std::holds_alternative<std::uint64_t>(result) ? 1 : 0;
+            const stream::ReadOutcome outcome =
+                source.readPart(boundaries[part], boundaries[part + 1],
+                                [&into = *receivers[part]](const stream::AnyBlock& block) { addToAll(into, block); });
+            read[part] = std::holds_alternative<std::int64_t>(outcome) ? 1 : 0;
         } catch (...) {
-            decoded[part] = 0;
+            read[part] = 0;
         }
     };
     {
         std::vector<std::jthread> threads;
         try {
-            for (std::size_t part = 1; part < parts; ++part) threads.emplace_back(decodePart, part);
+            for (std::size_t part = 1; part < parts; ++part) threads.emplace_back(readPart, part);
         } catch (const std::system_error&) {
             return std::nullopt;  // the threads started are joined on the way out
         }
-        decodePart(0);
+        readPart(0);
     }
     for (std::size_t part = 0; part < parts; ++part)
-        if (decoded[part] == 0 || (part > 0 && !measures[0]->absorb(*measures[part]))) return std::nullopt;
-    measures[0]->finish();
-    return std::move(analyses[0]);
+        if (read[part] == 0 || (part > 0 && !joinAll(*receivers[0], *receivers[part]))) return std::nullopt;
+    LevelAnalysis analysis;
+    finishAll(*receivers[0], analysis);
+    analysis.grid = computeSliceGrid(format.sampleRate, format.frames);
+    analysis.scale = chooseShareScale(highestShare(analysis.histograms, analysis.grid.sliceCount));
+    return analysis;
 }
 
 }  // namespace
 
+std::variant<LevelAnalysis, stream::SourceFailure> analyseStream(const stream::SampleSource& source,
+                                                                 const std::function<void()>& afterEachBlock,
+                                                                 const MeasureOptions& options) {
+    const stream::StreamFormat& format = source.format;
+    if (const std::vector<std::int64_t> boundaries = partBoundaries(source, options); !boundaries.empty())
+        if (std::optional<LevelAnalysis> inParts = analyseInParts(source, boundaries, afterEachBlock))
+            return std::move(*inParts);
+
+    // A stream whose length is known is measured on its grid; otherwise the
+    // slices are those of the frames delivered, which only the reading tells
+    // (lossy codecs): the scan runs on an open-ended grid, and the incomplete
+    // last slice is never handed on.
+    const SliceGrid grid = computeSliceGrid(
+        format.sampleRate, format.framesKnown ? format.frames : std::numeric_limits<std::int64_t>::max());
+    Receivers receivers = startReceivers(setupFor(format, grid, format.framesKnown, options.loudness, &afterEachBlock));
+    const stream::ReadOutcome outcome =
+        source.readAll([&](const stream::AnyBlock& block) { addToAll(receivers, block); });
+    LevelAnalysis analysis;
+    finishAll(receivers, analysis);
+    if (const auto* failure = std::get_if<stream::SourceFailure>(&outcome)) return *failure;
+    analysis.grid = format.framesKnown ? grid : computeSliceGrid(format.sampleRate, std::get<std::int64_t>(outcome));
+    analysis.scale = chooseShareScale(highestShare(analysis.histograms, analysis.grid.sliceCount));
+    return analysis;
+}
+
+std::variant<LevelAnalysis, wave::LoadFailure> analyseLevels(const wave::WaveInfo& info,
+                                                            const platform::ReadOnlyFile& file,
+                                                            const std::function<void()>& afterEachBlock,
+                                                            const MeasureOptions& options) {
+    // A layout that is not loaded reads nothing and gets no histograms.
+    if (!wave::sampleKindFor(info)) {
+        LevelAnalysis analysis;
+        analysis.grid = computeSliceGrid(info.sampleRate, info.sampleCount);
+        analysis.scale = chooseShareScale(0);
+        return analysis;
+    }
+    auto measured = analyseStream(wave::waveSource(file, info), afterEachBlock, options);
+    if (auto* failure = std::get_if<stream::SourceFailure>(&measured))
+        return failure->kind == stream::SourceFailure::Kind::OutOfMemory ? wave::LoadFailure::OutOfMemory
+                                                                          : wave::LoadFailure::ReadFailed;
+    return std::move(std::get<LevelAnalysis>(measured));
+}
+
 std::variant<LevelAnalysis, decode::DecodeFailure> analyseDecodedLevels(decode::OpenedAudio& opened,
                                                                         const std::function<void()>& afterEachBlock,
                                                                         const MeasureOptions& options) {
-    const decode::DecodedFormat& format = opened.format;
-    if (const std::vector<std::int64_t> boundaries = partBoundaries(format, options); !boundaries.empty()) {
-        std::optional<LevelAnalysis> inParts =
-            format.kind == stream::SampleKind::Int16
-                ? analyseInParts<stream::SampleKind::Int16>(opened, boundaries, afterEachBlock)
-                : analyseInParts<stream::SampleKind::Int32>(opened, boundaries, afterEachBlock);
-        if (inParts) {
-            inParts->grid = computeSliceGrid(format.sampleRate, format.frames);
-            inParts->scale = chooseShareScale(highestShare(inParts->histograms, inParts->grid.sliceCount));
-            return std::move(*inParts);
-        }
-    }
-    LevelAnalysis analysis;
-    analysis.histograms.resize(static_cast<std::size_t>(std::clamp(format.channels, 0, kMaxChannels)));
-    // The slices are those of the frames the decoder delivers, which only the
-    // decoding itself tells for lossy codecs: the scan runs on an open-ended
-    // grid, and the incomplete last slice is never handed on.
-    const SliceGrid open = computeSliceGrid(format.sampleRate, std::numeric_limits<std::int64_t>::max());
-    BlockMeasures measures(analysis, open, format.channels, format.sampleRate,
-                           format.floatSamples ? 0 : format.bitsPerSample, format.channelMask, options,
-                           afterEachBlock);
-    const auto decode = [&]<stream::SampleKind kind>() -> std::optional<decode::DecodeFailure> {
-        const auto decoded = decode::decodeAudio<kind>(
-            opened, [&](const stream::ChannelSamples<kind>& block) { measures.add(block); });
-        if (const auto* failure = std::get_if<decode::DecodeFailure>(&decoded)) return *failure;
-        return std::nullopt;
-    };
-    std::optional<decode::DecodeFailure> failure;
-    switch (format.kind) {
-    case stream::SampleKind::Int16: failure = decode.template operator()<stream::SampleKind::Int16>(); break;
-    case stream::SampleKind::Int32: failure = decode.template operator()<stream::SampleKind::Int32>(); break;
-    case stream::SampleKind::Float32: failure = decode.template operator()<stream::SampleKind::Float32>(); break;
-    case stream::SampleKind::Float64: failure = decode.template operator()<stream::SampleKind::Float64>(); break;
-    case stream::SampleKind::Int24: failure = decode::DecodeFailure{decode::DecodeFailureKind::Unsupported, {}}; break;
-    }
-    measures.finish();
-    if (failure) return *failure;
-
-    analysis.grid = computeSliceGrid(format.sampleRate, opened.format.frames);
-    analysis.scale = chooseShareScale(highestShare(analysis.histograms, analysis.grid.sliceCount));
-    return analysis;
+    auto measured = analyseStream(decode::decodedSource(opened), afterEachBlock, options);
+    if (auto* failure = std::get_if<stream::SourceFailure>(&measured)) return decode::decodeFailureOf(*failure);
+    return std::move(std::get<LevelAnalysis>(measured));
 }
 
 }  // namespace vantorel::analysis

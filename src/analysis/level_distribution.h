@@ -13,6 +13,7 @@
 #include "measure/dynamics.h"
 #include "measure/loudness.h"
 #include "platform/files.h"
+#include "stream/sample_source.h"
 #include "wave/sample_loader.h"
 
 namespace vantorel::analysis {
@@ -45,6 +46,18 @@ struct MeasureOptions {
     bool loudness = false;  // EBU R128 loudness, range and true peak: costs time, so only when asked
     int decodeParts = 1;    // threads a long lossless file in another format may be decoded on, in parts
 };
+
+// The whole measurement of a stream from any source: its samples read once, in
+// order (or, for a long stream that can be read in parts, in up to
+// options.decodeParts parts side by side, with the same results; not with the
+// loudness, which follows the stream in order), each block handed to every
+// receiver of the measuring pass: the slice levels counted into the
+// histograms, the dynamics, the loudness where asked for. Then the highest
+// share and the axis scale. The grid is the stream's where its length is
+// known, else that of the frames delivered. `afterEachBlock` as below.
+std::variant<LevelAnalysis, stream::SourceFailure> analyseStream(const stream::SampleSource& source,
+                                                                 const std::function<void()>& afterEachBlock = {},
+                                                                 const MeasureOptions& options = {});
 
 // The whole measurement of one file: the grid, the histograms, the samples read
 // from the open file and scanned as they arrive, counting into the histograms,

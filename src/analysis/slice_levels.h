@@ -77,12 +77,6 @@ std::int64_t framesToScan(const SliceGrid& grid);
 template <stream::SampleKind kind>
 void scanSliceLevels(SliceScan& scan, const stream::ChannelSamples<kind>& block, const SliceLevelReceiver& receiver);
 
-// For tests: the largest magnitude of the samples at even and at odd positions
-// of `samples` samples in file layout (followed by block padding), found by
-// every peak kernel this CPU runs, the plain loop first. All must agree.
-template <stream::SampleKind kind>
-std::vector<std::array<double, 2>> parityPeaksByEveryKernel(const std::byte* bytes, std::size_t samples);
-
 // Frames of the current slice still to come; 0 once every slice of the grid
 // is done (or the grid has none).
 std::int64_t framesLeftInSlice(const SliceScan& scan);

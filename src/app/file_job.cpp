@@ -169,21 +169,17 @@ bool holdsAnalysableAudio(const std::string& name) {
 std::variant<analysis::TrackResult, JobFailure> measureJobInput(const std::string& name, JobInput& input,
                                                                 const std::function<void()>& afterEachBlock,
                                                                 const analysis::MeasureOptions& options) {
-    std::optional<analysis::LevelAnalysis> levels;
-    if (!input.decoded) {
-        auto measured = analysis::analyseLevels(input.wave, *input.file, afterEachBlock, options);
-        if (const auto* failure = std::get_if<wave::LoadFailure>(&measured)) return loadFailure(*failure, name);
-        levels = std::move(std::get<analysis::LevelAnalysis>(measured));
-    } else {
-        auto measured = analysis::analyseDecodedLevels(*input.decoded, afterEachBlock, options);
-        if (const auto* failure = std::get_if<decode::DecodeFailure>(&measured))
-            return decodeFailure(*failure, name, FailureStage::Decode);
-        input.format = decode::streamFormatOf(input.decoded->format);
-        levels = std::move(std::get<analysis::LevelAnalysis>(measured));
-    }
-    if (levels->loudnessFailure) return loudnessFailure(*levels->loudnessFailure, name);
+    const stream::SampleSource source =
+        input.decoded ? decode::decodedSource(*input.decoded) : wave::waveSource(*input.file, input.wave);
+    auto measured = analysis::analyseStream(source, afterEachBlock, options);
+    if (const auto* failure = std::get_if<stream::SourceFailure>(&measured))
+        return sourceFailure(*failure, name, input.decoded ? FailureStage::Decode : FailureStage::Measure);
+    // A lossy stream's length is known once it is decoded.
+    if (input.decoded) input.format = decode::streamFormatOf(input.decoded->format);
+    auto& levels = std::get<analysis::LevelAnalysis>(measured);
+    if (levels.loudnessFailure) return loudnessFailure(*levels.loudnessFailure, name);
     return analysis::TrackResult{.version = analysis::kTrackResultVersion, .format = input.format,
-                                 .levels = std::move(*levels)};
+                                 .levels = std::move(levels)};
 }
 
 std::variant<std::vector<std::string>, JobFailure> writeJobResults(const std::string& name,

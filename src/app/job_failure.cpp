@@ -71,6 +71,15 @@ JobFailure loadFailure(wave::LoadFailure failure, const std::string& input) {
             .file = input, .detail = {}, .otherFile = {}, .written = {}};
 }
 
+JobFailure sourceFailure(const stream::SourceFailure& failure, const std::string& input, FailureStage stage) {
+    using Kind = stream::SourceFailure::Kind;
+    const FailureKind kind = failure.kind == Kind::ReadFailed    ? FailureKind::ReadFailed
+                             : failure.kind == Kind::OutOfMemory ? FailureKind::OutOfMemory
+                             : failure.kind == Kind::Damaged     ? FailureKind::Damaged
+                                                                 : FailureKind::Unsupported;
+    return {.stage = stage, .kind = kind, .file = input, .detail = failure.detail, .otherFile = {}, .written = {}};
+}
+
 JobFailure loudnessFailure(measure::LoudnessFailure failure, const std::string& input) {
     JobFailure failed{.stage = FailureStage::Measure, .kind = FailureKind::LoudnessMeter, .file = input,
                       .detail = std::string(measure::loudnessFailureMessage(failure)), .otherFile = {}, .written = {}};

@@ -65,6 +65,7 @@ struct JobFailure {
 JobFailure headerFailure(wave::HeaderRejection rejection, const std::string& input);
 JobFailure decodeFailure(const decode::DecodeFailure& failure, const std::string& input, FailureStage stage);
 JobFailure loadFailure(wave::LoadFailure failure, const std::string& input);
+JobFailure sourceFailure(const stream::SourceFailure& failure, const std::string& input, FailureStage stage);
 JobFailure loudnessFailure(measure::LoudnessFailure failure, const std::string& input);
 
 // The text of the dialogue's error box, sentences parted by the two

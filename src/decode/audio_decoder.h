@@ -24,6 +24,7 @@
 #include <string>
 #include <variant>
 
+#include "stream/sample_source.h"
 #include "stream/samples.h"
 #include "stream/stream_format.h"
 
@@ -78,6 +79,16 @@ struct OpenedAudio {
     DecodedFormat format;
     std::unique_ptr<DecoderState, void (*)(DecoderState*)> state{nullptr, nullptr};
 };
+
+// An opened input as a source of samples: decoded whole, or in parts where
+// the stream is splittable (16- or 32-bit integers). `opened` must stay valid
+// while the source is used; after a whole read its format holds the frames
+// delivered.
+stream::SampleSource decodedSource(OpenedAudio& opened);
+
+// A decoder's failure as a source's, and back.
+stream::SourceFailure sourceFailureOf(const DecodeFailure& failure);
+DecodeFailure decodeFailureOf(const stream::SourceFailure& failure);
 
 // Probes the input by its content (never by a name) and opens its best audio
 // stream. Strict: the container must be recognised with confidence, so random

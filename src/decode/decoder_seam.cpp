@@ -121,4 +121,64 @@ template std::variant<std::uint64_t, DecodeFailure> decodeAudio<stream::SampleKi
 template std::variant<std::uint64_t, DecodeFailure> decodeAudio<stream::SampleKind::Float64>(
     OpenedAudio&, const stream::SampleBlockReceiver<stream::SampleKind::Float64>&);
 
+stream::SourceFailure sourceFailureOf(const DecodeFailure& failure) {
+    using Kind = stream::SourceFailure::Kind;
+    switch (failure.kind) {
+        case DecodeFailureKind::ReadFailed: return {.kind = Kind::ReadFailed, .detail = failure.detail};
+        case DecodeFailureKind::OutOfMemory: return {.kind = Kind::OutOfMemory, .detail = failure.detail};
+        case DecodeFailureKind::Damaged: return {.kind = Kind::Damaged, .detail = failure.detail};
+        case DecodeFailureKind::NotAudio:
+        case DecodeFailureKind::NoDecoders:
+        case DecodeFailureKind::TooManyChannels:
+        case DecodeFailureKind::Unsupported: break;
+    }
+    return {.kind = Kind::Unsupported, .detail = failure.detail};
+}
+
+DecodeFailure decodeFailureOf(const stream::SourceFailure& failure) {
+    using Kind = stream::SourceFailure::Kind;
+    switch (failure.kind) {
+        case Kind::ReadFailed: return {.kind = DecodeFailureKind::ReadFailed, .detail = failure.detail};
+        case Kind::OutOfMemory: return {.kind = DecodeFailureKind::OutOfMemory, .detail = failure.detail};
+        case Kind::Damaged: return {.kind = DecodeFailureKind::Damaged, .detail = failure.detail};
+        case Kind::Unsupported: break;
+    }
+    return {.kind = DecodeFailureKind::Unsupported, .detail = failure.detail};
+}
+
+stream::SampleSource decodedSource(OpenedAudio& opened) {
+    using stream::SampleKind;
+    stream::SampleSource source{.format = streamFormatOf(opened.format), .readAll = {}, .readPart = {}};
+    const auto outcomeOf = [](const std::variant<std::uint64_t, DecodeFailure>& decoded) -> stream::ReadOutcome {
+        if (const auto* failure = std::get_if<DecodeFailure>(&decoded)) return sourceFailureOf(*failure);
+        return static_cast<std::int64_t>(std::get<std::uint64_t>(decoded));
+    };
+    source.readAll = [&opened, outcomeOf](const stream::BlockSink& sink) -> stream::ReadOutcome {
+        return stream::withKind(opened.format.kind, [&]<SampleKind kind>() -> stream::ReadOutcome {
+            if constexpr (kind == SampleKind::Int24) {
+                return stream::SourceFailure{.kind = stream::SourceFailure::Kind::Unsupported, .detail = {}};
+            } else {
+                return outcomeOf(decodeAudio<kind>(
+                    opened, [&](const stream::ChannelSamples<kind>& block) { sink(stream::AnyBlock{block}); }));
+            }
+        });
+    };
+    const SampleKind kind = opened.format.kind;
+    if (opened.format.splittable && (kind == SampleKind::Int16 || kind == SampleKind::Int32)) {
+        source.readPart = [&opened, outcomeOf](std::int64_t first, std::int64_t end,
+                                               const stream::BlockSink& sink) -> stream::ReadOutcome {
+            return stream::withKind(opened.format.kind, [&]<SampleKind each>() -> stream::ReadOutcome {
+                if constexpr (each == SampleKind::Int16 || each == SampleKind::Int32) {
+                    return outcomeOf(decodeAudioPart<each>(opened, first, end, [&](const stream::ChannelSamples<each>& block) {
+                        sink(stream::AnyBlock{block});
+                    }));
+                } else {
+                    return stream::SourceFailure{.kind = stream::SourceFailure::Kind::Unsupported, .detail = {}};
+                }
+            });
+        };
+    }
+    return source;
+}
+
 }  // namespace vantorel::decode

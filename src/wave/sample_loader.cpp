@@ -268,4 +268,28 @@ template std::variant<std::uint64_t, LoadFailure> loadSamples<SampleKind::Int32>
 template std::variant<std::uint64_t, LoadFailure> loadSamples<SampleKind::Float32>(
     const platform::ReadOnlyFile&, const WaveInfo&, std::uint64_t, const SampleBlockReceiver<SampleKind::Float32>&);
 
+stream::SampleSource waveSource(const platform::ReadOnlyFile& file, const WaveInfo& info) {
+    stream::SampleSource source{.format = streamFormatOf(info), .readAll = {}, .readPart = {}};
+    source.readAll = [&file, info](const stream::BlockSink& sink) -> stream::ReadOutcome {
+        const std::optional<SampleKind> kind = sampleKindFor(info);
+        if (!kind) return std::int64_t{0};
+        const auto frames = static_cast<std::uint64_t>(std::max<std::int64_t>(info.sampleCount, 0));
+        return stream::withKind(*kind, [&]<SampleKind each>() -> stream::ReadOutcome {
+            if constexpr (each == SampleKind::Float64) {
+                return std::int64_t{0};  // no wave file holds doubles
+            } else {
+                const auto loaded = loadSamples<each>(
+                    file, info, frames, [&](const stream::ChannelSamples<each>& block) { sink(stream::AnyBlock{block}); });
+                if (const auto* failure = std::get_if<LoadFailure>(&loaded))
+                    return stream::SourceFailure{.kind = *failure == LoadFailure::OutOfMemory
+                                                             ? stream::SourceFailure::Kind::OutOfMemory
+                                                             : stream::SourceFailure::Kind::ReadFailed,
+                                                 .detail = {}};
+                return static_cast<std::int64_t>(std::get<std::uint64_t>(loaded));
+            }
+        });
+    };
+    return source;
+}
+
 }  // namespace vantorel::wave

@@ -20,6 +20,7 @@
 #include <variant>
 
 #include "platform/files.h"
+#include "stream/sample_source.h"
 #include "stream/samples.h"
 #include "stream/stream_format.h"
 #include "wave/wave_info.h"
@@ -34,6 +35,10 @@ std::optional<stream::SampleKind> sampleKindFor(const WaveInfo& info);
 // The header as every source describes its stream (a layout that is not
 // loaded gets the kind Int16 and is never read).
 stream::StreamFormat streamFormatOf(const WaveInfo& info);
+
+// The wave file as a source of samples: its data read in pieces from the open
+// file (which must stay open while the source is used), whole only.
+stream::SampleSource waveSource(const platform::ReadOnlyFile& file, const WaveInfo& info);
 
 enum class LoadFailure {
     OutOfMemory,  // the read buffer cannot be allocated

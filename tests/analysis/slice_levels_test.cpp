@@ -304,42 +304,6 @@ TEST(SliceScan, RandomIntegerPeaksAreExact) {
     }
 }
 
-// Every kernel this CPU runs (not only the one the scan picks) against the plain
-// loop: random bytes, extreme codes, NaN and infinity for floats, every count
-// up to 70 samples and at every byte offset of a vector.
-template <SampleKind kind>
-void expectEveryKernelAgrees(std::uint64_t seed) {
-    std::mt19937_64 random(seed);
-    std::vector<std::byte> bytes(70 * 4 + 32 + stream::kBlockPadding);
-    for (std::byte& byte : bytes) byte = static_cast<std::byte>(random());
-    constexpr std::size_t width = stream::fileSampleWidth<kind>();
-    // Plant the most negative code and, for floats, a NaN and an infinity.
-    bytes[width * 5 + width - 1] = std::byte{0x80};
-    for (std::size_t i = 0; i + 1 < width; ++i) bytes[width * 5 + i] = std::byte{0};
-    if constexpr (kind == SampleKind::Float32) {
-        const float special[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()};
-        std::memcpy(bytes.data() + 4 * 17, &special[0], 4);
-        std::memcpy(bytes.data() + 4 * 40, &special[seed % 2], 4);
-    }
-    for (std::size_t offset = 0; offset < 32; offset += 1 + offset / 4) {
-        for (std::size_t samples = 0; samples <= 70; ++samples) {
-            const auto found = parityPeaksByEveryKernel<kind>(bytes.data() + offset, samples);
-            ASSERT_FALSE(found.empty());
-            for (std::size_t kernel = 1; kernel < found.size(); ++kernel)
-                ASSERT_EQ(found[kernel], found[0]) << "kernel " << kernel << ", " << samples << " samples at " << offset;
-        }
-    }
-}
-
-TEST(SliceScan, EveryPeakKernelAgreesWithThePlainLoop) {
-    for (const std::uint64_t seed : {1u, 2u}) {
-        expectEveryKernelAgrees<SampleKind::Int16>(seed);
-        expectEveryKernelAgrees<SampleKind::Int24>(seed);
-        expectEveryKernelAgrees<SampleKind::Int32>(seed);
-        expectEveryKernelAgrees<SampleKind::Float32>(seed);
-    }
-}
-
 TEST(SliceScan, StereoChannelsAreMeasuredIndependently) {
     auto samples = silentSamples<SampleKind::Int16>(2, 30);
     auto left = samplesOf<SampleKind::Int16>(samples.left);

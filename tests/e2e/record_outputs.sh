@@ -75,3 +75,6 @@ run summaries-loudness --loudness "${files[@]}"
 run albums -r --svg --loudness --html "$out/albums.html" "album one" "album two"
 run albums-json -r --json --loudness "album one" "album two"
 run albums-csv -r --csv "album one" "album two"
+# One long file on two threads: decoded in parts.
+run parts-json --jobs 2 --json long-flac.flac
+run parts-csv --jobs 2 --csv long-flac.flac

@@ -18,7 +18,7 @@ namespace {
 using testing::feedBlocks;
 using testing::fileBytes;
 using testing::Tone;
-using testing::withKind;
+using stream::withKind;
 using stream::SampleKind;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();

@@ -25,7 +25,7 @@ using testing::amplitudeOf;
 using testing::feedBlocks;
 using testing::fileBytes;
 using testing::Tone;
-using testing::withKind;
+using stream::withKind;
 using stream::SampleKind;
 
 // A value and how far below and above it a result may lie.

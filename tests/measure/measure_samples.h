@@ -11,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "stream/sample_source.h"
 #include "wave/sample_loader.h"
 
 namespace vantorel::measure::testing {
@@ -85,18 +86,6 @@ void feedBlocks(const std::vector<std::byte>& bytes, int channels, std::size_t f
         block.bytes = bytes.data() + frame * static_cast<std::size_t>(channels) * stream::fileSampleWidth<kind>();
         add(block);
         frame += take;
-    }
-}
-
-// Calls f.template operator()<kind>() for a kind given at run time.
-template <class F>
-void withKind(stream::SampleKind kind, F&& f) {
-    switch (kind) {
-        case stream::SampleKind::Int16: f.template operator()<stream::SampleKind::Int16>(); break;
-        case stream::SampleKind::Int24: f.template operator()<stream::SampleKind::Int24>(); break;
-        case stream::SampleKind::Int32: f.template operator()<stream::SampleKind::Int32>(); break;
-        case stream::SampleKind::Float32: f.template operator()<stream::SampleKind::Float32>(); break;
-        case stream::SampleKind::Float64: f.template operator()<stream::SampleKind::Float64>(); break;
     }
 }
 
