@@ -496,7 +496,7 @@ std::variant<OpenedAudio, DecodeFailure> openDecodedAudio(const InputBytes& inpu
     format.formatName = formatNameOf(descriptor, first.container->iformat);
     // WavPack is marked both: its hybrid mode may be lossy, its files mostly are not.
     format.lossy = (descriptor->props & AV_CODEC_PROP_LOSSY) != 0 && (descriptor->props & AV_CODEC_PROP_LOSSLESS) == 0;
-    format.floatSamples = *kind == SampleKind::Float32 || *kind == SampleKind::Float64;
+    format.floatSamples = stream::isFloat(*kind);
     const int deliveredBits = av_get_bytes_per_sample(codec.sample_fmt) * 8;
     format.bitsPerSample = deliveredBits;
     // The source's own depth where a lossless codec knows it (24-bit FLAC is
