@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (std::holds_alternative<decode::DecodeFailure>(opened)) return 0;
     decode::OpenedAudio& audio = std::get<decode::OpenedAudio>(opened);
     const decode::DecodedFormat announced = audio.format;
-    check(announced.channels >= 1 && announced.channels <= decode::kMaxDecodedChannels);
+    check(announced.channels >= 1 && announced.channels <= stream::kMaxChannels);
     check(announced.sampleRate > 0 && announced.frames >= 0);
     check(announced.kind != stream::SampleKind::Int24);
 

@@ -1,10 +1,11 @@
 #pragma once
 // The measurement: the recording cut into slices of a tenth of a second, each
 // slice's peak per channel turned into whole dB below full scale. The samples
-// arrive in blocks (see wave/sample_loader.h for how the data flow); each block
-// is folded into the running peaks of the current slice, and every finished
-// slice's level is handed on at once. Where the blocks are cut never changes
-// the answer.
+// arrive in blocks (see stream/sample_source.h); the measuring pass folds the
+// peaks that the dynamics meter finds in each run of a block into the current
+// slice (addSlicePeaks), and every finished slice's level is handed on at once.
+// scanSliceLevels is the plain loop over the samples themselves. Where the
+// blocks are cut never changes the answer.
 
 #include <array>
 #include <climits>

@@ -22,13 +22,10 @@ namespace {
 
 std::uint64_t ceilDivide(std::uint64_t value, std::uint64_t divisor) { return value / divisor + (value % divisor != 0); }
 
-// Pieces read ahead of the scan: the reading thread fills one while the scan
-// takes another, and a third absorbs the jitter between them.
-constexpr std::size_t kPiecesInFlight = 3;
-
 // Where the pieces of one load lie in the file.
 struct PiecePlan {
-    std::uint64_t dataOffset = 0;
+    std::uint64_t dataOffset = 0;    // of the first frame to read
+    std::uint64_t firstFrame = 0;    // its index in the recording
     std::uint64_t frameBytes = 0;
     std::uint64_t pieceFrames = 0;   // frames of a whole piece
     std::uint64_t framesToRead = 0;  // frames the file holds, up to those asked for
@@ -60,7 +57,7 @@ template <SampleKind kind>
 void handOn(const PiecePlan& plan, int channels, std::uint64_t piece, const std::vector<std::byte>& buffer,
             const SampleBlockReceiver<kind>& receive) {
     receive({.channels = channels,
-             .firstFrame = static_cast<std::int64_t>(piece * plan.pieceFrames),
+             .firstFrame = static_cast<std::int64_t>(plan.firstFrame + piece * plan.pieceFrames),
              .frames = static_cast<std::size_t>(plan.framesOf(piece)),
              .bytes = buffer.data()});
 }
@@ -76,142 +73,37 @@ bool loadInTurn(const platform::ReadOnlyFile& file, const PiecePlan& plan, int c
     return true;
 }
 
-// How far the reading thread and the scan have got, in pieces. A mutex and a
-// condition variable rather than atomic waits: without a futex (the Windows
-// build's libstdc++), an atomic wait reads the value before it takes its lock
-// and can sleep through the notification that came in between.
-class PieceProgress {
-public:
-    void advance(std::uint64_t& counter, std::uint64_t value) {
-        {
-            const std::lock_guard lock(mutex_);
-            counter = value;
-        }
-        changed_.notify_all();
-    }
-    // Ends every wait, now and later: the scan has stopped taking pieces.
-    void stop() {
-        {
-            const std::lock_guard lock(mutex_);
-            stopped_ = true;
-        }
-        changed_.notify_all();
-    }
-    // Waits until `ready` holds, read under the lock; false when stopped instead.
-    template <typename Condition>
-    bool waitFor(Condition ready) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return stopped_ || ready(); });
-        return !stopped_;
-    }
-
-    std::uint64_t filled = 0;  // pieces the reading thread has finished with
-    std::uint64_t used = 0;    // pieces handed on
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool stopped_ = false;
-};
-
-// The reading thread of one load, stopped and joined however the load is left:
-// after the last piece, at a piece that could not be read, or when the receiver
-// throws. Declared after everything the thread uses, so it goes first.
-class ReadingThread {
-public:
-    explicit ReadingThread(PieceProgress& progress) : progress_(progress) {}
-    ReadingThread(const ReadingThread&) = delete;
-    ReadingThread& operator=(const ReadingThread&) = delete;
-    ~ReadingThread() {
-        progress_.stop();
-        if (thread_.joinable()) thread_.join();
-    }
-    // False when no thread could be started (nothing has run then).
-    template <typename Work>
-    bool start(Work work) {
-        try {
-            thread_ = std::thread(std::move(work));
-            return true;
-        } catch (const std::system_error&) {
-            return false;
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
-    }
-
-private:
-    PieceProgress& progress_;
-    std::thread thread_;
-};
-
-// A second thread reads the pieces into the buffers in turn while this one
-// hands each on as soon as it is there, so that reading and scanning overlap.
-// The reading thread stops at the first piece it cannot read; everything it
-// shares with this thread is the buffers and the progress counters. An
-// exception from the receiver reaches the caller once the thread is joined.
-// No value when the thread could not be started: nothing was read or handed on.
-template <SampleKind kind>
-std::optional<bool> loadAhead(const platform::ReadOnlyFile& file, const PiecePlan& plan, int channels,
-                              std::array<std::vector<std::byte>, kPiecesInFlight>& buffers,
-                              const SampleBlockReceiver<kind>& receive) {
-    std::array<bool, kPiecesInFlight> read{};
-    PieceProgress progress;
-    ReadingThread reader(progress);
-    const bool started = reader.start([&] {
-        for (std::uint64_t piece = 0; piece < plan.pieces; ++piece) {
-            if (!progress.waitFor([&] { return piece - progress.used < kPiecesInFlight; })) return;
-            const bool ok = readPiece(file, plan, piece, buffers[piece % kPiecesInFlight]);
-            read[piece % kPiecesInFlight] = ok;
-            progress.advance(progress.filled, piece + 1);
-            if (!ok) return;
-        }
-    });
-    if (!started) return std::nullopt;
-    bool ok = true;
-    for (std::uint64_t piece = 0; piece < plan.pieces && ok; ++piece) {
-        progress.waitFor([&] { return progress.filled > piece; });
-        ok = read[piece % kPiecesInFlight];
-        if (ok) handOn<kind>(plan, channels, piece, buffers[piece % kPiecesInFlight], receive);
-        progress.advance(progress.used, piece + 1);
-    }
-    return ok;
-}
-
 template <SampleKind kind>
 std::variant<std::uint64_t, LoadFailure> loadKind(const platform::ReadOnlyFile& file, const WaveInfo& info,
-                                                   std::uint64_t frames, const SampleBlockReceiver<kind>& receive) {
+                                                   std::uint64_t firstFrame, std::uint64_t frames,
+                                                   const SampleBlockReceiver<kind>& receive) {
     const int channels = info.channels;
     PiecePlan plan;
-    plan.dataOffset = info.dataOffset;
     plan.frameBytes = static_cast<std::uint64_t>(channels) * fileSampleWidth<kind>();
     plan.pieceFrames = kPieceBytes / plan.frameBytes;
     // Only the bytes the file held when its header was read: a header that
     // claims more data than there is costs no more than the data itself. A
     // frame cut short by the end of the file counts, completed with zeros.
     const std::uint64_t available = info.fileBytes > info.dataOffset ? info.fileBytes - info.dataOffset : 0;
-    plan.framesToRead = std::min(frames, ceilDivide(available, plan.frameBytes));
-    plan.bytesToRead = std::min(plan.framesToRead * plan.frameBytes, available);
+    const std::uint64_t skipped = std::min(available, firstFrame * plan.frameBytes);
+    plan.dataOffset = info.dataOffset + skipped;
+    plan.firstFrame = firstFrame;
+    plan.framesToRead = std::min(frames, ceilDivide(available - skipped, plan.frameBytes));
+    plan.bytesToRead = std::min(plan.framesToRead * plan.frameBytes, available - skipped);
     plan.pieces = ceilDivide(plan.framesToRead, plan.pieceFrames);
 
-    // Decoding 24-bit samples takes about as long as reading them, so longer
-    // 24-bit files are read ahead of the scan by a second thread. The other
-    // kinds scan far faster than they read: for them the hand-over between two
-    // threads costs more than it saves, and they are read in turn.
-    const bool readAhead = plan.pieces > kPiecesInFlight;
-    const std::size_t bufferCount = readAhead ? kPiecesInFlight : 1;
-    std::array<std::vector<std::byte>, kPiecesInFlight> buffers;
+    // One piece after the other on this thread: the piece just read is still
+    // in this core's cache when it is measured. (A second thread reading ahead
+    // costs more than it saves: its pieces must move between the cores'
+    // caches. Long files are read in parts on several threads instead.)
+    std::vector<std::byte> buffer;
     try {
-        for (std::size_t i = 0; i < bufferCount; ++i) buffers[i].resize(plan.pieceFrames * plan.frameBytes + kBlockPadding);
+        buffer.resize(plan.pieceFrames * plan.frameBytes + kBlockPadding);
     } catch (const std::bad_alloc&) {
         return LoadFailure::OutOfMemory;
     }
     platform::adviseSequentialReading(file);
-
-    // Without a thread to be had the pieces are read in turn; once a block has
-    // been handed on nothing is read twice.
-    const std::optional<bool> readAheadOk =
-        readAhead ? loadAhead<kind>(file, plan, channels, buffers, receive) : std::nullopt;
-    const bool ok = readAheadOk ? *readAheadOk : loadInTurn<kind>(file, plan, channels, buffers[0], receive);
+    const bool ok = loadInTurn<kind>(file, plan, channels, buffer, receive);
     if (!ok) return LoadFailure::ReadFailed;
     return plan.framesToRead;
 }
@@ -254,32 +146,35 @@ std::string_view loadFailureMessage(LoadFailure failure) {
 
 template <SampleKind kind>
 std::variant<std::uint64_t, LoadFailure> loadSamples(const platform::ReadOnlyFile& file, const WaveInfo& info,
-                                                     std::uint64_t frames, const SampleBlockReceiver<kind>& receive) {
+                                                     std::uint64_t frames, const SampleBlockReceiver<kind>& receive,
+                                                     std::uint64_t firstFrame) {
     if (sampleKindFor(info) != kind || frames == 0) return std::uint64_t{0};
-    return loadKind<kind>(file, info, frames, receive);
+    return loadKind<kind>(file, info, firstFrame, frames, receive);
 }
 
 template std::variant<std::uint64_t, LoadFailure> loadSamples<SampleKind::Int16>(
-    const platform::ReadOnlyFile&, const WaveInfo&, std::uint64_t, const SampleBlockReceiver<SampleKind::Int16>&);
+    const platform::ReadOnlyFile&, const WaveInfo&, std::uint64_t, const SampleBlockReceiver<SampleKind::Int16>&, std::uint64_t);
 template std::variant<std::uint64_t, LoadFailure> loadSamples<SampleKind::Int24>(
-    const platform::ReadOnlyFile&, const WaveInfo&, std::uint64_t, const SampleBlockReceiver<SampleKind::Int24>&);
+    const platform::ReadOnlyFile&, const WaveInfo&, std::uint64_t, const SampleBlockReceiver<SampleKind::Int24>&, std::uint64_t);
 template std::variant<std::uint64_t, LoadFailure> loadSamples<SampleKind::Int32>(
-    const platform::ReadOnlyFile&, const WaveInfo&, std::uint64_t, const SampleBlockReceiver<SampleKind::Int32>&);
+    const platform::ReadOnlyFile&, const WaveInfo&, std::uint64_t, const SampleBlockReceiver<SampleKind::Int32>&, std::uint64_t);
 template std::variant<std::uint64_t, LoadFailure> loadSamples<SampleKind::Float32>(
-    const platform::ReadOnlyFile&, const WaveInfo&, std::uint64_t, const SampleBlockReceiver<SampleKind::Float32>&);
+    const platform::ReadOnlyFile&, const WaveInfo&, std::uint64_t, const SampleBlockReceiver<SampleKind::Float32>&, std::uint64_t);
 
 stream::SampleSource waveSource(const platform::ReadOnlyFile& file, const WaveInfo& info) {
     stream::SampleSource source{.format = streamFormatOf(info), .readAll = {}, .readPart = {}};
-    source.readAll = [&file, info](const stream::BlockSink& sink) -> stream::ReadOutcome {
+    // Frames first .. end - 1 of the data chunk, handed on in blocks.
+    const auto read = [&file, info](std::uint64_t first, std::uint64_t end,
+                                    const stream::BlockSink& sink) -> stream::ReadOutcome {
         const std::optional<SampleKind> kind = sampleKindFor(info);
-        if (!kind) return std::int64_t{0};
-        const auto frames = static_cast<std::uint64_t>(std::max<std::int64_t>(info.sampleCount, 0));
+        if (!kind || end <= first) return std::int64_t{0};
         return stream::withKind(*kind, [&]<SampleKind each>() -> stream::ReadOutcome {
             if constexpr (each == SampleKind::Float64) {
                 return std::int64_t{0};  // no wave file holds doubles
             } else {
                 const auto loaded = loadSamples<each>(
-                    file, info, frames, [&](const stream::ChannelSamples<each>& block) { sink(stream::AnyBlock{block}); });
+                    file, info, end - first,
+                    [&](const stream::ChannelSamples<each>& block) { sink(stream::AnyBlock{block}); }, first);
                 if (const auto* failure = std::get_if<LoadFailure>(&loaded))
                     return stream::SourceFailure{.kind = *failure == LoadFailure::OutOfMemory
                                                              ? stream::SourceFailure::Kind::OutOfMemory
@@ -288,6 +183,18 @@ stream::SampleSource waveSource(const platform::ReadOnlyFile& file, const WaveIn
                 return static_cast<std::int64_t>(std::get<std::uint64_t>(loaded));
             }
         });
+    };
+    const auto frames = static_cast<std::uint64_t>(std::max<std::int64_t>(info.sampleCount, 0));
+    source.readAll = [read, frames](const stream::BlockSink& sink) { return read(0, frames, sink); };
+    // Any part can be read on its own: the file is read with pread, at offsets.
+    source.readPart = [read, frames](std::int64_t first, std::int64_t end, const stream::BlockSink& sink) {
+        const auto from = static_cast<std::uint64_t>(std::max<std::int64_t>(first, 0));
+        const auto to = std::min(frames, static_cast<std::uint64_t>(std::max<std::int64_t>(end, 0)));
+        const stream::ReadOutcome outcome = read(from, to, sink);
+        // A part ends where it should: the file held every frame of it.
+        if (const auto* delivered = std::get_if<std::int64_t>(&outcome); delivered && *delivered != end - first)
+            return stream::ReadOutcome{stream::SourceFailure{.kind = stream::SourceFailure::Kind::ReadFailed, .detail = {}}};
+        return outcome;
     };
     return source;
 }

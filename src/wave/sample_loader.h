@@ -4,11 +4,12 @@
 //
 // How the data flow through a job:
 //   file --(pieces of whole frames, one small buffer)--> loadSamples
-//        --(a ChannelSamples block per piece)--> analysis::scanSliceLevels,
-//          which decodes the samples and folds them into the running peaks of
-//          the current slice per channel in one pass
-//        --(a level per finished slice)--> the receiver (the level histograms).
-// analysis::analyseLevels drives the whole. Nothing holds the whole recording:
+//        --(a ChannelSamples block per piece, through waveSource)-->
+//          analysis::analyseStream, which hands each block to its receivers:
+//          the dynamics meter's kernels fold it into the peaks of the current
+//          slice per channel and the DR block in one pass,
+//        --(a level per finished slice)--> the level histograms.
+// Nothing holds the whole recording:
 // memory is the same for a minute and for ten hours, and each byte is touched
 // once after the read, while it is still in the cache.
 
@@ -37,7 +38,7 @@ std::optional<stream::SampleKind> sampleKindFor(const WaveInfo& info);
 stream::StreamFormat streamFormatOf(const WaveInfo& info);
 
 // The wave file as a source of samples: its data read in pieces from the open
-// file (which must stay open while the source is used), whole only.
+// file (which must stay open while the source is used), whole or in parts.
 stream::SampleSource waveSource(const platform::ReadOnlyFile& file, const WaveInfo& info);
 
 enum class LoadFailure {
@@ -54,16 +55,17 @@ std::string_view loadFailureMessage(LoadFailure failure);
 // between the read and the scan.
 inline constexpr std::uint64_t kPieceBytes = 256 * 1024;
 
-// Reads frames 0 .. frames - 1 of the data chunk from the open file and hands
-// them on in order, in blocks of whole frames. Only what the file held when its
+// Reads frames firstFrame .. firstFrame + frames - 1 of the data chunk from the
+// open file and hands them on in order, in blocks of whole frames (their
+// firstFrame counted from the start of the recording). Only what the file held when its
 // header was read (info.fileBytes) is read: a file shorter than its header
 // claims ends early, its last frame completed with zero bytes; a file that has
 // shrunk since, or a read error, is a failure. Gives the frames handed on.
-// An exception from the receiver ends the load and reaches the caller, after
-// any reading thread has stopped and been joined. `kind` must be
+// An exception from the receiver ends the load and reaches the caller. `kind` must be
 // sampleKindFor(info), the channels 1 to 8. Prints nothing.
 template <stream::SampleKind kind>
 std::variant<std::uint64_t, LoadFailure> loadSamples(const platform::ReadOnlyFile& file, const WaveInfo& info,
-                                                     std::uint64_t frames, const stream::SampleBlockReceiver<kind>& receive);
+                                                     std::uint64_t frames, const stream::SampleBlockReceiver<kind>& receive,
+                                                     std::uint64_t firstFrame = 0);
 
 }  // namespace vantorel::wave

@@ -78,3 +78,4 @@ run albums-csv -r --csv "album one" "album two"
 # One long file on two threads: decoded in parts.
 run parts-json --jobs 2 --json long-flac.flac
 run parts-csv --jobs 2 --csv long-flac.flac
+run wave-parts-json --jobs 2 --json long.wav

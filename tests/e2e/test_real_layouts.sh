@@ -290,6 +290,21 @@ for file in long16.flac long24.flac long16.m4a long24.wv long16.tta long24.aiff 
     fi
 done
 
+# Long wave files are read in parts side by side the same way (integer samples;
+# float ones in one piece): the same JSON and CSV as in one piece.
+sox -V1 long.wav -b 32 -e signed-integer long32.wav
+sox -V1 long.wav -b 32 -e floating-point longf.wav
+for file in long.wav long24.wav long32.wav longf.wav long48k.wav long-six.wav; do
+    "$TOOL" --jobs 1 --json "$file" > "$WORK/wave1.json"
+    "$TOOL" --jobs 3 --json "$file" > "$WORK/wave3.json"
+    if cmp -s "$WORK/wave1.json" "$WORK/wave3.json" && grep -q '"dr": [0-9]' "$WORK/wave3.json" &&
+        cmp -s <("$TOOL" --jobs 1 --csv "$file") <("$TOOL" --jobs 2 --csv "$file"); then
+        pass "$file: read in parts, the JSON and CSV of one piece"
+    else
+        fail "$file: read in parts, a CSV or JSON differs from one piece's"
+    fi
+done
+
 # Refusals: no audio, or damaged. Earlier results must stay as they were.
 printf 'Just some notes about the session.\n' > notes.txt
 ffmpeg -nostdin -v error -y -f lavfi -i color=c=red:s=16x16 -frames:v 1 picture.png
