@@ -44,7 +44,7 @@ struct LevelAnalysis {
 // What is measured besides the slice levels and the dynamics.
 struct MeasureOptions {
     bool loudness = false;  // EBU R128 loudness, range and true peak: costs time, so only when asked
-    int decodeParts = 1;    // threads a long lossless file in another format may be decoded on, in parts
+    int decodeParts = 1;    // threads a long stream of integer samples may be read on, in parts
 };
 
 // The whole measurement of a stream from any source: its samples read once, in

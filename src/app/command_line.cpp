@@ -121,7 +121,7 @@ std::string usageText() {
            "  --json      print one JSON document instead of the summaries: every file's\n"
            "              data, peaks, DR, loudness and counts per channel, and failures\n"
            "  --jobs N    analyse up to N files at a time (default: one per processor core);\n"
-           "              threads left over decode a long FLAC, WavPack, ALAC... in parts\n"
+           "              threads left over read a long WAV, FLAC, WavPack... in parts\n"
            "  -r, --recursive\n"
            "              also take every folder below a folder, each an album of its own\n"
            "  --html FILE write one self-contained HTML page with every album's summary,\n"
