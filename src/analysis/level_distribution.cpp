@@ -254,10 +254,7 @@ constexpr std::int64_t kMostParts = 8;
 // blocks, which are whole slices too. Empty when it is read in one piece.
 std::vector<std::int64_t> partBoundaries(const stream::SampleSource& source, const MeasureOptions& options) {
     const stream::StreamFormat& format = source.format;
-    // Integer samples only: their sums of squares are exact, so parts joined
-    // give what one pass gives; float sums would differ in their last bits.
-    const bool integer = !stream::isFloat(format.kind);
-    if (!source.readPart || options.decodeParts < 2 || options.loudness || !format.framesKnown || !integer ||
+    if (!source.readPart || options.decodeParts < 2 || options.loudness || !format.framesKnown ||
         format.sampleRate <= 0 || format.sampleRate % 10 != 0)
         return {};
     const std::int64_t blockFrames = std::int64_t{measure::kDrBlockSeconds} * format.sampleRate;

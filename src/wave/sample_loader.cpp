@@ -22,19 +22,29 @@ namespace {
 
 std::uint64_t ceilDivide(std::uint64_t value, std::uint64_t divisor) { return value / divisor + (value % divisor != 0); }
 
-// Where the pieces of one load lie in the file.
+// Where the pieces of one load lie in the file. Pieces lie at whole multiples
+// of pieceFrames from the start of the recording, whatever frame a load starts
+// at: the first piece of a load that starts inside one is shorter, and its
+// frames lie where they would lie in that whole piece. So a part read on its
+// own hands on the same blocks at the same places in the buffer as one pass
+// over the whole file, and its sums (float ones too) come out the same.
 struct PiecePlan {
     std::uint64_t dataOffset = 0;    // of the first frame to read
     std::uint64_t firstFrame = 0;    // its index in the recording
     std::uint64_t frameBytes = 0;
     std::uint64_t pieceFrames = 0;   // frames of a whole piece
+    std::uint64_t lead = 0;          // frames of the first piece before the first frame read
     std::uint64_t framesToRead = 0;  // frames the file holds, up to those asked for
     std::uint64_t bytesToRead = 0;   // their bytes; the last frame may be cut short
     std::uint64_t pieces = 0;
 
+    // The frames of a piece, counted from the first frame read.
+    std::uint64_t startOf(std::uint64_t piece) const { return piece == 0 ? 0 : piece * pieceFrames - lead; }
     std::uint64_t framesOf(std::uint64_t piece) const {
-        return std::min(pieceFrames, framesToRead - piece * pieceFrames);
+        return std::min(framesToRead, (piece + 1) * pieceFrames - lead) - startOf(piece);
     }
+    // Where a piece's first frame lies in the buffer.
+    std::uint64_t bufferOffsetOf(std::uint64_t piece) const { return (piece == 0 ? lead : 0) * frameBytes; }
 };
 
 // Reads piece `piece` into the buffer. A frame cut short by the end of the file
@@ -42,14 +52,15 @@ struct PiecePlan {
 // file gave fewer bytes than it held at the start: it shrank, or the system failed.
 bool readPiece(const platform::ReadOnlyFile& file, const PiecePlan& plan, std::uint64_t piece,
                std::vector<std::byte>& buffer) {
-    const std::uint64_t offset = piece * plan.pieceFrames * plan.frameBytes;
+    const std::uint64_t offset = plan.startOf(piece) * plan.frameBytes;
     const std::uint64_t whole = plan.framesOf(piece) * plan.frameBytes;
     const std::uint64_t asked = std::min(whole, plan.bytesToRead - offset);
+    const std::span<std::byte> into = std::span(buffer).subspan(static_cast<std::size_t>(plan.bufferOffsetOf(piece)),
+                                                                static_cast<std::size_t>(whole));
     const std::optional<std::size_t> got =
-        platform::readUpTo(file, plan.dataOffset + offset, std::span(buffer).first(static_cast<std::size_t>(asked)));
+        platform::readUpTo(file, plan.dataOffset + offset, into.first(static_cast<std::size_t>(asked)));
     if (!got || *got != asked) return false;
-    std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(asked), buffer.begin() + static_cast<std::ptrdiff_t>(whole),
-              std::byte{0});
+    std::fill(into.begin() + static_cast<std::ptrdiff_t>(asked), into.end(), std::byte{0});
     return true;
 }
 
@@ -57,9 +68,9 @@ template <SampleKind kind>
 void handOn(const PiecePlan& plan, int channels, std::uint64_t piece, const std::vector<std::byte>& buffer,
             const SampleBlockReceiver<kind>& receive) {
     receive({.channels = channels,
-             .firstFrame = static_cast<std::int64_t>(plan.firstFrame + piece * plan.pieceFrames),
+             .firstFrame = static_cast<std::int64_t>(plan.firstFrame + plan.startOf(piece)),
              .frames = static_cast<std::size_t>(plan.framesOf(piece)),
-             .bytes = buffer.data()});
+             .bytes = buffer.data() + plan.bufferOffsetOf(piece)});
 }
 
 // One piece after the other on this thread: read, then hand on.
@@ -88,9 +99,10 @@ std::variant<std::uint64_t, LoadFailure> loadKind(const platform::ReadOnlyFile& 
     const std::uint64_t skipped = std::min(available, firstFrame * plan.frameBytes);
     plan.dataOffset = info.dataOffset + skipped;
     plan.firstFrame = firstFrame;
+    plan.lead = firstFrame % plan.pieceFrames;
     plan.framesToRead = std::min(frames, ceilDivide(available - skipped, plan.frameBytes));
     plan.bytesToRead = std::min(plan.framesToRead * plan.frameBytes, available - skipped);
-    plan.pieces = ceilDivide(plan.framesToRead, plan.pieceFrames);
+    plan.pieces = plan.framesToRead == 0 ? 0 : ceilDivide(plan.lead + plan.framesToRead, plan.pieceFrames);
 
     // One piece after the other on this thread: the piece just read is still
     // in this core's cache when it is measured. (A second thread reading ahead

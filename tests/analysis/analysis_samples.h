@@ -164,7 +164,8 @@ inline Levels scanAll(const wave::WaveInfo& info, Recording& recording) {
 
 // The recording written as a canonical wave file of the kind (frames before
 // zeroFrom only) and analysed through the real loader.
-inline std::variant<LevelAnalysis, wave::LoadFailure> analyseRecording(wave::WaveInfo info, Recording& recording) {
+inline std::variant<LevelAnalysis, wave::LoadFailure> analyseRecording(wave::WaveInfo info, Recording& recording,
+                                                                     const MeasureOptions& options = {}) {
     using test_support::WaveKind;
     std::vector<std::vector<double>> channels;
     WaveKind kind = WaveKind::Int16;
@@ -205,7 +206,7 @@ inline std::variant<LevelAnalysis, wave::LoadFailure> analyseRecording(wave::Wav
     const auto file = platform::openRegularFileForReading(name);
     EXPECT_TRUE(file.has_value());
     if (!file) return wave::LoadFailure::ReadFailed;
-    return analyseLevels(info, *file);
+    return analyseLevels(info, *file, {}, options);
 }
 
 }  // namespace vantorel::analysis::testing

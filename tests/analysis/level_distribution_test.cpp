@@ -247,6 +247,49 @@ TEST(AnalyseLevels, EachFileStartsAfresh) {
     EXPECT_EQ(two.grid.sliceCount, 25);
 }
 
+// A long recording read in parts on several threads gives exactly what one
+// pass gives, float samples too: the same counts, dynamics and DR block sums.
+template <SampleKind kind>
+void expectPartsAsOnePass() {
+    const std::int64_t count = 44100 * 75;  // 25 DR blocks: two or three parts
+    auto samples = silentSamples<kind>(2, count);
+    auto left = samplesOf<kind>(samples.left);
+    auto right = samplesOf<kind>(samples.right);
+    std::uint64_t state = 12345;
+    const double fullScale = kind == SampleKind::Int16 ? 32767 : kind == SampleKind::Int24 ? 8388607
+                             : kind == SampleKind::Int32 ? 2147483647.0 : 1.0;
+    for (std::int64_t i = 0; i < count; ++i) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        const double envelope = 0.05 + 0.9 * std::fabs(std::sin(static_cast<double>(i) / 150000.0));
+        const double noise = static_cast<double>(state >> 11) / 9007199254740992.0 * 2 - 1;
+        left[i] = static_cast<decltype(left[i] + 0)>(fullScale * envelope * noise);
+        right[i] = static_cast<decltype(right[i] + 0)>(fullScale * envelope * std::sin(static_cast<double>(i) * 0.03));
+    }
+    const wave::WaveInfo info = waveInfo(2, 44100, count);
+    const auto whole = testing::analyseRecording(info, samples, {.loudness = false, .decodeParts = 1});
+    for (const int parts : {2, 3}) {
+        SCOPED_TRACE(parts);
+        const auto inParts = testing::analyseRecording(info, samples, {.loudness = false, .decodeParts = parts});
+        ASSERT_TRUE(std::holds_alternative<LevelAnalysis>(whole) && std::holds_alternative<LevelAnalysis>(inParts));
+        const LevelAnalysis& one = std::get<LevelAnalysis>(whole);
+        const LevelAnalysis& split = std::get<LevelAnalysis>(inParts);
+        ASSERT_EQ(split.histograms.size(), 2u);
+        for (std::size_t channel = 0; channel < 2; ++channel)
+            EXPECT_EQ(split.histograms[channel].bins, one.histograms[channel].bins);
+        EXPECT_EQ(split.grid.sliceCount, one.grid.sliceCount);
+        EXPECT_EQ(split.dynamics, one.dynamics);
+        EXPECT_EQ(split.drBlocks, one.drBlocks);
+        EXPECT_EQ(split.drBlocks.size(), 2u * 25);
+    }
+}
+
+TEST(AnalyseLevels, ReadInPartsAsInOnePass) {
+    expectPartsAsOnePass<SampleKind::Int16>();
+    expectPartsAsOnePass<SampleKind::Int24>();
+    expectPartsAsOnePass<SampleKind::Int32>();
+    expectPartsAsOnePass<SampleKind::Float32>();
+}
+
 TEST(AnalyseLevels, LongRecordingCountsEverySlice) {
     // 100 Hz: 400,000 samples are 40,000 slices, beyond any 16-bit count.
     auto samples = silentSamples<SampleKind::Int16>(1, 400000);
