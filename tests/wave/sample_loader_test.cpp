@@ -387,8 +387,8 @@ TEST(SampleLoading, FilesShorterThanTheirHeaderGiveZerosButShrunkenFilesFail) {
     std::filesystem::resize_file(name, 0);
     EXPECT_EQ(loadFile(*file, info).failure, LoadFailure::ReadFailed);
 
-    // The same for 24-bit data long enough to be read ahead by a second thread,
-    // cut in its first, a middle and its last piece.
+    // The same for 24-bit data of many pieces, cut in its first, a middle and
+    // its last piece.
     const std::uint32_t bytes24 = 3 * 2 * 400'000;
     const auto long24 = fileWith(WaveKind::Int24, 2, bytes24, std::vector<std::byte>(bytes24, std::byte{5}));
     const WaveInfo info24 = std::get<WaveInfo>(parseWaveHeader(long24));
@@ -403,11 +403,10 @@ TEST(SampleLoading, FilesShorterThanTheirHeaderGiveZerosButShrunkenFilesFail) {
     }
 }
 
-TEST(SampleLoading, AReceiverThatThrowsDuringTheReadAheadEndsTheLoad) {
-    // 24-bit stereo of ten pieces is read ahead by a second thread. Whatever
-    // the receiver throws, and at whichever block, the exception reaches the
-    // caller after that thread has stopped: no terminate, no deadlock, and no
-    // block is handed on again.
+TEST(SampleLoading, AReceiverThatThrowsEndsTheLoad) {
+    // 24-bit stereo of ten pieces. Whatever the receiver throws, and at
+    // whichever block, the exception reaches the caller: no terminate, no
+    // deadlock, and no block is handed on again.
     ScratchFolder folder;
     const std::uint32_t dataBytes = 3 * 2 * 400'000;
     const auto bytes = fileWith(WaveKind::Int24, 2, dataBytes, std::vector<std::byte>(dataBytes, std::byte{5}));
