@@ -42,6 +42,14 @@ std::string decibelText(std::optional<double> value, std::string_view none) {
     return *value < 0 ? digits : std::string(" ") + digits;
 }
 
+// The prefix and then the text, appended rather than added: GCC 12 at -O3
+// warns of an overlap that cannot happen where two temporaries are added.
+std::string prefixed(std::string_view prefix, std::string_view text) {
+    std::string joined(prefix);
+    joined += text;
+    return joined;
+}
+
 }  // namespace
 
 std::string summaryText(const std::string& name, const AnalysedFile& file) {
@@ -56,7 +64,7 @@ std::string summaryText(const std::string& name, const AnalysedFile& file) {
     text += summaryLine("Time slices", numberText(static_cast<long double>(file.result.levels.grid.sliceCount), 7));
     const measure::Dynamics& dynamics = file.result.levels.dynamics;
     text += summaryLine("Peak", decibelText(oneDecimal(measure::peakDbfs(dynamics.peak)), "-inf") + " dBFS");
-    text += summaryLine("DR", dynamics.dr ? std::string(" DR") + std::to_string(*dynamics.dr) : " none");
+    text += summaryLine("DR", dynamics.dr ? prefixed(" DR", std::to_string(*dynamics.dr)) : " none");
     if (const std::optional<measure::Loudness>& loudness = file.result.levels.loudness) {
         text += summaryLine("Loudness", decibelText(oneDecimal(loudness->integratedLufs), "-inf") + " LUFS");
         text += summaryLine("Range", decibelText(oneDecimal(loudness->rangeLu), " none") + " LU");
@@ -64,7 +72,7 @@ std::string summaryText(const std::string& name, const AnalysedFile& file) {
         text += summaryLine("PLR", decibelText(oneDecimal(loudness->plrDb), " none") + " dB");
     }
     for (const std::string& written : file.written)
-        text += summaryLine("Written", std::string(" ") + escapeControlCharacters(written));
+        text += summaryLine("Written", prefixed(" ", escapeControlCharacters(written)));
     return text;
 }
 
@@ -72,7 +80,7 @@ std::string albumText(const AlbumSummary& album) {
     std::string text = std::string("Album ") + escapeControlCharacters(album.folder) + "\n";
     text += summaryLine("Tracks", numberText(static_cast<long double>(album.tracks), 7));
     text += summaryLine("Duration", numberText(roundDecimals(album.durationSeconds, 2), 15) + " seconds");
-    text += summaryLine("DR", album.dr ? std::string(" DR") + std::to_string(*album.dr) : " none");
+    text += summaryLine("DR", album.dr ? prefixed(" DR", std::to_string(*album.dr)) : " none");
     text += summaryLine("Peak", decibelText(oneDecimal(measure::peakDbfs(album.peak)), "-inf") + " dBFS");
     if (album.loudness) {
         text += summaryLine("Loudness", decibelText(oneDecimal(album.loudness->integratedLufs), "-inf") + " LUFS");
