@@ -59,6 +59,27 @@ std::optional<FileIdentity> fileIdentity(const ReadOnlyFile& file);
 // name leads to nothing.
 std::optional<FileIdentity> fileIdentity(const std::string& name);
 
+// What tells whether a file changed since it was last seen: its size, its
+// modification time in nanoseconds since 1970 (UTC) and its identity. Links
+// are followed; none when the name leads to nothing or to no regular file.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t modifiedNs = 0;
+    FileIdentity identity;
+    bool operator==(const FileStamp&) const = default;
+};
+
+std::optional<FileStamp> fileStamp(const std::string& name);
+
+// The name as an absolute path from the current folder: "." segments and
+// repeated separators dropped, ".." kept as it is (a link may lie before it).
+// The name itself when the current folder cannot be told.
+std::string absolutePath(const std::string& name);
+
+// Creates the folder and the folders above it that are missing. Gives the
+// reason ("permission denied", "not a folder", ...) when one cannot be made.
+std::optional<std::string> createFolders(const std::string& folder);
+
 // Reads up to into.size() bytes from the offset, stopping early only at the end
 // of the file. Gives how many were read, or nothing when the system reports a
 // read error.

@@ -107,6 +107,55 @@ std::optional<FileIdentity> fileIdentity(const std::string& name) {
     return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
 }
 
+std::optional<FileStamp> fileStamp(const std::string& name) {
+    struct stat status {};
+    if (name.empty() || ::stat(name.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    const std::int64_t modified =
+        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + static_cast<std::int64_t>(status.st_mtim.tv_nsec);
+    return FileStamp{.size = static_cast<std::uint64_t>(status.st_size), .modifiedNs = modified,
+                     .identity = {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)}};
+}
+
+std::string absolutePath(const std::string& name) {
+    std::string joined = name;
+    if (name.empty() || name.front() != '/') {
+        std::vector<char> folder(4096);
+        while (::getcwd(folder.data(), folder.size()) == nullptr) {
+            if (errno != ERANGE || folder.size() > (std::size_t{1} << 20)) return name;
+            folder.resize(folder.size() * 2);
+        }
+        joined = std::string(folder.data()) + "/" + name;
+    }
+    // Segments between separators; empty ones and "." go.
+    std::string path;
+    std::size_t start = 0;
+    while (start <= joined.size()) {
+        const std::size_t end = std::min(joined.find('/', start), joined.size());
+        const std::string_view segment = std::string_view(joined).substr(start, end - start);
+        if (!segment.empty() && segment != ".") path.append("/").append(segment);
+        start = end + 1;
+    }
+    return path.empty() ? "/" : path;
+}
+
+std::optional<std::string> createFolders(const std::string& folder) {
+    if (folder.empty()) return std::nullopt;
+    std::size_t next = folder.front() == '/' ? 1 : 0;
+    while (true) {
+        const std::size_t end = std::min(folder.find('/', next), folder.size());
+        const std::string step = folder.substr(0, end);
+        if (end > next && ::mkdir(step.c_str(), 0777) != 0) {
+            const int error = errno;
+            if (error != EEXIST) return errorReason(error);
+            struct stat status {};
+            if (::stat(step.c_str(), &status) != 0) return errorReason(errno);
+            if (!S_ISDIR(status.st_mode)) return std::string("not a folder");
+        }
+        if (end >= folder.size()) return std::nullopt;
+        next = end + 1;
+    }
+}
+
 std::optional<std::size_t> readUpTo(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into) {
     std::size_t done = 0;
     while (done < into.size()) {

@@ -149,6 +149,55 @@ std::optional<FileIdentity> fileIdentity(const std::string& name) {
     return identityOf(information);
 }
 
+std::optional<FileStamp> fileStamp(const std::string& name) {
+    if (name.empty()) return std::nullopt;
+    const HANDLE handle = ::CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known = ::GetFileInformationByHandle(handle, &information) != 0;
+    ::CloseHandle(handle);
+    if (!known || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return std::nullopt;
+    // FILETIME counts 100 ns steps from 1601.
+    constexpr std::int64_t kStepsFrom1601To1970 = 116'444'736'000'000'000;
+    const std::uint64_t steps =
+        (std::uint64_t{information.ftLastWriteTime.dwHighDateTime} << 32) | information.ftLastWriteTime.dwLowDateTime;
+    return FileStamp{.size = (std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow,
+                     .modifiedNs = (static_cast<std::int64_t>(steps) - kStepsFrom1601To1970) * 100,
+                     .identity = identityOf(information)};
+}
+
+std::string absolutePath(const std::string& name) {
+    if (name.empty()) return name;
+    std::vector<char> path(MAX_PATH);
+    DWORD length = ::GetFullPathNameA(name.c_str(), static_cast<DWORD>(path.size()), path.data(), nullptr);
+    if (length >= path.size()) {
+        path.resize(length + 1);
+        length = ::GetFullPathNameA(name.c_str(), static_cast<DWORD>(path.size()), path.data(), nullptr);
+    }
+    if (length == 0 || length >= path.size()) return name;
+    return std::string(path.data(), length);
+}
+
+std::optional<std::string> createFolders(const std::string& folder) {
+    std::size_t next = 0;
+    while (next <= folder.size()) {
+        const std::size_t end = std::min(folder.find_first_of("/\\", next), folder.size());
+        const std::string step = folder.substr(0, end);
+        // A drive ("C:") or the start of a network name is there already.
+        const bool root = step.empty() || step.back() == ':' || step.find_first_not_of("/\\") == std::string::npos;
+        if (!root && ::CreateDirectoryA(step.c_str(), nullptr) == 0) {
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_ALREADY_EXISTS) return errorReason(error);
+            const DWORD attributes = ::GetFileAttributesA(step.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES) return errorReason(::GetLastError());
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return std::string("not a folder");
+        }
+        next = end + 1;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::size_t> readUpTo(const ReadOnlyFile& file, std::uint64_t offset, std::span<std::byte> into) {
     const HANDLE handle = handleOf(file);
     if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
