@@ -49,19 +49,21 @@ int compareByName(std::string_view left, std::string_view right) {
 // One folder met while expanding: its files still to be classified.
 struct FoundFolder {
     std::string path;
+    std::string relative;            // below the argument: "" for the argument itself
     std::vector<std::string> files;  // in name order
     std::size_t argument = 0;        // the argument it was reached from
 };
 
 struct Expansion {
     bool recursive = false;
+    const std::function<void(const ExpansionProgress&)>* progress = nullptr;
     std::vector<FoundFolder> folders;
     std::vector<std::string> problems;
 };
 
 // Lists the folder and, with `recursive`, those below it; `ancestors` are the
 // identities of the folders above it, by which a link back up is a loop.
-void collectFolder(Expansion& expansion, const std::string& path, std::size_t argument,
+void collectFolder(Expansion& expansion, const std::string& path, const std::string& relative, std::size_t argument,
                    std::vector<platform::FileIdentity>& ancestors) {
     const std::optional<platform::FileIdentity> identity = platform::fileIdentity(path);
     if (identity && std::find(ancestors.begin(), ancestors.end(), *identity) != ancestors.end()) {
@@ -76,23 +78,32 @@ void collectFolder(Expansion& expansion, const std::string& path, std::size_t ar
     std::vector<platform::FolderEntry>& entries = std::get<std::vector<platform::FolderEntry>>(listed);
     std::sort(entries.begin(), entries.end(),
               [](const auto& left, const auto& right) { return comesBeforeByName(left.name, right.name); });
-    FoundFolder found{.path = path, .files = {}, .argument = argument};
+    FoundFolder found{.path = path, .relative = relative, .files = {}, .argument = argument};
     for (const platform::FolderEntry& entry : entries)
         if (entry.kind == platform::EntryKind::File) found.files.push_back(platform::entryPath(path, entry.name));
     expansion.folders.push_back(std::move(found));
+    if (*expansion.progress)
+        (*expansion.progress)({.folders = expansion.folders.size(), .filesLookedAt = 0, .files = 0, .current = &path});
     if (!expansion.recursive) return;
     if (identity) ancestors.push_back(*identity);
     for (const platform::FolderEntry& entry : entries)
         if (entry.kind == platform::EntryKind::Folder)
-            collectFolder(expansion, platform::entryPath(path, entry.name), argument, ancestors);
+            collectFolder(expansion, platform::entryPath(path, entry.name),
+                          relative.empty() ? entry.name : relative + "/" + entry.name, argument, ancestors);
     if (identity) ancestors.pop_back();
 }
 
-// Runs `task(index)` for every index below `count` on up to `jobs` threads.
-void forEachIndex(std::size_t count, int jobs, const std::function<void(std::size_t)>& task) {
+// Runs `task(index)` for every index below `count` on up to `jobs` threads;
+// `afterEach(done)` on the calling thread after each task it ran there.
+void forEachIndex(std::size_t count, int jobs, const std::function<void(std::size_t)>& task,
+                  const std::function<void(std::size_t, std::size_t)>& afterEach) {
     std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> done{0};
     const auto work = [&] {
-        for (std::size_t index = next++; index < count; index = next++) task(index);
+        for (std::size_t index = next++; index < count; index = next++) {
+            task(index);
+            ++done;
+        }
     };
     std::vector<std::thread> threads;
     const std::size_t wanted = std::min(count, static_cast<std::size_t>(std::max(jobs, 1)));
@@ -103,7 +114,10 @@ void forEachIndex(std::size_t count, int jobs, const std::function<void(std::siz
             break;
         }
     }
-    work();
+    for (std::size_t index = next++; index < count; index = next++) {
+        task(index);
+        afterEach(++done, index);
+    }
     for (std::thread& thread : threads) thread.join();
 }
 
@@ -115,30 +129,41 @@ bool comesBeforeByName(std::string_view left, std::string_view right) {
 }
 
 BatchInputs expandBatchInputs(std::span<const std::string> arguments, bool recursive,
-                              const std::function<bool(const std::string&)>& isAudio, int jobs) {
+                              const std::function<bool(const std::string&)>& isAudio, int jobs,
+                              const std::function<void(const ExpansionProgress&)>& progress) {
     // Every folder is listed first, so that the costly look at the files'
     // contents runs on several threads at once.
-    Expansion expansion{.recursive = recursive, .folders = {}, .problems = {}};
+    Expansion expansion{.recursive = recursive, .progress = &progress, .folders = {}, .problems = {}};
     std::vector<std::optional<std::size_t>> firstFolderOf(arguments.size());
     for (std::size_t argument = 0; argument < arguments.size(); ++argument) {
         if (!platform::isFolder(arguments[argument])) continue;
         firstFolderOf[argument] = expansion.folders.size();
         std::vector<platform::FileIdentity> ancestors;
-        collectFolder(expansion, arguments[argument], argument, ancestors);
+        collectFolder(expansion, arguments[argument], "", argument, ancestors);
     }
     std::vector<const std::string*> candidates;
     for (const FoundFolder& folder : expansion.folders)
         for (const std::string& file : folder.files) candidates.push_back(&file);
     std::vector<char> audio(candidates.size(), 0);
-    forEachIndex(candidates.size(), jobs, [&](std::size_t index) { audio[index] = isAudio(*candidates[index]) ? 1 : 0; });
+    forEachIndex(
+        candidates.size(), jobs, [&](std::size_t index) { audio[index] = isAudio(*candidates[index]) ? 1 : 0; },
+        [&](std::size_t done, std::size_t index) {
+            if (progress)
+                progress({.folders = expansion.folders.size(), .filesLookedAt = done, .files = candidates.size(),
+                          .current = candidates[index]});
+        });
 
     BatchInputs inputs;
+    for (const FoundFolder& found : expansion.folders)
+        inputs.listedFolders.emplace_back(found.path, found.relative.empty());
     inputs.problems = std::move(expansion.problems);
     std::size_t candidate = 0;
     std::size_t folder = 0;
     for (std::size_t argument = 0; argument < arguments.size(); ++argument) {
         if (!firstFolderOf[argument]) {
-            inputs.files.push_back({.name = arguments[argument], .album = std::nullopt});
+            const std::string& name = arguments[argument];
+            inputs.files.push_back({.name = name, .album = std::nullopt,
+                                    .relative = name.substr(platform::fileNameStart(name))});
             continue;
         }
         bool anyAudio = false;
@@ -152,7 +177,9 @@ BatchInputs expandBatchInputs(std::span<const std::string> arguments, bool recur
                     album = inputs.albums.size();
                     inputs.albums.push_back({.folder = found.path});
                 }
-                inputs.files.push_back({.name = file, .album = album});
+                const std::string own = file.substr(platform::fileNameStart(file));
+                inputs.files.push_back(
+                    {.name = file, .album = album, .relative = found.relative.empty() ? own : found.relative + "/" + own});
             }
             anyAudio = anyAudio || album.has_value();
         }

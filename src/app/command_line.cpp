@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
+#include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string_view>
 #include <thread>
@@ -10,7 +13,10 @@
 #include "app/file_job.h"
 #include "app/version.h"
 #include "measure/loudness.h"
+#include "platform/files.h"
+#include "store/results_store.h"
 #include "text/control_characters.h"
+#include "writers/progress_line.h"
 
 namespace vantorel::app {
 
@@ -31,6 +37,16 @@ std::optional<int> jobCount(std::string_view text) {
 CommandLineError badJobCount(std::string_view text) {
     return {std::string("--jobs needs a whole number from 1 to ") + std::to_string(kMostJobs) + ", not '" + std::string(text) +
             "'"};
+}
+
+// The option among `names` that takes a value the argument names: as itself
+// ("--db"), the value in the next argument, or with it ("--db=FILE").
+std::optional<std::string_view> valueOption(std::string_view argument, std::initializer_list<std::string_view> names) {
+    for (const std::string_view name : names)
+        if (argument == name || (argument.starts_with(name) && argument.size() > name.size() &&
+                                 argument[name.size()] == '=' && name.starts_with("--")))
+            return name;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -71,6 +87,18 @@ std::variant<CommandLine, CommandLineError> parseCommandLine(std::span<const std
         } else if (argument.starts_with("--html=")) {
             line.options.html = argument.substr(7);
             if (line.options.html.empty()) return CommandLineError{"--html needs a file name"};
+        } else if (const std::optional<std::string_view> option = valueOption(argument, {"-o", "--output", "--db"})) {
+            std::string value;
+            if (argument.size() > option->size()) {
+                value = argument.substr(option->size() + 1);
+            } else if (i + 1 < arguments.size()) {
+                value = arguments[++i];
+            }
+            if (value.empty())
+                return CommandLineError{std::string(*option) + (*option == "--db" ? " needs a file name" : " needs a folder")};
+            (*option == "--db" ? line.store : line.options.outputFolder) = value;
+        } else if (argument == "--no-results") {
+            line.options.noResults = true;
         } else if (argument == kJobsOption) {
             if (i + 1 == arguments.size()) return CommandLineError{"--jobs needs a number"};
             const std::optional<int> jobs = jobCount(arguments[++i]);
@@ -88,6 +116,9 @@ std::variant<CommandLine, CommandLineError> parseCommandLine(std::span<const std
     if (line.options.csv && line.options.json) return CommandLineError{"--csv and --json cannot be combined"};
     if (line.files.empty()) return CommandLineError{"no wave file named"};
     if (line.options.csv && !line.options.html.empty()) return CommandLineError{"--csv and --html cannot be combined"};
+    if (line.options.noResults && !line.options.outputFolder.empty())
+        return CommandLineError{"--output and --no-results cannot be combined"};
+    if (line.options.noResults && line.options.svg) return CommandLineError{"--svg and --no-results cannot be combined"};
     line.action = CommandAction::Batch;
     return line;
 }
@@ -126,6 +157,16 @@ std::string usageText() {
            "              also take every folder below a folder, each an album of its own\n"
            "  --html FILE write one self-contained HTML page with every album's summary,\n"
            "              an overlay of its tracks' curves, a table and each track's chart\n"
+           "  -o, --output DIR\n"
+           "              write the charts and reports into DIR instead of beside the files,\n"
+           "              keeping the folders below each folder named (folders are made)\n"
+           "  --no-results\n"
+           "              write no charts or reports at all: the summaries, CSV, JSON, HTML\n"
+           "              and the results store are the outputs\n"
+           "  --db FILE   keep every result in FILE, an SQLite results store (made when\n"
+           "              missing): a later run takes the result of a file that has not\n"
+           "              changed from it instead of reading the audio again, and forgets\n"
+           "              files gone from the folders it looks through\n"
            "  -q, --quiet show no progress line on the terminal\n"
            "  -h, --help  show this help and exit\n"
            "  --version   show the version and exit\n"
@@ -154,8 +195,38 @@ int runCommandLine(std::span<const std::string> arguments, std::FILE* output, st
     }
     BatchOptions options = line.options;
     if (options.jobs == 0) options.jobs = static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
-    const BatchInputs inputs = expandBatchInputs(line.files, options.recursive, holdsAnalysableAudio, options.jobs);
-    return runBatch(inputs, options, output, errors);
+    const std::string program(kProgramName);
+    std::optional<store::ResultsStore> store;
+    if (!line.store.empty()) {
+        auto opened = store::openResultsStore(line.store);
+        if (const auto* failure = std::get_if<store::StoreFailure>(&opened)) {
+            std::fprintf(errors, "%s: %s\n", program.c_str(), text::escapeControlCharacters(failure->message).c_str());
+            return 1;
+        }
+        store = std::move(std::get<store::ResultsStore>(opened));
+    }
+    // A file the store holds an unchanged result of is audio: a look at it is enough.
+    const std::function<bool(const std::string&)> isAudio = [&](const std::string& name) {
+        if (store)
+            if (const std::optional<platform::FileStamp> stamp = platform::fileStamp(name);
+                stamp && store::holdsTrack(*store, {.path = platform::absolutePath(name), .stamp = *stamp,
+                                                    .loudness = options.loudness}))
+                return true;
+        return holdsAnalysableAudio(name);
+    };
+    writers::ProgressLine progress = writers::startProgress(errors, options.quiet);
+    const auto started = std::chrono::steady_clock::now();
+    auto lastDrawn = started - std::chrono::seconds(1);
+    const std::function<void(const ExpansionProgress&)> showProgress = [&](const ExpansionProgress& reached) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastDrawn < std::chrono::milliseconds(50)) return;
+        lastDrawn = now;
+        writers::drawSearchProgress(progress, reached.folders, reached.filesLookedAt, reached.files,
+                                    reached.current ? *reached.current : std::string(), now - started);
+    };
+    const BatchInputs inputs = expandBatchInputs(line.files, options.recursive, isAudio, options.jobs, showProgress);
+    writers::eraseProgress(progress);
+    return runBatch(inputs, options, output, errors, store ? &*store : nullptr);
 }
 
 }  // namespace vantorel::app

@@ -24,6 +24,7 @@ enum class CommandAction {
 struct CommandLine {
     CommandAction action = CommandAction::Dialogue;
     BatchOptions options;
+    std::string store;               // the results store's file (--db); none when empty
     std::vector<std::string> files;  // in the order given
 };
 

@@ -48,24 +48,31 @@ std::string resultPlace(const std::string& result, const std::optional<platform:
 
 }  // namespace
 
-std::vector<std::optional<JobFailure>> refuseBatchCollisions(std::span<const std::string> names, bool svg) {
-    std::vector<std::optional<platform::FileIdentity>> inputs(names.size());
-    std::vector<bool> waveInputs(names.size());  // which naming rule each input's results follow
+std::vector<std::optional<JobFailure>> refuseBatchCollisions(std::span<const PlannedResults> planned, bool svg) {
+    std::vector<std::optional<platform::FileIdentity>> inputs(planned.size());
+    std::vector<bool> waveInputs(planned.size());  // which naming rule each input's results follow
     std::map<IdentityKey, std::size_t> inputWithIdentity;  // the first input that is each file
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (const std::optional<platform::ReadOnlyFile> file = platform::openRegularFileForReading(names[i])) {
+    for (std::size_t i = 0; i < planned.size(); ++i) {
+        if (planned[i].decoded) {
+            // Known from a stored result: a look at the file's identity is enough.
+            if (const std::optional<platform::FileStamp> stamp = platform::fileStamp(planned[i].input)) {
+                inputs[i] = stamp->identity;
+                waveInputs[i] = !*planned[i].decoded;
+            }
+        } else if (const std::optional<platform::ReadOnlyFile> file =
+                       platform::openRegularFileForReading(planned[i].input)) {
             inputs[i] = platform::fileIdentity(*file);
             waveInputs[i] = isWaveFile(*file);
         }
         if (inputs[i]) inputWithIdentity.emplace(keyOf(*inputs[i]), i);
     }
 
-    std::vector<std::optional<JobFailure>> refusals(names.size());
+    std::vector<std::optional<JobFailure>> refusals(planned.size());
     std::map<std::string, std::size_t> claimed;  // a result's place, and the input it belongs to
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (!inputs[i]) continue;
+    for (std::size_t i = 0; i < planned.size(); ++i) {
+        if (!inputs[i] || planned[i].resultBase.empty()) continue;
         std::vector<std::string> places;
-        for (const std::string& result : resultNames(names[i], !waveInputs[i], svg)) {
+        for (const std::string& result : resultNames(planned[i].resultBase, !waveInputs[i], svg)) {
             const std::optional<platform::FileIdentity> existing = platform::fileIdentity(result);
             const auto input = existing ? inputWithIdentity.find(keyOf(*existing)) : inputWithIdentity.end();
             std::string place = resultPlace(result, existing);
@@ -77,9 +84,9 @@ std::vector<std::optional<JobFailure>> refuseBatchCollisions(std::span<const std
             if (existing == inputs[i]) {
                 refusals[i] = refusal(FailureKind::ResultIsInput, {});
             } else if (input != inputWithIdentity.end()) {
-                refusals[i] = refusal(FailureKind::ResultIsOtherInput, names[input->second]);
+                refusals[i] = refusal(FailureKind::ResultIsOtherInput, planned[input->second].input);
             } else if (earlier != claimed.end()) {
-                refusals[i] = refusal(FailureKind::SharedResults, names[earlier->second]);
+                refusals[i] = refusal(FailureKind::SharedResults, planned[earlier->second].input);
             }
             if (refusals[i]) break;
             places.push_back(std::move(place));
@@ -90,16 +97,16 @@ std::vector<std::optional<JobFailure>> refuseBatchCollisions(std::span<const std
     return refusals;
 }
 
-std::vector<std::string> resultNames(const std::string& name, bool decoded, bool svg) {
+std::vector<std::string> resultNames(const std::string& base, bool decoded, bool svg) {
     const auto named = [&](std::string_view suffix) {
-        return decoded ? output::decodedResultFileName(name, suffix) : output::resultFileName(name, suffix);
+        return decoded ? output::decodedResultFileName(base, suffix) : output::resultFileName(base, suffix);
     };
     std::vector<std::string> names{named(output::kReportSuffix), named(output::kChartSuffix)};
     if (svg) names.push_back(named(output::kSvgChartSuffix));
     return names;
 }
 
-std::variant<JobInput, JobFailure> openJobInput(const std::string& name, bool svg) {
+std::variant<JobInput, JobFailure> openJobInput(const std::string& name, bool svg, const std::string& resultBase) {
     auto opened = platform::openInputFile(name);
     if (const auto* failure = std::get_if<platform::OpenFailure>(&opened)) {
         return JobFailure{.stage = FailureStage::Open,
@@ -141,7 +148,8 @@ std::variant<JobInput, JobFailure> openJobInput(const std::string& name, bool sv
     // A result name that leads to the input (through a link, or as another name
     // of the same file): writing it would destroy the recording.
     if (const std::optional<platform::FileIdentity> identity = platform::fileIdentity(*input.file)) {
-        for (const std::string& result : resultNames(name, input.decoded.has_value(), svg))
+        for (const std::string& result :
+             resultBase.empty() ? std::vector<std::string>{} : resultNames(resultBase, input.decoded.has_value(), svg))
             if (platform::fileIdentity(result) == identity)
                 return JobFailure{.stage = FailureStage::Write, .kind = FailureKind::ResultIsInput, .file = result,
                                   .detail = {}, .otherFile = {}, .written = {}};
@@ -182,11 +190,12 @@ std::variant<analysis::TrackResult, JobFailure> measureJobInput(const std::strin
                                  .levels = std::move(levels)};
 }
 
-std::variant<std::vector<std::string>, JobFailure> writeJobResults(const std::string& name,
-                                                                   const analysis::TrackResult& result, bool svg) {
+std::variant<std::vector<std::string>, JobFailure> writeJobResults(const std::string& resultBase,
+                                                                   const analysis::TrackResult& result, bool svg,
+                                                                   bool createFolder) {
     const stream::StreamFormat& format = result.format;
     const analysis::LevelAnalysis& levels = result.levels;
-    const std::vector<std::string> names = resultNames(name, !format.codecName.empty(), svg);
+    const std::vector<std::string> names = resultNames(resultBase, !format.codecName.empty(), svg);
     const std::vector<std::string> channelNames = stream::channelNames(format.channels, format.channelMask);
     const std::string_view report = output::reportLine(format.channels);
     const auto draw = [&](output::ChartFormat chartFormat) {
@@ -196,8 +205,14 @@ std::variant<std::vector<std::string>, JobFailure> writeJobResults(const std::st
     const std::vector<std::uint8_t> chart = draw(output::ChartFormat::Metafile);
     const std::vector<std::uint8_t> svgChart = svg ? draw(output::ChartFormat::Svg) : std::vector<std::uint8_t>{};
     if (chart.empty() || (svg && svgChart.empty()))
-        return JobFailure{.stage = FailureStage::Write, .kind = FailureKind::ChartNotDrawn, .file = name, .detail = {},
-                          .otherFile = {}, .written = {}};
+        return JobFailure{.stage = FailureStage::Write, .kind = FailureKind::ChartNotDrawn, .file = resultBase,
+                          .detail = {}, .otherFile = {}, .written = {}};
+    if (const std::size_t nameStart = platform::fileNameStart(resultBase); createFolder && nameStart > 0) {
+        const std::string folder = resultBase.substr(0, nameStart);
+        if (const std::optional<std::string> reason = platform::createFolders(folder))
+            return JobFailure{.stage = FailureStage::Write, .kind = FailureKind::WriteFailed, .file = folder,
+                              .detail = *reason, .otherFile = {}, .written = {}};
+    }
 
     std::vector<platform::ResultFile> results;
     if (!report.empty()) results.push_back({names[0], std::as_bytes(std::span(report))});

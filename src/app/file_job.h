@@ -38,7 +38,9 @@ struct JobInput {
 // neither a wave file nor audio of another format gets the wave reader's
 // rejection), a file it cannot decode, or one of its result names (the SVG
 // chart's too with `svg`) leads to the input itself, which is never written.
-std::variant<JobInput, JobFailure> openJobInput(const std::string& name, bool svg);
+// The result names are made from `resultBase` (see resultNames): the input's
+// own name, or its place in another folder; empty when none is written.
+std::variant<JobInput, JobFailure> openJobInput(const std::string& name, bool svg, const std::string& resultBase);
 
 // Whether a file found in a folder is audio the tool analyses, found by
 // content as openJobInput finds it: a wave file whose header the reader
@@ -54,25 +56,37 @@ std::variant<analysis::TrackResult, JobFailure> measureJobInput(const std::strin
                                                                   const std::function<void()>& afterEachBlock = {},
                                                                   const analysis::MeasureOptions& options = {});
 
-// The result names of an input: report, chart and with `svg` the SVG chart.
-// A wave file's drop the last four characters of its name, a decoded file's
-// its extension.
-std::vector<std::string> resultNames(const std::string& name, bool decoded, bool svg);
+// The result names of an input, made from `base` (its name, or its place in
+// another folder): report, chart and with `svg` the SVG chart. A wave file's
+// drop the last four characters of the name, a decoded file's its extension.
+std::vector<std::string> resultNames(const std::string& base, bool decoded, bool svg);
+
+// What a batch will write for one input: results named from `resultBase`
+// (none when it is empty), and whether the input is a decoded file when that
+// is known without opening it (from a stored result).
+struct PlannedResults {
+    std::string input;
+    std::string resultBase;
+    std::optional<bool> decoded;
+};
 
 // What a batch decides before any of its jobs runs, so that it never writes
 // over one of its inputs nor writes one result twice: for each input, in
 // order, the failure that refuses it, or nothing. An input is refused when one
 // of its results is an input of the batch (the same file), or would be the
 // same file as a result of an earlier input: the same existing file, or else
-// the same name in the same folder. Only inputs that open as regular files take
+// the same name in the same folder. Only inputs that are regular files take
 // part; the others write nothing.
-std::vector<std::optional<JobFailure>> refuseBatchCollisions(std::span<const std::string> names, bool svg);
+std::vector<std::optional<JobFailure>> refuseBatchCollisions(std::span<const PlannedResults> planned, bool svg);
 
-// Writes the results of an analysed file as a unit: the report (mono and
-// stereo only), the chart, and with `svg` the chart as SVG. Either all are
+// Writes the results of an analysed file, named from `resultBase`, as a unit:
+// the report (mono and stereo only), the chart, and with `svg` the chart as
+// SVG; with `createFolder` the folder they go in is made first where it is
+// missing. Either all are
 // written, or none replaces its earlier version and the failure says which
 // file failed and why. Gives the names written, in that order.
-std::variant<std::vector<std::string>, JobFailure> writeJobResults(const std::string& name,
-                                                                   const analysis::TrackResult& result, bool svg);
+std::variant<std::vector<std::string>, JobFailure> writeJobResults(const std::string& resultBase,
+                                                                   const analysis::TrackResult& result, bool svg,
+                                                                   bool createFolder = false);
 
 }  // namespace vantorel::app

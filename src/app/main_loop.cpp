@@ -95,7 +95,7 @@ JobEnd runJob(Console& console) {
 
     // One open file for the whole job: the header and the samples come from the
     // same file, whatever happens to the name meanwhile.
-    auto opened = openJobInput(*name, false);
+    auto opened = openJobInput(*name, false, *name);
     if (const auto* refusal = std::get_if<JobFailure>(&opened)) {
         showErrorBox(console, failureBoxText(*refusal));
         return JobEnd::NextJob;

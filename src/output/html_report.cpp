@@ -253,6 +253,10 @@ std::string htmlReport(std::span<const ReportSection> sections, bool loudness) {
                        "a dynamic one. The overlay draws each track's channels averaged.</p>\n";
     for (const ReportSection& section : sections) {
         html += std::string("<section class=\"album\">\n<h2>") + htmlText(section.title) + "</h2>\n";
+        if (section.summary && section.summary->tracks == 0) {
+            html += "<p class=\"lead\">No track of this album was analysed.</p>\n</section>\n";
+            continue;
+        }
         if (section.summary) html += summaryList(*section.summary, loudness);
         if (!section.tracks.empty()) html += overlayChart(section.tracks) + legend(section.tracks);
         html += trackTable(section.tracks, loudness);

@@ -38,13 +38,17 @@ std::string leadingCharacters(const std::string& text, std::size_t limit, std::s
 
 }  // namespace
 
-void drawProgress(ProgressLine& progress, std::size_t done, std::size_t total, const std::string& current,
-                  std::chrono::steady_clock::duration elapsed) {
-    if (!progress.stream) return;
+namespace {
+
+// "m:ss" of the elapsed time.
+std::string elapsedText(std::chrono::steady_clock::duration elapsed) {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
     const std::string secondsText = std::to_string(seconds % 60);
-    std::string text = std::to_string(done) + "/" + std::to_string(total) + " files  " +
-                       std::to_string(seconds / 60) + ":" + (secondsText.size() < 2 ? "0" : "") + secondsText + "  ";
+    return std::to_string(seconds / 60) + ":" + (secondsText.size() < 2 ? "0" : "") + secondsText;
+}
+
+// Shows `text` (ASCII) followed by as much of `current` as the width leaves.
+void drawLine(ProgressLine& progress, std::string text, const std::string& current) {
     std::size_t characters = 0;
     const std::size_t prefix = text.size();  // ASCII: one column per byte
     text += leadingCharacters(text::escapeControlCharacters(current), progress.width > prefix ? progress.width - prefix : 0,
@@ -57,6 +61,23 @@ void drawProgress(ProgressLine& progress, std::size_t done, std::size_t total, c
     std::fflush(progress.stream);
     progress.shownLength = std::max(length, progress.shownLength);
     progress.shown = std::move(text);
+}
+
+}  // namespace
+
+void drawProgress(ProgressLine& progress, std::size_t done, std::size_t total, const std::string& current,
+                  std::chrono::steady_clock::duration elapsed) {
+    if (!progress.stream) return;
+    drawLine(progress, std::to_string(done) + "/" + std::to_string(total) + " files  " + elapsedText(elapsed) + "  ",
+             current);
+}
+
+void drawSearchProgress(ProgressLine& progress, std::size_t folders, std::size_t filesLookedAt, std::size_t files,
+                        const std::string& current, std::chrono::steady_clock::duration elapsed) {
+    if (!progress.stream) return;
+    std::string text = "looking for audio: " + std::to_string(folders) + (folders == 1 ? " folder" : " folders");
+    if (files > 0) text += ", " + std::to_string(filesLookedAt) + "/" + std::to_string(files) + " files";
+    drawLine(progress, text + "  " + elapsedText(elapsed) + "  ", current);
 }
 
 }  // namespace vantorel::writers

@@ -30,4 +30,9 @@ void eraseProgress(ProgressLine& progress);
 void drawProgress(ProgressLine& progress, std::size_t done, std::size_t total, const std::string& current,
                   std::chrono::steady_clock::duration elapsed);
 
+// Shows "looking for audio: N folders, looked/found files  m:ss  current"
+// while the folders are listed and their files looked at.
+void drawSearchProgress(ProgressLine& progress, std::size_t folders, std::size_t filesLookedAt, std::size_t files,
+                        const std::string& current, std::chrono::steady_clock::duration elapsed);
+
 }  // namespace vantorel::writers

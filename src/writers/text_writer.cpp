@@ -79,6 +79,8 @@ std::string summaryText(const std::string& name, const AnalysedFile& file) {
 std::string albumText(const AlbumSummary& album) {
     std::string text = std::string("Album ") + escapeControlCharacters(album.folder) + "\n";
     text += summaryLine("Tracks", numberText(static_cast<long double>(album.tracks), 7));
+    // Without a track there is nothing to sum: no values rather than -inf ones.
+    if (album.tracks == 0) return text + "  No track of this album was analysed.\n";
     text += summaryLine("Duration", numberText(roundDecimals(album.durationSeconds, 2), 15) + " seconds");
     text += summaryLine("DR", album.dr ? prefixed(" DR", std::to_string(*album.dr)) : " none");
     text += summaryLine("Peak", decibelText(oneDecimal(measure::peakDbfs(album.peak)), "-inf") + " dBFS");

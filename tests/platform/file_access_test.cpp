@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/files.h"
@@ -211,6 +213,59 @@ TEST(FileAccess, IdentityFollowsEveryNameOfTheSameFile) {
     EXPECT_EQ(fileIdentity(input), identity);
     EXPECT_NE(fileIdentity(folder.file("other.wav")), identity);
     EXPECT_FALSE(fileIdentity(folder.file("take VT.emf")).has_value());
+}
+
+// What tells a later run whether a file changed: its size, its time to the
+// nanosecond and its identity; folders and missing names have no stamp.
+TEST(FileAccess, AStampChangesWithTheFileAndFollowsItsNames) {
+    ScratchFolder folder;
+    const std::string input = folder.file("take.wav");
+    ASSERT_TRUE(writeFileBytes(input, bytesOf({1, 2, 3})));
+    const std::optional<FileStamp> stamp = fileStamp(input);
+    ASSERT_TRUE(stamp.has_value());
+    EXPECT_EQ(stamp->size, 3u);
+    EXPECT_EQ(stamp->identity, fileIdentity(input));
+    std::filesystem::create_hard_link(input, folder.file("again.wav"));
+    EXPECT_EQ(fileStamp(folder.file("again.wav")), stamp);
+    const auto later = std::filesystem::last_write_time(input) + std::chrono::microseconds(1);
+    std::filesystem::last_write_time(input, later);
+    ASSERT_TRUE(fileStamp(input).has_value());
+    EXPECT_NE(fileStamp(input)->modifiedNs, stamp->modifiedNs);
+    EXPECT_EQ(fileStamp(input)->size, stamp->size);
+    EXPECT_FALSE(fileStamp(folder.file("missing.wav")).has_value());
+    EXPECT_FALSE(fileStamp(folder.path().string()).has_value());
+    EXPECT_FALSE(fileStamp("").has_value());
+}
+
+// Folders made for results elsewhere: every missing level, an existing one
+// left as it is, and a file in the way named as the reason.
+TEST(FileAccess, FoldersAreMadeDownToTheLastAndAFileInTheWayIsNamed) {
+    ScratchFolder folder;
+    const std::string deep = folder.file("out/Artist/Album");
+    EXPECT_EQ(createFolders(deep), std::nullopt);
+    EXPECT_TRUE(std::filesystem::is_directory(deep));
+    EXPECT_EQ(createFolders(deep + "/"), std::nullopt);
+    EXPECT_EQ(createFolders(folder.file("out")), std::nullopt);
+    ASSERT_TRUE(writeFileBytes(folder.file("out/file"), bytesOf({1})));
+    EXPECT_EQ(createFolders(folder.file("out/file/below")), std::optional<std::string>("not a folder"));
+    EXPECT_EQ(createFolders(""), std::nullopt);
+}
+
+TEST(FileAccess, AbsolutePathsDropDotsAndRepeatedSeparators) {
+    const std::string here = std::filesystem::current_path().string();
+#ifdef _WIN32
+    EXPECT_EQ(absolutePath("a/b.wav"), here + (here.back() == '\\' ? "" : "\\") + "a\\b.wav");
+#else
+    const std::string separator = here.back() == '/' ? "" : "/";
+    for (const auto& [name, expected] : std::vector<std::pair<std::string, std::string>>{
+             {"a/b.wav", here + separator + "a/b.wav"},
+             {"./a//./b.wav", here + separator + "a/b.wav"},
+             {"/x//y/./z/", "/x/y/z"},
+             {"/x/../y", "/x/../y"},
+             {"/", "/"},
+         })
+        EXPECT_EQ(absolutePath(name), expected) << name;
+#endif
 }
 
 #ifndef _WIN32
