@@ -3,9 +3,11 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "measure/dynamics.h"
@@ -62,6 +64,13 @@ namespace {
 
 StoreFailure failureOf(const StoreConnection& connection) {
     return {connection.file + ": the results store could not be used: " + sqlite3_errmsg(connection.database)};
+}
+
+// The failure, noting whether it came from another connection holding the database.
+StoreFailure busyOr(const StoreConnection& connection, bool& busy) {
+    const int code = sqlite3_errcode(connection.database);
+    busy = code == SQLITE_BUSY || code == SQLITE_LOCKED;
+    return failureOf(connection);
 }
 
 Statement prepare(StoreConnection& connection, const char* sql) {
@@ -168,14 +177,17 @@ std::optional<StoreFailure> refuseForeignFile(const std::string& file) {
 
 }  // namespace
 
-std::variant<ResultsStore, StoreFailure> openResultsStore(const std::string& file) {
-    if (const auto refusal = refuseForeignFile(file)) return *refusal;
+namespace {
+
+// One try at opening the store; `busy` tells a failure because another run
+// held the database at that moment.
+std::variant<ResultsStore, StoreFailure> tryOpening(const std::string& file, bool& busy) {
     ResultsStore store{.connection = std::unique_ptr<StoreConnection, StoreConnectionCloser>(new StoreConnection)};
     StoreConnection& connection = *store.connection;
     connection.file = file;
     if (sqlite3_open_v2(file.c_str(), &connection.database,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
-        return failureOf(connection);
+        return busyOr(connection, busy);
     sqlite3_busy_timeout(connection.database, kBusyTimeoutMs);
     // What the file is, before anything is written to it: read in one
     // transaction, so that a store another run is making is seen whole or not at all.
@@ -188,7 +200,7 @@ std::variant<ResultsStore, StoreFailure> openResultsStore(const std::string& fil
     };
     std::optional<std::int64_t> application, tables, version;
     if (!execute(connection, "BEGIN") || !readKind(application, tables, version) || !execute(connection, "COMMIT"))
-        return failureOf(connection);
+        return busyOr(connection, busy);
     const auto refusal = [&]() -> std::optional<StoreFailure> {
         if (*application != kApplicationId && !(*application == 0 && *tables == 0))
             return StoreFailure{file + " is an SQLite database but not a results store of this tool; it is left as it is"};
@@ -208,16 +220,35 @@ std::variant<ResultsStore, StoreFailure> openResultsStore(const std::string& fil
                    execute(connection, ("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str()) &&
                    execute(connection, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
         });
-        if (made) return *made;
+        if (made) {
+            busy = busy || sqlite3_errcode(connection.database) == SQLITE_BUSY || made->message.ends_with("database is locked");
+            return *made;
+        }
         if (refusedLater) return *refusedLater;
     }
     if (!execute(connection, "PRAGMA journal_mode=WAL") || !execute(connection, "PRAGMA synchronous=NORMAL"))
-        return failureOf(connection);
+        return busyOr(connection, busy);
     connection.find = prepare(connection,
                               "SELECT record, codec FROM tracks WHERE path = ?1 AND size_bytes = ?2 AND modified_ns = ?3"
                               " AND device = ?4 AND inode = ?5 AND loudness_measured = ?6 AND record_version = ?7");
-    if (!connection.find) return failureOf(connection);
+    if (!connection.find) return busyOr(connection, busy);
     return store;
+}
+
+}  // namespace
+
+std::variant<ResultsStore, StoreFailure> openResultsStore(const std::string& file) {
+    if (const auto refusal = refuseForeignFile(file)) return *refusal;
+    // Switching a new store to its write-ahead log needs the database to
+    // itself for a moment, which SQLite does not wait for: another run making
+    // or opening the same store at once is waited for here instead.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    while (true) {
+        bool busy = false;
+        auto opened = tryOpening(file, busy);
+        if (!busy || std::chrono::steady_clock::now() > giveUp) return opened;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 namespace {
