@@ -13,6 +13,7 @@
 #include "measure/dynamics.h"
 #include "store/track_record.h"
 #include "stream/channel_layout.h"
+#include "writers/json_writer.h"
 
 namespace vantorel::store {
 
@@ -117,29 +118,12 @@ std::string utcNow() {
     return text.data();
 }
 
-std::string jsonString(const std::string& text) {
-    std::string json = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            std::array<char, 8> escaped{};
-            std::snprintf(escaped.data(), escaped.size(), "\\u%04x", static_cast<unsigned>(c));
-            json += escaped.data();
-        } else {
-            json += c;
-        }
-    }
-    return json + "\"";
-}
-
 std::string histogramsJson(const analysis::TrackResult& result) {
     const std::vector<std::string> names =
         stream::channelNames(static_cast<int>(result.levels.histograms.size()), result.format.channelMask);
     std::string json = "{";
     for (std::size_t channel = 0; channel < result.levels.histograms.size(); ++channel) {
-        json += (channel == 0 ? "" : ", ") + jsonString(channel < names.size() ? names[channel] : "") + ": [";
+        json += (channel == 0 ? "" : ", ") + writers::jsonString(channel < names.size() ? names[channel] : "") + ": [";
         const auto& bins = result.levels.histograms[channel].bins;
         for (std::size_t level = 0; level < bins.size(); ++level)
             json += (level == 0 ? "" : ", ") + std::to_string(bins[level]);

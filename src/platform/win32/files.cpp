@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -134,11 +135,13 @@ std::optional<FileIdentity> fileIdentity(const ReadOnlyFile& file) {
     return identityOf(information);
 }
 
-std::optional<FileIdentity> fileIdentity(const std::string& name) {
+namespace {
+
+// What the system says of the file a name leads to. No access asked for, only
+// the file's information, so a file another program (or this one) holds
+// without sharing still answers; links are followed, and folders open too.
+std::optional<BY_HANDLE_FILE_INFORMATION> informationOf(const std::string& name) {
     if (name.empty()) return std::nullopt;
-    // No access asked for, only the file's information, so a file another
-    // program (or this one) holds without sharing still answers; links are
-    // followed, and folders open too.
     const HANDLE handle = ::CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
@@ -146,18 +149,21 @@ std::optional<FileIdentity> fileIdentity(const std::string& name) {
     const bool known = ::GetFileInformationByHandle(handle, &information) != 0;
     ::CloseHandle(handle);
     if (!known) return std::nullopt;
-    return identityOf(information);
+    return information;
+}
+
+}  // namespace
+
+std::optional<FileIdentity> fileIdentity(const std::string& name) {
+    const std::optional<BY_HANDLE_FILE_INFORMATION> information = informationOf(name);
+    if (!information) return std::nullopt;
+    return identityOf(*information);
 }
 
 std::optional<FileStamp> fileStamp(const std::string& name) {
-    if (name.empty()) return std::nullopt;
-    const HANDLE handle = ::CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
-    BY_HANDLE_FILE_INFORMATION information{};
-    const bool known = ::GetFileInformationByHandle(handle, &information) != 0;
-    ::CloseHandle(handle);
-    if (!known || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return std::nullopt;
+    const std::optional<BY_HANDLE_FILE_INFORMATION> found = informationOf(name);
+    if (!found || (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return std::nullopt;
+    const BY_HANDLE_FILE_INFORMATION& information = *found;
     // FILETIME counts 100 ns steps from 1601.
     constexpr std::int64_t kStepsFrom1601To1970 = 116'444'736'000'000'000;
     const std::uint64_t steps =
